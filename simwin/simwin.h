@@ -1,0 +1,121 @@
+// Test-side control of the simulated Windows: lay out the machine (registry,
+// files, modules, platform version, code page), script what the user does
+// while a dialog is up, and read back what the program did.
+#pragma once
+
+#include "simwin/windows.h"
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace simwin {
+
+struct MenuItem {
+    UINT flags;
+    UINT_PTR id;
+    std::string text;
+};
+
+struct MessageBoxRecord {
+    HWND owner;
+    std::string text;
+    std::string caption;
+    UINT flags;
+};
+
+struct DrawIconRecord {
+    HDC hdc;
+    int x;
+    int y;
+    HICON icon;
+};
+
+// Raw resource as found in a compiled .res file.
+struct Resource {
+    WORD type;
+    WORD name;
+    WORD language;
+    std::vector<BYTE> data;
+};
+
+// What the user does while the topmost dialog runs.
+struct Action {
+    enum Kind { kCommand, kSysCommand, kPaint, kInspect } kind = kCommand;
+    UINT id = 0;            // command or system-command id
+    LPARAM lParam = 0;
+    bool iconic = false;    // for kPaint
+    int cx = 0, cy = 0;     // client size for kPaint
+    std::function<void(HWND)> inspect;
+};
+
+Action PressOK();
+Action PressCancel();
+Action SysCommand(UINT id, LPARAM lParam = 0);
+Action Paint(bool iconic, int clientWidth, int clientHeight);
+Action Inspect(std::function<void(HWND)> fn);
+
+// Wipes the whole machine: registry, files, modules, logs, script.
+void Reset();
+
+// Platform facts.
+void SetVersion(DWORD version);
+void SetAnsiCodePage(UINT codePage);
+int CurrentMbcsCodePage();  // what _setmbcp left in force (0: single-byte)
+void SetSystemMenuAvailable(bool available);
+
+// Registry under HKEY_CURRENT_USER; key paths are case-insensitive.
+void CreateUserKey(const std::string& keyPath);
+void SetUserValue(const std::string& keyPath, const std::string& name, DWORD type,
+                  const std::vector<BYTE>& data);
+void SetUserDword(const std::string& keyPath, const std::string& name, DWORD value);
+size_t OpenKeyCount();
+
+// File system with case-insensitive paths; drive roots always exist.
+void AddFolder(const std::string& path);
+void AddFile(const std::string& path, const std::vector<BYTE>& data);
+bool FileExists(const std::string& path);
+bool FolderExists(const std::string& path);
+std::vector<std::string> ListPaths();  // every file and folder, for "nothing written" checks
+
+// Modules. The executable's resources come from a compiled .res file.
+HINSTANCE SetExecutable(const std::string& path, const std::string& resFile);
+HINSTANCE Executable();
+void AddLanguageModule(const std::string& path, const std::map<UINT, std::string>& strings);
+void RemoveExecutableString(UINT id);
+int LoadedModuleCount();  // language modules currently loaded
+const Resource* FindExecutableResource(WORD type, WORD name);
+
+// The script of user actions, consumed by dialogs in order.
+void Script(std::initializer_list<Action> actions);
+size_t ScriptLeft();
+
+// What happened.
+const std::vector<std::string>& Calls();  // notable API calls in order
+bool Called(const std::string& prefix);
+size_t CallIndex(const std::string& prefix);  // npos when absent
+const std::vector<MessageBoxRecord>& MessageBoxes();
+const std::vector<DrawIconRecord>& DrawnIcons();
+std::vector<HWND> Dialogs();  // every dialog created, in order; records outlive the window
+int ScriptErrors();           // dialogs that were left running when the script ran out
+
+// Reading a dialog record.
+std::string WindowText(HWND hWnd);
+std::string ControlText(HWND hDlg, int id);
+HWND Focus(HWND hDlg);
+int ControlId(HWND hCtl);
+HMENU SystemMenuOf(HWND hDlg);
+std::vector<MenuItem> MenuItems(HMENU hMenu);
+HICON IconOf(HWND hDlg, int which);  // ICON_BIG or ICON_SMALL
+RECT WindowRect(HWND hWnd);
+DWORD StyleOf(HWND hWnd);
+HWND OwnerOf(HWND hWnd);
+INT_PTR EndResult(HWND hDlg);
+bool IsEnabled(HWND hWnd);
+RECT WorkArea();
+std::string IconName(HICON icon);  // "module-path#id", for comparing icons
+
+}  // namespace simwin

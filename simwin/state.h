@@ -1,0 +1,112 @@
+// The one simulated machine that every simwin function reads and changes.
+#pragma once
+
+#include "simwin/simwin.h"
+
+#include <list>
+
+struct HKEY__ {
+    std::string path;
+    bool open;
+};
+
+struct HMENU__ {
+    std::vector<simwin::MenuItem> items;
+};
+
+struct HICON__ {
+    std::string name;  // "module-path#id"
+};
+
+struct HDC__ {
+    HWND hWnd;
+};
+
+struct HRSRC__ {
+    const simwin::Resource* res;
+};
+
+struct HINSTANCE__ {
+    std::string path;
+    bool isExecutable = false;
+    int refs = 0;
+    std::map<UINT, std::string> strings;
+    std::vector<simwin::Resource> resources;
+    std::list<HRSRC__> handles;             // stable HRSRC values
+    std::map<WORD, std::unique_ptr<HICON__>> icons;  // shared icons, one per id
+};
+
+struct HWND__ {
+    std::string className;
+    std::string text;
+    DWORD style = 0;
+    DWORD exStyle = 0;
+    int id = 0;
+    RECT rect = {0, 0, 0, 0};  // screen coordinates
+    int clientWidth = 0;
+    int clientHeight = 0;
+    HWND owner = nullptr;      // dialogs
+    HWND parent = nullptr;     // controls
+    std::vector<std::unique_ptr<HWND__>> controls;
+    DLGPROC proc = nullptr;
+    LONG_PTR user = 0;
+    LONG_PTR msgResult = 0;
+    bool enabled = true;
+    bool iconic = false;
+    bool ended = false;
+    bool destroyed = false;
+    INT_PTR result = 0;
+    HWND focus = nullptr;
+    std::unique_ptr<HMENU__> sysMenu;
+    HICON bigIcon = nullptr;
+    HICON smallIcon = nullptr;
+    HDC__ dc{};
+};
+
+namespace simwin {
+
+struct FileEntry {
+    bool folder = false;
+    std::vector<BYTE> data;
+};
+
+struct ModuleDef {
+    std::map<UINT, std::string> strings;
+};
+
+struct World {
+    DWORD version = 0x0A280105;  // Windows XP
+    UINT acp = 1252;
+    int mbcp = 0;                // msvcrt starts single-byte until _setmbcp
+    DWORD lastError = 0;
+    bool systemMenuAvailable = true;
+    RECT workArea = {0, 0, 1024, 768};
+
+    std::map<std::string, std::map<std::string, std::pair<DWORD, std::vector<BYTE>>>> userKeys;
+    std::list<HKEY__> keys;
+
+    std::map<std::string, FileEntry> files;      // lower-case path -> entry
+    std::map<std::string, std::string> spelling;  // lower-case path -> path as created
+
+    std::unique_ptr<HINSTANCE__> exe;
+    std::map<std::string, ModuleDef> moduleDefs;  // lower-case path -> definition
+    std::list<std::unique_ptr<HINSTANCE__>> loaded;
+
+    std::deque<Action> script;
+    std::vector<std::unique_ptr<HWND__>> dialogs;
+    int scriptErrors = 0;
+
+    std::vector<std::string> calls;
+    std::vector<MessageBoxRecord> boxes;
+    std::vector<DrawIconRecord> drawn;
+};
+
+World& W();
+std::string Lower(const std::string& s);
+void Log(const std::string& call);
+HINSTANCE__* FindModule(HMODULE h);  // executable or a loaded module, else null
+const Resource* FindResource(HINSTANCE__* m, WORD type, WORD name);
+std::vector<Resource> ParseResFile(const std::string& path);
+std::string NarrowUtf16(const BYTE* p, size_t chars);
+
+}  // namespace simwin

@@ -1,0 +1,237 @@
+// The simulated Windows of the host build: the subset of the Win32 API, the
+// Setup API and msvcrt that Wirenest calls, under their Windows names and
+// signatures, so the framework and the application compile unchanged.
+// Behaviour lives in the other files of this folder; tests steer it through
+// simwin.h.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+
+#define WINAPI
+#define CALLBACK
+#define APIENTRY
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef unsigned short WORD;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef unsigned int UINT;
+typedef char CHAR;
+typedef CHAR* LPSTR;
+typedef const CHAR* LPCSTR;
+typedef BYTE* LPBYTE;
+typedef DWORD* LPDWORD;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef intptr_t INT_PTR;
+typedef uintptr_t UINT_PTR;
+typedef intptr_t LONG_PTR;
+typedef uintptr_t WPARAM;
+typedef intptr_t LPARAM;
+typedef intptr_t LRESULT;
+typedef WORD LANGID;
+
+#ifndef TRUE
+#define TRUE 1
+#define FALSE 0
+#endif
+
+// Handles point at the simulation's own records.
+typedef struct HWND__* HWND;
+typedef struct HMENU__* HMENU;
+typedef struct HICON__* HICON;
+typedef HICON HCURSOR;
+typedef struct HINSTANCE__* HINSTANCE;
+typedef HINSTANCE HMODULE;
+typedef struct HKEY__* HKEY;
+typedef HKEY* PHKEY;
+typedef struct HDC__* HDC;
+typedef struct HRSRC__* HRSRC;
+typedef void* HGLOBAL;
+
+typedef struct tagRECT { LONG left, top, right, bottom; } RECT, *LPRECT;
+typedef const RECT* LPCRECT;
+typedef struct tagPAINTSTRUCT {
+    HDC hdc;
+    BOOL fErase;
+    RECT rcPaint;
+    BOOL fRestore;
+    BOOL fIncUpdate;
+    BYTE rgbReserved[32];
+} PAINTSTRUCT, *LPPAINTSTRUCT;
+typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+
+typedef INT_PTR (CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+
+#define MAKEINTRESOURCEA(i) ((LPSTR)(UINT_PTR)(WORD)(i))
+#define IS_INTRESOURCE(p) ((((UINT_PTR)(p)) >> 16) == 0)
+#define LOWORD(l) ((WORD)(((UINT_PTR)(l)) & 0xffff))
+#define HIWORD(l) ((WORD)((((UINT_PTR)(l)) >> 16) & 0xffff))
+#define LOBYTE(w) ((BYTE)(((UINT_PTR)(w)) & 0xff))
+#define MAKEWPARAM(l, h) ((WPARAM)(DWORD)((WORD)(l) | ((DWORD)(WORD)(h)) << 16))
+#define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
+
+#define RT_STRING MAKEINTRESOURCEA(6)
+#define RT_DIALOG MAKEINTRESOURCEA(5)
+#define RT_ICON MAKEINTRESOURCEA(3)
+#define RT_GROUP_ICON MAKEINTRESOURCEA(14)
+
+#define HKEY_CURRENT_USER ((HKEY)(UINT_PTR)0x80000001)
+#define REG_NONE 0
+#define REG_SZ 1
+#define REG_EXPAND_SZ 2
+#define REG_BINARY 3
+#define REG_DWORD 4
+#define REG_DWORD_BIG_ENDIAN 5
+#define REG_MULTI_SZ 7
+#define REG_QWORD 11
+
+#define ERROR_SUCCESS 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_BAD_FORMAT 11L
+#define ERROR_FILE_EXISTS 80L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_BAD_EXE_FORMAT 193L
+#define ERROR_MORE_DATA 234L
+#define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
+
+#define WM_SETFONT 0x0030
+#define WM_PAINT 0x000F
+#define WM_CLOSE 0x0010
+#define WM_QUERYDRAGICON 0x0037
+#define WM_ICONERASEBKGND 0x0027
+#define WM_SETICON 0x0080
+#define WM_INITDIALOG 0x0110
+#define WM_COMMAND 0x0111
+#define WM_SYSCOMMAND 0x0112
+#define BN_CLICKED 0
+
+#define SC_SIZE 0xF000
+#define SC_MOVE 0xF010
+#define SC_MINIMIZE 0xF020
+#define SC_CLOSE 0xF060
+
+#define ICON_SMALL 0
+#define ICON_BIG 1
+
+#define IDOK 1
+#define IDCANCEL 2
+
+#define MB_OK 0x00000000L
+#define MB_ICONHAND 0x00000010L
+#define MB_ICONSTOP MB_ICONHAND
+#define MB_ICONINFORMATION 0x00000040L
+
+#define MF_STRING 0x00000000L
+#define MF_SEPARATOR 0x00000800L
+
+#define SM_CXSCREEN 0
+#define SM_CYSCREEN 1
+#define SM_CXICON 11
+#define SM_CYICON 12
+
+#define WS_POPUP 0x80000000L
+#define WS_VISIBLE 0x10000000L
+#define WS_CAPTION 0x00C00000L
+#define WS_SYSMENU 0x00080000L
+#define WS_TABSTOP 0x00010000L
+#define DS_SETFONT 0x40L
+#define DS_MODALFRAME 0x80L
+#define WS_EX_APPWINDOW 0x00040000L
+
+#define GW_OWNER 4
+#define GWL_STYLE (-16)
+#define GWL_EXSTYLE (-20)
+#define DWLP_MSGRESULT 0
+#define DWLP_DLGPROC 4
+#define DWLP_USER 8
+
+#define SPI_GETWORKAREA 0x0030
+#define SWP_NOSIZE 0x0001
+#define SWP_NOZORDER 0x0004
+#define SWP_NOACTIVATE 0x0010
+
+#define HELP_FINDER 0x000B
+
+#define SPOST_PATH 1
+#define SP_COPY_REPLACEONLY 0x0000002
+#define SP_COPY_NOOVERWRITE 0x0000008
+
+// msvcrt's multibyte code page selector.
+#define _MB_CP_ANSI (-3)
+
+// kernel32
+DWORD GetLastError();
+void SetLastError(DWORD dwErrCode);
+DWORD GetVersion();
+DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+HMODULE GetModuleHandleA(LPCSTR lpModuleName);
+HMODULE LoadLibraryA(LPCSTR lpLibFileName);
+BOOL FreeLibrary(HMODULE hLibModule);
+HRSRC FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType);
+HGLOBAL LoadResource(HMODULE hModule, HRSRC hResInfo);
+LPVOID LockResource(HGLOBAL hResData);
+DWORD SizeofResource(HMODULE hModule, HRSRC hResInfo);
+BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
+BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists);
+UINT GetACP();
+
+// advapi32
+LONG RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult);
+LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                      LPBYTE lpData, LPDWORD lpcbData);
+LONG RegCloseKey(HKEY hKey);
+
+// user32
+int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
+INT_PTR DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent,
+                        DLGPROC lpDialogFunc, LPARAM dwInitParam);
+BOOL EndDialog(HWND hDlg, INT_PTR nResult);
+HWND GetDlgItem(HWND hDlg, int nIDDlgItem);
+BOOL SetWindowTextA(HWND hWnd, LPCSTR lpString);
+LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+LONG_PTR SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong);
+LONG_PTR GetWindowLongPtrA(HWND hWnd, int nIndex);
+HWND GetWindow(HWND hWnd, UINT uCmd);
+BOOL GetWindowRect(HWND hWnd, LPRECT lpRect);
+BOOL GetClientRect(HWND hWnd, LPRECT lpRect);
+BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
+BOOL SystemParametersInfoA(UINT uiAction, UINT uiParam, LPVOID pvParam, UINT fWinIni);
+BOOL IsIconic(HWND hWnd);
+int GetSystemMetrics(int nIndex);
+HMENU GetSystemMenu(HWND hWnd, BOOL bRevert);
+BOOL AppendMenuA(HMENU hMenu, UINT uFlags, UINT_PTR uIDNewItem, LPCSTR lpNewItem);
+HICON LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName);
+int LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax);
+HDC BeginPaint(HWND hWnd, LPPAINTSTRUCT lpPaint);
+BOOL EndPaint(HWND hWnd, const PAINTSTRUCT* lpPaint);
+BOOL DrawIcon(HDC hDC, int X, int Y, HICON hIcon);
+BOOL WinHelpA(HWND hWndMain, LPCSTR lpszHelp, UINT uCommand, UINT_PTR dwData);
+
+// setupapi
+BOOL SetupCopyOEMInfA(LPCSTR SourceInfFileName, LPCSTR OEMSourceMediaLocation,
+                      DWORD OEMSourceMediaType, DWORD CopyStyle, LPSTR DestinationInfFileName,
+                      DWORD DestinationInfFileNameSize, LPDWORD RequiredSize,
+                      LPSTR* DestinationInfFileNameComponent);
+
+// msvcrt
+unsigned char* _mbsrchr(const unsigned char* str, unsigned int c);
+int _setmbcp(int codepage);
+int _vsnprintf(char* buffer, size_t count, const char* format, va_list argptr);
+
+// The ANSI names that <windows.h> maps the generic ones to.
+#define LoadString LoadStringA
+#define SetWindowText SetWindowTextA
+#define AppendMenu AppendMenuA
+#define MessageBox MessageBoxA
+#define LoadIcon LoadIconA
+#define SendMessage SendMessageA
+#define MAKEINTRESOURCE MAKEINTRESOURCEA

@@ -1,0 +1,51 @@
+// A fresh simulated machine per test, with Wirenest.exe in C:\Kit.
+#pragma once
+
+#include "app/InstallerApp.h"
+#include "simwin/simwin.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+const char* const kExePath = "C:\\Kit\\Wirenest.exe";
+const char* const kSettingsKey = "SOFTWARE\\Ombrel\\Pelmora\\Settings";
+
+class SimTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { UseExecutable(kExePath); }
+
+    // Lays out the machine around an executable at the given path.
+    void UseExecutable(const std::string& path)
+    {
+        simwin::Reset();
+        HINSTANCE exe = simwin::SetExecutable(path, WIRENEST_RES);
+        AFX_MODULE_STATE* state = AfxGetModuleState();
+        state->m_hCurrentInstanceHandle = exe;
+        state->m_hCurrentResourceHandle = exe;
+    }
+
+    // A language module whose texts name it, so a wrong choice shows.
+    static void AddModule(const std::string& path, const std::string& tag)
+    {
+        simwin::AddLanguageModule(path, {{1, tag + " step 1"},
+                                         {2, tag + " step 2"},
+                                         {3, tag + " installed"},
+                                         {4, tag + " failed"}});
+    }
+
+    // Runs the program from the framework's entry to the application's end.
+    static void RunProgram()
+    {
+        CInstallerApp app;
+        AfxWinMain(simwin::Executable());
+    }
+
+    static std::vector<BYTE> Bytes(std::initializer_list<int> b)
+    {
+        std::vector<BYTE> v;
+        for (int x : b) v.push_back(BYTE(x));
+        return v;
+    }
+};
