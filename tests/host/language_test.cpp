@@ -1,1 +1,274 @@
+// Choosing and using the language module: the table, the registry reading
+// and CLanguageModule's resource-handle switching.
 #include "fixture.h"
+
+#include "app/LanguageModule.h"
+#include "app/LanguageTable.h"
+#include "app/ModuleDirectory.h"
+#include "res/resource.h"
+
+#include <string>
+
+namespace {
+
+TEST(LanguageTable, EveryRowAndFallback)
+{
+    struct Row {
+        DWORD prim, sub;
+        const char* file;
+    } rows[] = {
+        {4, 1, "\\DravikChtRes.dll"},   {4, 2, "\\DravikChsRes.dll"},
+        {4, 0, "\\DravikEngRes.dll"},   {4, 3, "\\DravikEngRes.dll"},
+        {10, 3, "\\DravikSpnRes.dll"},  {10, 1, "\\DravikEngRes.dll"},
+        {10, 0, "\\DravikEngRes.dll"},  {30, 0, "\\DravikThaiRes.dll"},
+        {30, 7, "\\DravikThaiRes.dll"}, {30, 0xFFFFFFFF, "\\DravikThaiRes.dll"},
+        {0, 0, "\\DravikEngRes.dll"},   {9, 1, "\\DravikEngRes.dll"},
+        {0x34, 0, "\\DravikEngRes.dll"}, {0, 2, "\\DravikEngRes.dll"},
+        {0x104, 1, "\\DravikEngRes.dll"},  // only the whole number counts
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE("prim " + std::to_string(r.prim) + " sub " + std::to_string(r.sub));
+        EXPECT_STREQ(r.file, LanguageModuleFileName(r.prim, r.sub));
+    }
+}
+
+class LanguageSettings : public SimTest
+{
+protected:
+    DWORD prim = 0xDEAD, sub = 0xBEEF;
+    void Read() { ReadLanguageSettings(&prim, &sub); }
+};
+
+TEST_F(LanguageSettings, MissingKeyReadsNothing)
+{
+    Read();
+    EXPECT_EQ(0u, prim);
+    EXPECT_EQ(0u, sub);
+    EXPECT_FALSE(simwin::Called("RegQueryValueExA")) << "a value was queried without the key";
+}
+
+TEST_F(LanguageSettings, KeyWithoutValues)
+{
+    simwin::CreateUserKey(kSettingsKey);
+    Read();
+    EXPECT_EQ(0u, prim);
+    EXPECT_EQ(0u, sub);
+    EXPECT_FALSE(simwin::Called("RegQueryValueExA SubLangID"));
+    EXPECT_EQ(0u, simwin::OpenKeyCount()) << "the settings key was left open";
+}
+
+TEST_F(LanguageSettings, BothValuesReadInOrder)
+{
+    simwin::SetUserDword(kSettingsKey, "PrimLangID", 4);
+    simwin::SetUserDword(kSettingsKey, "SubLangID", 2);
+    Read();
+    EXPECT_EQ(4u, prim);
+    EXPECT_EQ(2u, sub);
+    size_t primAt = simwin::CallIndex("RegQueryValueExA PrimLangID");
+    size_t subAt = simwin::CallIndex("RegQueryValueExA SubLangID");
+    ASSERT_NE(std::string::npos, subAt);
+    EXPECT_LT(primAt, subAt) << "SubLangID was read before PrimLangID";
+    EXPECT_EQ(0u, simwin::OpenKeyCount());
+}
+
+TEST_F(LanguageSettings, SubLangIdIsNotReadWithoutPrimLangId)
+{
+    simwin::SetUserDword(kSettingsKey, "SubLangID", 2);
+    Read();
+    EXPECT_EQ(0u, prim);
+    EXPECT_EQ(0u, sub);
+    EXPECT_FALSE(simwin::Called("RegQueryValueExA SubLangID"));
+}
+
+TEST_F(LanguageSettings, PrimLangIdWithoutSubLangId)
+{
+    simwin::SetUserDword(kSettingsKey, "PrimLangID", 4);
+    Read();
+    EXPECT_EQ(4u, prim);
+    EXPECT_EQ(0u, sub);
+}
+
+TEST_F(LanguageSettings, TypeIsIgnoredAndBytesAreLittleEndian)
+{
+    // The digit 4 with its terminator, as a text value: 0x34 = 52.
+    simwin::SetUserValue(kSettingsKey, "PrimLangID", REG_SZ, Bytes({'4', 0}));
+    simwin::SetUserValue(kSettingsKey, "SubLangID", REG_BINARY, Bytes({0x01, 0x02, 0x03}));
+    Read();
+    EXPECT_EQ(52u, prim);
+    EXPECT_EQ(0x030201u, sub);
+}
+
+TEST_F(LanguageSettings, EmptyValueReadsAsZero)
+{
+    simwin::SetUserValue(kSettingsKey, "PrimLangID", REG_BINARY, {});
+    simwin::SetUserDword(kSettingsKey, "SubLangID", 9);
+    Read();
+    EXPECT_EQ(0u, prim);
+    EXPECT_EQ(9u, sub) << "an empty PrimLangID still counts as read";
+}
+
+TEST_F(LanguageSettings, ValueLongerThanFourBytesReadsAsAbsent)
+{
+    simwin::SetUserValue(kSettingsKey, "PrimLangID", REG_QWORD, Bytes({4, 0, 0, 0, 0, 0, 0, 0}));
+    simwin::SetUserDword(kSettingsKey, "SubLangID", 1);
+    Read();
+    EXPECT_EQ(0u, prim) << "the buffer of a failed query must not be used";
+    EXPECT_EQ(0u, sub);
+    EXPECT_FALSE(simwin::Called("RegQueryValueExA SubLangID"));
+}
+
+TEST_F(LanguageSettings, LongSubLangIdKeepsPrimLangId)
+{
+    simwin::SetUserDword(kSettingsKey, "PrimLangID", 30);
+    simwin::SetUserValue(kSettingsKey, "SubLangID", REG_SZ, Bytes({'1', '2', '3', '4', 0}));
+    Read();
+    EXPECT_EQ(30u, prim);
+    EXPECT_EQ(0u, sub);
+}
+
+// ---------------------------------------------------------------------------
+
+class LanguageModuleTest : public SimTest
+{
+protected:
+    const char* const kEng = "C:\\Kit\\DravikEngRes.dll";
+    HINSTANCE Current() { return AfxGetModuleState()->m_hCurrentResourceHandle; }
+};
+
+TEST_F(LanguageModuleTest, NothingLoadedBeforeLoad)
+{
+    AddModule(kEng, "eng");
+    CLanguageModule module;
+    EXPECT_EQ(nullptr, module.m_hModule);
+    EXPECT_EQ(nullptr, module.m_hPrevResource);
+    for (DWORD id = 1; id <= 4; ++id) {
+        SCOPED_TRACE(id);
+        EXPECT_STREQ("", module.LoadString(id));
+        EXPECT_EQ(simwin::Executable(), Current()) << "the resource handle moved";
+    }
+    EXPECT_EQ(0, simwin::LoadedModuleCount());
+}
+
+TEST_F(LanguageModuleTest, StringsComeFromTheModuleAndTheHandleIsRestored)
+{
+    AddModule(kEng, "eng");
+    CLanguageModule module;
+    ASSERT_TRUE(module.Load(kEng));
+    EXPECT_EQ(simwin::Executable(), module.m_hPrevResource);
+    EXPECT_EQ(simwin::Executable(), Current()) << "Load must not switch the resource handle";
+    EXPECT_STREQ("eng step 1", module.LoadString(IDS_STEP1));
+    EXPECT_STREQ("eng step 2", module.LoadString(IDS_STEP2));
+    EXPECT_STREQ("eng installed", module.LoadString(IDS_INSTALL_OK));
+    EXPECT_STREQ("eng failed", module.LoadString(IDS_INSTALL_FAILED));
+    EXPECT_EQ(simwin::Executable(), Current());
+
+    // The executable's own strings are still found afterwards.
+    CString menu;
+    menu.LoadString(IDS_ABOUT_MENU);
+    EXPECT_STREQ("&About Wirenest...", menu);
+}
+
+TEST_F(LanguageModuleTest, MissingIdsAreEmpty)
+{
+    simwin::AddLanguageModule(kEng, {{1, "only one"}});
+    CLanguageModule module;
+    ASSERT_TRUE(module.Load(kEng));
+    EXPECT_STREQ("only one", module.LoadString(1));
+    EXPECT_STREQ("", module.LoadString(3));
+    EXPECT_STREQ("", module.LoadString(IDS_ABOUT_MENU)) << "101 belongs to the executable";
+    EXPECT_EQ(simwin::Executable(), Current());
+}
+
+TEST_F(LanguageModuleTest, FailedLoad)
+{
+    CLanguageModule module;
+    EXPECT_FALSE(module.Load("C:\\Kit\\DravikEngRes.dll"));
+    EXPECT_EQ(nullptr, module.m_hModule);
+    EXPECT_EQ(simwin::Executable(), module.m_hPrevResource);
+    EXPECT_STREQ("", module.LoadString(1));
+}
+
+TEST_F(LanguageModuleTest, ReleasedAtDestruction)
+{
+    AddModule(kEng, "eng");
+    {
+        CLanguageModule module;
+        ASSERT_TRUE(module.Load(kEng));
+        EXPECT_EQ(1, simwin::LoadedModuleCount());
+    }
+    EXPECT_EQ(0, simwin::LoadedModuleCount());
+    EXPECT_TRUE(simwin::Called("FreeLibrary C:\\Kit\\DravikEngRes.dll"));
+}
+
+TEST_F(LanguageModuleTest, DestructionWithoutModuleCallsNothing)
+{
+    {
+        CLanguageModule module;
+    }
+    EXPECT_FALSE(simwin::Called("FreeLibrary"));
+}
+
+// ---------------------------------------------------------------------------
+
+class ModuleDirectoryTest : public SimTest
+{
+};
+
+TEST_F(ModuleDirectoryTest, CutAtTheLastBackslash)
+{
+    EXPECT_STREQ("C:\\Kit", ModuleDirectory());
+}
+
+TEST_F(ModuleDirectoryTest, NoBackslashKeepsTheNameWhole)
+{
+    UseExecutable("Wirenest.exe");
+    EXPECT_STREQ("Wirenest.exe", ModuleDirectory());
+}
+
+TEST_F(ModuleDirectoryTest, TrailByteEqualToBackslashUnderCodePage932)
+{
+    // 0x95 0x5C is one double-byte character of code page 932; the last
+    // 0x5C byte of the path is its trail byte, not a separator.
+    const std::string folder = "C:\\Kit\x95\x5C";
+    UseExecutable(folder + "\\\x95\x5C.exe");
+    simwin::SetAnsiCodePage(932);
+    _setmbcp(_MB_CP_ANSI);
+    EXPECT_STREQ(folder.c_str(), ModuleDirectory());
+}
+
+TEST_F(ModuleDirectoryTest, TheSameBytesUnderASingleByteCodePage)
+{
+    UseExecutable("C:\\Kit\x95\x5C\\\x95\x5C.exe");
+    simwin::SetAnsiCodePage(1252);
+    _setmbcp(_MB_CP_ANSI);
+    EXPECT_STREQ("C:\\Kit\x95\x5C\\\x95", ModuleDirectory());
+}
+
+TEST_F(ModuleDirectoryTest, OtherDoubleByteCodePages)
+{
+    for (UINT cp : {936u, 949u, 950u}) {
+        SCOPED_TRACE(cp);
+        UseExecutable("D:\\\xB1\x5C\\\xB1\x5C.exe");
+        simwin::SetAnsiCodePage(cp);
+        _setmbcp(_MB_CP_ANSI);
+        EXPECT_STREQ("D:\\\xB1\x5C", ModuleDirectory());
+    }
+}
+
+TEST_F(ModuleDirectoryTest, PathLongerThanMaxPathIsReadWhole)
+{
+    std::string folder = "C:\\" + std::string(300, 'k');
+    UseExecutable(folder + "\\Wirenest.exe");
+    EXPECT_STREQ(folder.c_str(), ModuleDirectory());
+}
+
+TEST_F(ModuleDirectoryTest, PathOfExactlyMaxPathIsReadWhole)
+{
+    // 260 characters fill the first buffer with no room for a terminator.
+    std::string folder = "C:\\" + std::string(260 - 3 - 13, 'k');
+    UseExecutable(folder + "\\Wirenest.exe");
+    ASSERT_EQ(260u, (folder + "\\Wirenest.exe").size());
+    EXPECT_STREQ(folder.c_str(), ModuleDirectory());
+}
+
+}  // namespace
