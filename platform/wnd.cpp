@@ -75,7 +75,9 @@ void CWnd::CenterWindow()
     if (y + cy > rcWork.bottom) y = rcWork.bottom - cy;
     if (x < rcWork.left) x = rcWork.left;
     if (y < rcWork.top) y = rcWork.top;
-    ::SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    // Activating here is what showing the dialog does anyway; without it Wine
+    // leaves the caption of a freshly started program drawn inactive.
+    ::SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 }
 
 LRESULT CWnd::Default()

@@ -111,11 +111,35 @@ HMENU SystemMenuOf(HWND hDlg);
 std::vector<MenuItem> MenuItems(HMENU hMenu);
 HICON IconOf(HWND hDlg, int which);  // ICON_BIG or ICON_SMALL
 RECT WindowRect(HWND hWnd);
+std::vector<HWND> Controls(HWND hDlg);  // in template order
+std::string ClassOf(HWND hWnd);
 DWORD StyleOf(HWND hWnd);
 HWND OwnerOf(HWND hWnd);
 INT_PTR EndResult(HWND hDlg);
 bool IsEnabled(HWND hWnd);
 RECT WorkArea();
 std::string IconName(HICON icon);  // "module-path#id", for comparing icons
+
+// ---------------------------------------------------------------------------
+// Driver installation: file contents, the system's INF store, and failures
+// injected into copying, reading and registering. (simwin/filesystem.cpp,
+// simwin/setupapi.cpp)
+
+// Where SetupCopyOEMInfA keeps the INFs it registers, as oemN.inf.
+extern const char* const kInfStoreFolder;  // "C:\WINDOWS\inf"
+
+std::vector<BYTE> FileData(const std::string& path);  // empty when there is no such file
+std::vector<std::string> StoredInfs();                // paths of the INFs in the store
+size_t OpenFileHandles();                             // CreateFileA handles not yet closed
+
+// CopyFileA to this target fails with the error and writes nothing.
+void FailCopyTo(const std::string& target, DWORD error);
+// Opening this file to read it fails: CreateFileA, and CopyFileA as a source.
+void FailOpen(const std::string& path, DWORD error);
+// GetFileAttributesA on this path fails.
+void FailAttributes(const std::string& path, DWORD error);
+// SetupCopyOEMInfA refuses with the error: every call, or with copyStyle
+// other than 0 only the calls made with exactly that copy style.
+void RefuseInfStore(DWORD error, DWORD copyStyle = 0);
 
 }  // namespace simwin

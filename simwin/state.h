@@ -2,6 +2,7 @@
 #pragma once
 
 #include "simwin/simwin.h"
+#include "simwin/install_state.h"
 
 #include <list>
 
@@ -99,6 +100,8 @@ struct World {
     std::vector<std::string> calls;
     std::vector<MessageBoxRecord> boxes;
     std::vector<DrawIconRecord> drawn;
+
+    InstallWorld install;  // files read back, INF store, injected failures
 };
 
 World& W();

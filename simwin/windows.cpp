@@ -84,6 +84,14 @@ HMENU SystemMenuOf(HWND hDlg) { return W().systemMenuAvailable ? hDlg->sysMenu.g
 std::vector<MenuItem> MenuItems(HMENU hMenu) { return hMenu ? hMenu->items : std::vector<MenuItem>(); }
 HICON IconOf(HWND hDlg, int which) { return which == ICON_BIG ? hDlg->bigIcon : hDlg->smallIcon; }
 RECT WindowRect(HWND hWnd) { return hWnd->rect; }
+std::string ClassOf(HWND hWnd) { return hWnd->className; }
+
+std::vector<HWND> Controls(HWND hDlg)
+{
+    std::vector<HWND> v;
+    for (const auto& c : hDlg->controls) v.push_back(c.get());
+    return v;
+}
 DWORD StyleOf(HWND hWnd) { return hWnd->style; }
 HWND OwnerOf(HWND hWnd) { return hWnd->owner; }
 INT_PTR EndResult(HWND hDlg) { return hDlg->result; }

@@ -222,6 +222,30 @@ BOOL SetupCopyOEMInfA(LPCSTR SourceInfFileName, LPCSTR OEMSourceMediaLocation,
                       DWORD DestinationInfFileNameSize, LPDWORD RequiredSize,
                       LPSTR* DestinationInfFileNameComponent);
 
+// kernel32: reading files back, for the driver installation's checks.
+typedef void* HANDLE;
+typedef struct _OVERLAPPED* LPOVERLAPPED;
+#define INVALID_HANDLE_VALUE ((HANDLE)(INT_PTR)-1)
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define GENERIC_READ 0x80000000
+#define FILE_SHARE_READ 0x00000001
+#define OPEN_EXISTING 3
+#define ERROR_SHARING_VIOLATION 32L
+#define ERROR_DISK_FULL 112L
+#define ERROR_INVALID_NAME 123L
+#define ERROR_FILENAME_EXCED_RANGE 206L
+#define ERROR_WRONG_INF_STYLE 0xE0000100L
+HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                   LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                   DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+              LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped);
+BOOL CloseHandle(HANDLE hObject);
+DWORD GetFileAttributesA(LPCSTR lpFileName);
+
 // msvcrt
 unsigned char* _mbsrchr(const unsigned char* str, unsigned int c);
 int _setmbcp(int codepage);

@@ -2,8 +2,10 @@
 
 #include "app/InstallerApp.h"
 #include "app/ModuleDirectory.h"
+#include "ui/AboutBox.h"
 
 BEGIN_MESSAGE_MAP(CInstallerDlg, CDialog)
+    ON_WM_SYSCOMMAND()
     ON_WM_PAINT()
     ON_WM_QUERYDRAGICON()
 END_MESSAGE_MAP()
@@ -41,6 +43,19 @@ BOOL CInstallerDlg::OnInitDialog()
     if (CWnd* pStep2 = GetDlgItem(IDC_STEP2_TEXT)) pStep2->SetWindowText(langModule.LoadString(IDS_STEP2));
 
     return TRUE;  // focus to the first tab stop, OK
+}
+
+// The About entry opens the About box; every other system command (move,
+// close, minimize...) keeps its default processing. The low four bits of a
+// system command belong to the system, so they are masked off first.
+void CInstallerDlg::OnSysCommand(UINT nID, LPARAM)
+{
+    if ((nID & 0xFFF0) == ID_SYSMENU_ABOUT) {
+        CAboutBox dlgAbout;
+        dlgAbout.DoModal();
+        return;
+    }
+    Default();
 }
 
 // Minimized, the dialog draws its icon centred in the client area.

@@ -16,6 +16,9 @@ protected:
     HICON m_hIcon;  // shared icon: never destroyed here
 
     BOOL OnInitDialog() override;
+    // Installs the driver package (install/).
+    void OnOK() override;
+    void OnSysCommand(UINT nID, LPARAM lParam);
     void OnPaint();
     HCURSOR OnQueryDragIcon();
 

@@ -1,0 +1,64 @@
+// What OK does: check the platform, lay down the folder tree on drive C,
+// copy the driver package into it, register its INF and tell the user.
+#include "ui/InstallerDlg.h"
+
+#include "app/InstallerApp.h"
+#include "install/DriverPackage.h"
+#include "install/TargetCheck.h"
+
+// Registers the copied INF without replacing anything in the system's INF
+// store; an INF already stored is confirmed in replace-only mode.
+static BOOL RegisterDriverInf()
+{
+    CHAR szDestinationName[260];
+    LPSTR pszDestinationComponent = nullptr;
+    if (::SetupCopyOEMInfA(DRIVER_INF_TARGET, nullptr, SPOST_PATH, SP_COPY_NOOVERWRITE,
+                           szDestinationName, sizeof(szDestinationName), nullptr,
+                           &pszDestinationComponent))
+        return TRUE;
+    if (::GetLastError() != ERROR_FILE_EXISTS) return FALSE;
+    return ::SetupCopyOEMInfA(DRIVER_INF_TARGET, nullptr, SPOST_PATH, SP_COPY_REPLACEONLY,
+                              szDestinationName, sizeof(szDestinationName), nullptr,
+                              &pszDestinationComponent);
+}
+
+void CInstallerDlg::OnOK()
+{
+    const CString strModuleDir = m_strModuleDir;
+
+    // The driver is for the NT family. Windows 95, 98 and Me end quietly;
+    // the Win32s layer of 16-bit Windows is told why and may try again.
+    const DWORD dwVersion = ::GetVersion();
+    if (dwVersion & 0x80000000) {
+        if (LOBYTE(dwVersion) >= 4) {
+            CDialog::OnOK();
+            return;
+        }
+        AfxMessageBox("For Windows only !", MB_OK | MB_ICONHAND);
+        return;
+    }
+
+    // Existing folders and files are the normal case on a second run:
+    // these results are not looked at, and nothing is ever overwritten.
+    ::CreateDirectoryA(DRIVER_TARGET_ROOT, nullptr);
+    ::CreateDirectoryA(DRIVER_TARGET_FOLDER, nullptr);
+    for (int i = 0; i < DRIVER_FILE_COUNT; ++i) {
+        const CString strSource = strModuleDir + g_driverFiles[i].lpszSource;
+        ::CopyFileA(strSource, g_driverFiles[i].lpszTarget, TRUE);
+    }
+
+    // The registration alone would call the driver installed with its file
+    // missing, or with another package's files at the target: the copies
+    // have to hold up before the INF goes to the system.
+    BOOL bInstalled = TRUE;
+    for (int i = 0; i < DRIVER_FILE_COUNT && bInstalled; ++i) {
+        const CString strSource = strModuleDir + g_driverFiles[i].lpszSource;
+        bInstalled = TargetIsPackageFile(strSource, g_driverFiles[i].lpszTarget);
+    }
+    if (bInstalled) bInstalled = RegisterDriverInf();
+
+    const CString strMessage =
+        GetInstallerApp()->m_langModule.LoadString(bInstalled ? IDS_INSTALL_OK : IDS_INSTALL_FAILED);
+    AfxMessageBox(strMessage, MB_OK | MB_ICONINFORMATION);
+    CDialog::OnOK();
+}

@@ -1,0 +1,198 @@
+// Folders made and files copied and read back by the program, with the
+// answers Windows gives: ANSI paths end at MAX_PATH, a parent must exist,
+// an existing name is never replaced where the caller said so.
+#include "simwin/state.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace simwin {
+
+static const DWORD kErrorInvalidParameter = 87;
+
+static std::string ParentOf(const std::string& lowerPath)
+{
+    size_t cut = lowerPath.find_last_of('\\');
+    return cut == std::string::npos ? std::string() : lowerPath.substr(0, cut);
+}
+
+static bool IsDriveRoot(const std::string& lowerPath)
+{
+    return lowerPath.size() == 2 && lowerPath[1] == ':';
+}
+
+static const FileEntry* Find(const std::string& lowerPath)
+{
+    auto it = W().files.find(lowerPath);
+    return it == W().files.end() ? nullptr : &it->second;
+}
+
+static bool IsFolder(const std::string& lowerPath)
+{
+    if (IsDriveRoot(lowerPath)) return true;
+    const FileEntry* e = Find(lowerPath);
+    return e && e->folder;
+}
+
+// What a missing name answers: the file, or the folder it should be in.
+static DWORD MissingError(const std::string& lowerPath)
+{
+    return IsFolder(ParentOf(lowerPath)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+}
+
+static DWORD Injected(const std::map<std::string, DWORD>& failures, const std::string& lowerPath)
+{
+    auto it = failures.find(lowerPath);
+    return it == failures.end() ? 0 : it->second;
+}
+
+static BOOL Fail(DWORD error)
+{
+    SetLastError(error);
+    return FALSE;
+}
+
+std::vector<BYTE> FileData(const std::string& path)
+{
+    const FileEntry* e = Find(Lower(path));
+    return e && !e->folder ? e->data : std::vector<BYTE>();
+}
+
+size_t OpenFileHandles() { return W().install.handles.size(); }
+
+void FailCopyTo(const std::string& target, DWORD error) { W().install.failCopyTo[Lower(target)] = error; }
+void FailOpen(const std::string& path, DWORD error) { W().install.failOpen[Lower(path)] = error; }
+void FailAttributes(const std::string& path, DWORD error)
+{
+    W().install.failAttributes[Lower(path)] = error;
+}
+
+}  // namespace simwin
+
+using namespace simwin;
+
+// The ANSI entry points convert paths through a MAX_PATH buffer; folders
+// also keep room for an 8.3 name inside them.
+static const size_t kMaxPath = 260;
+static const size_t kMaxFolderPath = 248;
+
+BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES)
+{
+    std::string path = lpPathName ? lpPathName : "";
+    Log("CreateDirectoryA " + path);
+    if (path.size() >= kMaxFolderPath) return Fail(ERROR_FILENAME_EXCED_RANGE);
+    std::string p = Lower(path);
+    if (IsDriveRoot(p) || Find(p)) return Fail(ERROR_ALREADY_EXISTS);
+    if (!IsFolder(ParentOf(p))) return Fail(ERROR_PATH_NOT_FOUND);
+    W().files[p].folder = true;
+    W().spelling[p] = path;
+    return TRUE;
+}
+
+BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists)
+{
+    std::string source = lpExistingFileName ? lpExistingFileName : "";
+    std::string target = lpNewFileName ? lpNewFileName : "";
+    Log("CopyFileA " + source + " -> " + target + (bFailIfExists ? " fail-if-exists" : ""));
+    if (source.size() >= kMaxPath || target.size() >= kMaxPath)
+        return Fail(ERROR_FILENAME_EXCED_RANGE);
+
+    // The source is opened first, then the target is created.
+    std::string s = Lower(source), t = Lower(target);
+    if (DWORD e = Injected(W().install.failOpen, s)) return Fail(e);
+    const FileEntry* src = Find(s);
+    if (!src) return Fail(MissingError(s));
+    if (src->folder) return Fail(ERROR_ACCESS_DENIED);
+
+    if (!IsFolder(ParentOf(t))) return Fail(ERROR_PATH_NOT_FOUND);
+    if (const FileEntry* dst = Find(t)) {
+        // A folder answers like a file to a create-new (Wine, Windows).
+        if (bFailIfExists) return Fail(ERROR_FILE_EXISTS);
+        if (dst->folder) return Fail(ERROR_ACCESS_DENIED);
+    }
+    if (DWORD e = Injected(W().install.failCopyTo, t)) return Fail(e);
+
+    FileEntry copy;
+    copy.data = src->data;
+    W().files[t] = copy;
+    W().spelling[t] = target;
+    return TRUE;
+}
+
+DWORD GetFileAttributesA(LPCSTR lpFileName)
+{
+    std::string path = lpFileName ? lpFileName : "";
+    Log("GetFileAttributesA " + path);
+    std::string p = Lower(path);
+    if (DWORD e = Injected(W().install.failAttributes, p)) {
+        SetLastError(e);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    if (path.size() >= kMaxPath) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    if (IsDriveRoot(p)) return FILE_ATTRIBUTE_DIRECTORY;
+    const FileEntry* e = Find(p);
+    if (!e) {
+        SetLastError(MissingError(p));
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return e->folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+}
+
+// Only what the program uses: an existing file opened to read it.
+HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
+                   DWORD dwCreationDisposition, DWORD, HANDLE)
+{
+    std::string path = lpFileName ? lpFileName : "";
+    Log("CreateFileA " + path);
+    std::string p = Lower(path);
+    DWORD error = 0;
+    const FileEntry* e = nullptr;
+    if (dwDesiredAccess != GENERIC_READ || dwCreationDisposition != OPEN_EXISTING)
+        error = kErrorInvalidParameter;
+    else if (path.size() >= kMaxPath)
+        error = ERROR_FILENAME_EXCED_RANGE;
+    else if ((error = Injected(W().install.failOpen, p)) != 0)
+        ;
+    else if (!(e = Find(p)))
+        error = MissingError(p);
+    else if (e->folder)
+        error = ERROR_ACCESS_DENIED;  // folders open only with backup semantics
+    if (error) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    W().install.handles.push_back({path, e->data, 0});
+    return &W().install.handles.back();
+}
+
+static OpenFileRecord* FindHandle(HANDLE h)
+{
+    for (OpenFileRecord& r : W().install.handles)
+        if (&r == h) return &r;
+    return nullptr;
+}
+
+BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+              LPOVERLAPPED)
+{
+    OpenFileRecord* r = FindHandle(hFile);
+    if (!r) return Fail(ERROR_INVALID_HANDLE);
+    size_t n = std::min<size_t>(nNumberOfBytesToRead, r->data.size() - r->at);
+    if (n) memcpy(lpBuffer, r->data.data() + r->at, n);
+    r->at += n;
+    if (lpNumberOfBytesRead) *lpNumberOfBytesRead = DWORD(n);
+    return TRUE;
+}
+
+BOOL CloseHandle(HANDLE hObject)
+{
+    for (auto it = W().install.handles.begin(); it != W().install.handles.end(); ++it) {
+        if (&*it != hObject) continue;
+        W().install.handles.erase(it);
+        return TRUE;
+    }
+    return Fail(ERROR_INVALID_HANDLE);
+}

@@ -1,0 +1,30 @@
+// The part of the simulated machine that the driver installation adds: open
+// file handles, the INF store's settings and the failures tests inject.
+#pragma once
+
+#include <list>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace simwin {
+
+struct OpenFileRecord {
+    std::string path;
+    std::vector<unsigned char> data;  // read as it was when opened
+    size_t at = 0;
+};
+
+struct InstallWorld {
+    // Injected failures, by lower-case path.
+    std::map<std::string, DWORD> failCopyTo;
+    std::map<std::string, DWORD> failOpen;
+    std::map<std::string, DWORD> failAttributes;
+    // The INF store refuses: with this error, for calls of this copy style (0: all).
+    bool refuse = false;
+    DWORD refuseError = 0;
+    DWORD refuseStyle = 0;
+    std::list<OpenFileRecord> handles;  // addresses are the HANDLE values
+};
+
+}  // namespace simwin

@@ -1,0 +1,155 @@
+// The Setup API's INF store: SetupCopyOEMInfA answers as Windows does.
+// An INF whose bytes are already stored is found by content; with
+// SP_COPY_NOOVERWRITE that fails with ERROR_FILE_EXISTS and names the stored
+// copy, with SP_COPY_REPLACEONLY it succeeds and changes nothing. A new INF
+// must carry a 32-bit Windows INF signature and is stored as oemN.inf.
+#include "simwin/state.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace simwin {
+
+const char* const kInfStoreFolder = "C:\\WINDOWS\\inf";
+
+void RefuseInfStore(DWORD error, DWORD copyStyle)
+{
+    W().install.refuse = true;
+    W().install.refuseError = error;
+    W().install.refuseStyle = copyStyle;
+}
+
+static std::string StorePrefix() { return Lower(kInfStoreFolder) + "\\"; }
+
+static bool IsStoredInf(const std::string& lowerPath, const FileEntry& e)
+{
+    const std::string prefix = StorePrefix();
+    return !e.folder && lowerPath.compare(0, prefix.size(), prefix) == 0 &&
+           lowerPath.find('\\', prefix.size()) == std::string::npos && lowerPath.size() > 4 &&
+           lowerPath.compare(lowerPath.size() - 4, 4, ".inf") == 0;
+}
+
+std::vector<std::string> StoredInfs()
+{
+    std::vector<std::string> v;
+    for (const auto& f : W().files)
+        if (IsStoredInf(f.first, f.second)) v.push_back(W().spelling[f.first]);
+    return v;
+}
+
+// [Version] must carry Signature = "$Windows NT$", "$Windows 95$" or "$Chicago$".
+static bool IsWin4Inf(const std::vector<BYTE>& data)
+{
+    std::string text(data.begin(), data.end());
+    bool inVersion = false;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line;
+        for (char c : Lower(text.substr(at, end - at)))
+            if (c != ' ' && c != '\t' && c != '\r' && c != '"') line += c;
+        at = end + 1;
+        if (!line.empty() && line[0] == '[') {
+            inVersion = line == "[version]";
+        } else if (inVersion && line.compare(0, 10, "signature=") == 0) {
+            std::string value = line.substr(10);
+            return value == "$windowsnt$" || value == "$windows95$" || value == "$chicago$";
+        }
+    }
+    return false;
+}
+
+static BOOL Answer(const std::string& stored, LPSTR dest, DWORD destSize, LPDWORD required,
+                   LPSTR* component)
+{
+    if (required) *required = DWORD(stored.size() + 1);
+    if (dest) {
+        if (destSize < stored.size() + 1) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return FALSE;
+        }
+        memcpy(dest, stored.c_str(), stored.size() + 1);
+        if (component) *component = dest + stored.find_last_of('\\') + 1;
+    }
+    return TRUE;
+}
+
+}  // namespace simwin
+
+using namespace simwin;
+
+BOOL SetupCopyOEMInfA(LPCSTR SourceInfFileName, LPCSTR OEMSourceMediaLocation,
+                      DWORD OEMSourceMediaType, DWORD CopyStyle, LPSTR DestinationInfFileName,
+                      DWORD DestinationInfFileNameSize, LPDWORD RequiredSize,
+                      LPSTR* DestinationInfFileNameComponent)
+{
+    char style[16];
+    snprintf(style, sizeof style, "0x%X", unsigned(CopyStyle));
+    Log(std::string("SetupCopyOEMInfA ") + (SourceInfFileName ? SourceInfFileName : "(null)") +
+        " location=" + (OEMSourceMediaLocation ? OEMSourceMediaLocation : "(null)") +
+        " media=" + std::to_string(OEMSourceMediaType) + " style=" + style +
+        " size=" + std::to_string(DestinationInfFileNameSize) +
+        " required=" + (RequiredSize ? "given" : "(null)"));
+
+    InstallWorld& iw = W().install;
+    if (iw.refuse && (iw.refuseStyle == 0 || iw.refuseStyle == CopyStyle)) {
+        SetLastError(iw.refuseError);
+        return FALSE;
+    }
+    if (!SourceInfFileName) {
+        SetLastError(87);  // ERROR_INVALID_PARAMETER
+        return FALSE;
+    }
+    const std::string source = Lower(SourceInfFileName);
+    if (DWORD e = iw.failOpen.count(source) ? iw.failOpen[source] : 0) {
+        SetLastError(e);
+        return FALSE;
+    }
+    if (!FileExists(SourceInfFileName)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    const std::vector<BYTE> data = FileData(SourceInfFileName);
+
+    for (const auto& f : W().files) {
+        if (!IsStoredInf(f.first, f.second) || f.second.data != data) continue;
+        const std::string stored = W().spelling[f.first];
+        if (CopyStyle & SP_COPY_NOOVERWRITE) {
+            Answer(stored, DestinationInfFileName, DestinationInfFileNameSize, RequiredSize,
+                   DestinationInfFileNameComponent);
+            SetLastError(ERROR_FILE_EXISTS);
+            return FALSE;
+        }
+        // Replace-only refreshes where the INF came from; the files stay.
+        if (!Answer(stored, DestinationInfFileName, DestinationInfFileNameSize, RequiredSize,
+                    DestinationInfFileNameComponent))
+            return FALSE;
+        SetLastError(ERROR_SUCCESS);
+        return TRUE;
+    }
+    if (CopyStyle & SP_COPY_REPLACEONLY) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    if (!IsWin4Inf(data)) {
+        SetLastError(ERROR_WRONG_INF_STYLE);
+        return FALSE;
+    }
+
+    std::string stored;
+    for (int n = 0;; ++n) {
+        stored = std::string(kInfStoreFolder) + "\\oem" + std::to_string(n) + ".inf";
+        if (!W().files.count(Lower(stored))) break;
+    }
+    if (DestinationInfFileName && DestinationInfFileNameSize < stored.size() + 1) {
+        if (RequiredSize) *RequiredSize = DWORD(stored.size() + 1);
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    AddFile(stored, data);  // makes the store's folders on first use
+    Answer(stored, DestinationInfFileName, DestinationInfFileNameSize, RequiredSize,
+           DestinationInfFileNameComponent);
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}

@@ -1,0 +1,310 @@
+"""Driver installation by the real Wirenest.exe under Wine: what OK does on
+each platform, the folder tree and the copies on drive C, the INF in the
+system's INF store, and the result box.
+
+The INF store is Wine's %windir%\\inf.  Wine stores the INF under its own
+name when that is free, so a stored copy is found by its content, never by
+name.  Registration calls are counted in Wine's setupapi trace.  Expected
+texts come from the language module itself (wnhelper loadstring).
+
+How the store is made to refuse (Wine runs as root, so file permissions
+cannot do it): a dangling symbolic link takes the INF's own name in
+C:\\windows\\inf.  Wine finds no stored copy with the same bytes, picks that
+free-looking name, and its copy onto the link fails; SetupCopyOEMInfA then
+answers FALSE with an error other than ERROR_FILE_EXISTS (Wine 8 reports
+ERROR_INSUFFICIENT_BUFFER for every early failure of the ANSI entry point).
+test_store_refuses measures the error with wnhelper infcopy each time."""
+
+import os
+import re
+import shutil
+import time
+import unittest
+
+import winenv
+
+IDOK, IDCANCEL = 1, 2
+IDS_INSTALL_OK, IDS_INSTALL_FAILED = 3, 4
+ERROR_FILE_EXISTS = 80
+SP_COPY_REPLACEONLY, SP_COPY_NOOVERWRITE = 0x2, 0x8
+
+ENGLISH = "DravikEngRes.dll"
+PACKAGE = "Ombrel_K58_USB_Driver-Win2kXp_Modem"
+FILES = ("OMK58CDC.INF", "OMK58CDC.sys", "OMK58_un.exe")
+TARGET_ROOT = "RuruRIZIrizuViz"
+TARGET_INF = "C:\\%s\\%s\\OMK58CDC.INF" % (TARGET_ROOT, PACKAGE)
+WINDOWS_ONLY = "For Windows only !"
+APP_DEFAULTS = r"HKCU\Software\Wine\AppDefaults"
+
+# SetupCopyOEMInfA's trace line: source, location, media type, copy style.
+REGISTRATION = re.compile(r'trace:setupapi:SetupCopyOEMInfA "(.*?)", (\S+), (\d+), (\d+),')
+
+env = None
+
+
+def setUpModule():
+    global env
+    env = winenv.WineEnv.from_environment().start()
+
+
+def tearDownModule():
+    env.stop()
+
+
+# ---- drive C -------------------------------------------------------------
+
+def drive_c(*parts):
+    return os.path.join(env.prefix, "drive_c", *parts)
+
+
+def target(name):
+    return drive_c(TARGET_ROOT, PACKAGE, name)
+
+
+def package_file(name):
+    return os.path.join(env.kit_dir, PACKAGE, name)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def store_path(*parts):
+    return drive_c("windows", "inf", *parts)
+
+
+def store_listing():
+    """Every name in the INF store with its bytes (None for a link)."""
+    listing = {}
+    for name in sorted(os.listdir(store_path())):
+        path = store_path(name)
+        listing[name] = None if os.path.islink(path) else read(path)
+    return listing
+
+
+def stored_copies():
+    """Names of the INFs in the store that hold the package's INF."""
+    inf = read(package_file("OMK58CDC.INF"))
+    return [name for name, data in store_listing().items()
+            if name.lower().endswith(".inf") and data == inf]
+
+
+def remove_installation():
+    """Drive C as before any installation: no target tree, and neither the
+    package's INF (with its .pnf) nor a refusing link in the store."""
+    root = drive_c(TARGET_ROOT)
+    if os.path.isdir(root) and not os.path.islink(root):
+        shutil.rmtree(root)
+    elif os.path.lexists(root):
+        os.remove(root)
+    for name in stored_copies():
+        os.remove(store_path(name))
+        pnf = store_path(name[:-4] + ".pnf")
+        if os.path.exists(pnf):
+            os.remove(pnf)
+    for name in os.listdir(store_path()):
+        if os.path.islink(store_path(name)):
+            os.remove(store_path(name))
+
+
+def registrations(app):
+    """(source, copy style) of every SetupCopyOEMInfA call the program made."""
+    return [(m.group(1).replace("\\\\", "\\"), int(m.group(4)))
+            for m in REGISTRATION.finditer(app.wine_output())]
+
+
+class InstallTestCase(unittest.TestCase):
+    def setUp(self):
+        remove_installation()
+        self.addCleanup(remove_installation)
+
+    def run_kit(self, name, package=True, **kw):
+        extra = {PACKAGE: os.path.join(env.kit_dir, PACKAGE)} if package else {}
+        return env.run(name, extra=extra, wine_debug="trace+setupapi", **kw)
+
+    def wait_box(self, app, dialog, timeout=15):
+        """The first visible window of the program other than the dialog."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            for w in app.visible_windows():
+                if w["hwnd"] != dialog["hwnd"]:
+                    return app.msgbox(w)
+            time.sleep(0.1)
+        self.fail("no box within %d s; visible: %s" % (timeout, [w["text"] for w in app.visible_windows()]))
+
+    def press_ok_for_box(self, app):
+        """Presses OK in the dialog; returns the dialog and the box it brings."""
+        dialog = app.wait_window("Wirenest")
+        app.click(dialog, IDOK)
+        return dialog, self.wait_box(app, dialog)
+
+    def check_result_box(self, box, dialog, string_id, caption="Wirenest", lang=None):
+        expected = env.module_string(ENGLISH, string_id, lang=lang)["text"]
+        self.assertEqual(box["message"], expected)
+        self.assertEqual(box["text"], caption)
+        self.assertEqual(box["icon"], "information", "icon pixels %s" % box["icon_pixels"])
+        self.assertEqual(box["owner"], dialog["hwnd"])
+        self.assertEqual([(b["id"], b["text"]) for b in box["buttons"]], [(IDOK, "OK")])
+
+    def install(self, name, string_id, caption="Wirenest", **run):
+        """One run that presses OK, checks the result box, closes it, and
+        returns the program's registration calls."""
+        with self.run_kit(name, **run) as app:
+            dialog, box = self.press_ok_for_box(app)
+            self.check_result_box(box, dialog, string_id, caption, run.get("lang"))
+            app.click(box, IDOK)
+            app.wait_exit()
+            return registrations(app)
+
+    def check_copies(self):
+        for name in FILES:
+            with self.subTest(file=name):
+                self.assertEqual(read(target(name)), read(package_file(name)))
+
+
+class SamplePackageTest(unittest.TestCase):
+    def test_strings_3_and_4_differ(self):
+        # Otherwise a box showing the wrong one would pass.
+        ok = env.module_string(ENGLISH, IDS_INSTALL_OK)["text"]
+        failed = env.module_string(ENGLISH, IDS_INSTALL_FAILED)["text"]
+        self.assertNotEqual(ok, "")
+        self.assertNotEqual(ok, failed)
+
+
+class FirstRunTest(InstallTestCase):
+    def test_first_run(self):
+        store_before = store_listing()
+        calls = self.install("first", IDS_INSTALL_OK)
+        self.assertTrue(os.path.isdir(drive_c(TARGET_ROOT, PACKAGE)))
+        self.check_copies()
+        self.assertEqual(len(stored_copies()), 1, "store: %s" % sorted(store_listing()))
+        added = sorted(set(store_listing()) - set(store_before))
+        self.assertEqual(len(added), 2, "added to the store: %s" % added)  # the INF and its .pnf
+        self.assertEqual(calls, [(TARGET_INF, SP_COPY_NOOVERWRITE)])
+
+    def test_renamed_executable_names_the_box(self):
+        calls = self.install("renamed", IDS_INSTALL_OK, caption="K58 Setup", exe="K58 Setup.exe")
+        self.assertEqual(len(calls), 1)
+
+
+class SecondRunTest(InstallTestCase):
+    def test_second_run(self):
+        self.install("earlier", IDS_INSTALL_OK)
+        targets = {name: (read(target(name)), os.stat(target(name)).st_mtime_ns) for name in FILES}
+        store = store_listing()
+
+        calls = self.install("second", IDS_INSTALL_OK)
+        self.assertEqual(calls, [(TARGET_INF, SP_COPY_NOOVERWRITE), (TARGET_INF, SP_COPY_REPLACEONLY)])
+        for name in FILES:
+            with self.subTest(file=name):
+                self.assertEqual((read(target(name)), os.stat(target(name)).st_mtime_ns), targets[name])
+        self.assertEqual(store_listing(), store)
+
+
+class FailureTest(InstallTestCase):
+    def test_package_absent_without_earlier_run(self):
+        store = store_listing()
+        calls = self.install("nopackage", IDS_INSTALL_FAILED, package=False)
+        self.assertEqual(calls, [])
+        self.assertEqual(os.listdir(drive_c(TARGET_ROOT, PACKAGE)), [])
+        self.assertEqual(store_listing(), store)
+
+    def test_store_refuses(self):
+        store = store_listing()
+        os.symlink("/nonexistent/wirenest-refuses", store_path("OMK58CDC.INF"))
+        calls = self.install("refused", IDS_INSTALL_FAILED)
+        self.assertEqual(calls, [(TARGET_INF, SP_COPY_NOOVERWRITE)])
+        self.check_copies()
+        self.assertEqual(stored_copies(), [])
+
+        # What the program was told: measured the same way, on its target INF.
+        answer = env.must("infcopy", TARGET_INF)
+        self.assertEqual(answer["result"], 0, answer)
+        self.assertNotEqual(answer["lasterror"], ERROR_FILE_EXISTS, answer)
+        os.remove(store_path("OMK58CDC.INF"))
+        self.assertEqual(store_listing(), store)
+
+    def test_differing_target_is_kept(self):
+        os.makedirs(drive_c(TARGET_ROOT, PACKAGE))
+        older = b"older driver, not this package's\r\n"
+        with open(target("OMK58CDC.sys"), "wb") as f:
+            f.write(older)
+        store = store_listing()
+        calls = self.install("differs", IDS_INSTALL_FAILED)
+        self.assertEqual(read(target("OMK58CDC.sys")), older)
+        self.assertEqual(calls, [])
+        self.assertEqual(store_listing(), store)
+
+
+class PlatformTest(InstallTestCase):
+    def set_version(self, exe, version):
+        key = APP_DEFAULTS + "\\" + exe
+        env.must("regset", key, "Version", winenv.REG_SZ, (version.encode("ascii") + b"\0").hex())
+        self.addCleanup(env.must, "regdel", key)
+
+    def drive_c_state(self):
+        return sorted(os.listdir(drive_c())), store_listing()
+
+    def test_win98_ends_quietly(self):
+        self.set_version("Wirenest.exe", "win98")
+        before = self.drive_c_state()
+        with self.run_kit("win98") as app:
+            dialog = app.wait_window("Wirenest")
+            app.click(dialog, IDOK)
+            # A box would keep the program running: nobody closes it.
+            app.wait_exit()
+            self.assertEqual(registrations(app), [])
+        self.assertFalse(os.path.lexists(drive_c(TARGET_ROOT)))
+        self.assertEqual(self.drive_c_state(), before)
+
+    def test_win31_stop_box_and_dialog_stays(self):
+        self.set_version("Wirenest.exe", "win31")
+        before = self.drive_c_state()
+        with self.run_kit("win31") as app:
+            dialog, box = self.press_ok_for_box(app)
+            self.assertEqual(box["message"], WINDOWS_ONLY)
+            self.assertEqual(box["text"], "Wirenest")
+            self.assertEqual(box["icon"], "stop", "icon pixels %s" % box["icon_pixels"])
+            self.assertEqual(box["owner"], dialog["hwnd"])
+            app.click(box, IDOK)
+            env.must("gone", box["hwnd"], 10000)
+            still = env.must("window", dialog["hwnd"])
+            self.assertTrue(still["visible"] and still["enabled"], still)
+            app.click(dialog, IDCANCEL)
+            app.wait_exit()
+            self.assertEqual(registrations(app), [])
+        self.assertEqual(self.drive_c_state(), before)
+
+    def test_cancel_touches_nothing(self):
+        before = self.drive_c_state()
+        with self.run_kit("cancel") as app:
+            app.click(app.wait_window("Wirenest"), IDCANCEL)
+            app.wait_exit()
+            self.assertEqual(registrations(app), [])
+        self.assertFalse(os.path.lexists(drive_c(TARGET_ROOT)))
+        self.assertEqual(self.drive_c_state(), before)
+
+
+class CodePageTest(InstallTestCase):
+    """Code page 932: the folder and the executable's name end in U+8868,
+    0x95 0x5C in that code page, whose second byte is the backslash code.
+    Cut at that byte, the program would look for the package and the
+    module in the wrong folder."""
+
+    LANG = "ja_JP.UTF-8"
+    CHAR = "\u8868"
+
+    def test_double_byte_folder(self):
+        acp = env.must("loadstring", winenv.windows_path(os.path.join(env.kit_dir, ENGLISH)), 1,
+                       lang=self.LANG)["acp"]
+        self.assertEqual(acp, 932)
+        self.assertEqual(self.CHAR.encode("cp932"), b"\x95\x5c")
+        # The caption is the executable's name as the program cut it.
+        calls = self.install("Kit" + self.CHAR, IDS_INSTALL_OK, caption=self.CHAR,
+                             exe=self.CHAR + ".exe", lang=self.LANG)
+        self.assertEqual(calls, [(TARGET_INF, SP_COPY_NOOVERWRITE)])
+        self.check_copies()
+
+if __name__ == "__main__":
+    unittest.main()

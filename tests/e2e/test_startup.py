@@ -1,0 +1,239 @@
+"""Start-up of the real Wirenest.exe under Wine: the installer dialog, the
+choice of the language module from the registry, and the error box when
+the module cannot be loaded.
+
+Expected texts are read from the modules themselves (wnhelper loadstring),
+never written down here."""
+
+import os
+import unittest
+
+import winenv
+from winenv import REG_BINARY, dword, sz
+
+IDOK, IDCANCEL = 1, 2
+IDC_STEP1_TEXT, IDC_STEP2_TEXT = 1001, 1002
+IDS_STEP1, IDS_STEP2 = 1, 2
+
+# The dialog template's own texts; the dialog must never show them.
+TEMPLATE_STEP1 = "1. Please remove your USB data cable first."
+TEMPLATE_STEP2 = "2. Click [OK] to install, [Cancel] to abort."
+
+# WS_POPUP | WS_VISIBLE | WS_CAPTION | DS_MODALFRAME | DS_SETFONT
+TEMPLATE_STYLE = 0x90C000C0
+# Windows adds these to every top-level dialog it creates.
+SYSTEM_ADDED_STYLE = 0x04000000 | 0x00000004  # WS_CLIPSIBLINGS | DS_3DLOOK
+WS_EX_APPWINDOW = 0x00040000
+
+ENGLISH = "DravikEngRes.dll"
+
+env = None
+
+
+def setUpModule():
+    global env
+    env = winenv.WineEnv.from_environment().start()
+
+
+def tearDownModule():
+    env.stop()
+
+
+def error_text(kit, module=ENGLISH):
+    return "Couldn't load file with path: C:\\kits\\%s\\%s." % (kit, module)
+
+
+class InstallerDialogTest(unittest.TestCase):
+    """The dialog as it opens without any settings, and how it ends."""
+
+    def test_no_settings_key(self):
+        step1 = env.module_string(ENGLISH, IDS_STEP1)["text"]
+        step2 = env.module_string(ENGLISH, IDS_STEP2)["text"]
+        # Otherwise a dialog that kept its template texts would pass.
+        self.assertNotEqual(step1, TEMPLATE_STEP1, "sample module line 1 equals the template's")
+        self.assertNotEqual(step2, TEMPLATE_STEP2, "sample module line 2 equals the template's")
+
+        with env.run("nokey") as app:
+            dlg = app.wait_window("Wirenest")
+            self.assertEqual(dlg["class"], "#32770")
+            self.assertEqual(dlg["style"], TEMPLATE_STYLE | SYSTEM_ADDED_STYLE,
+                             "style 0x%08x" % dlg["style"])
+            self.assertTrue(dlg["exstyle"] & WS_EX_APPWINDOW, "exstyle 0x%08x" % dlg["exstyle"])
+            self.assertEqual(dlg["owner"], 0)
+            self.assertTrue(dlg["centred_workarea"], "rect %s, work area %s" % (dlg["rect"], dlg["workarea"]))
+
+            self.assertEqual(app.text(dlg, IDC_STEP1_TEXT), step1)
+            self.assertEqual(app.text(dlg, IDC_STEP2_TEXT), step2)
+
+            focus = app.focus(dlg).get("window", {})
+            self.assertEqual((focus.get("id"), focus.get("text")), (IDOK, "OK"), "focus: %s" % focus)
+
+            self.assertEqual([w["text"] for w in app.visible_windows()], ["Wirenest"])
+
+            app.click(dlg, IDCANCEL)
+            app.wait_exit()
+
+    def test_escape_ends_program(self):
+        with env.run("escape") as app:
+            dlg = app.wait_window("Wirenest")
+            app.key(dlg, "escape")
+            app.wait_exit()
+
+    def test_module_without_instruction_lines(self):
+        # Empty strings replace the template's texts too.
+        nolines = os.environ["WNNOLINES"]
+        self.assertEqual(env.module_string(nolines, IDS_STEP1)["text"], "")
+        with env.run("nolines", modules=[], extra={ENGLISH: nolines}) as app:
+            dlg = app.wait_window("Wirenest")
+            self.assertEqual(app.text(dlg, IDC_STEP1_TEXT), "")
+            self.assertEqual(app.text(dlg, IDC_STEP2_TEXT), "")
+            app.click(dlg, IDCANCEL)
+            app.wait_exit()
+
+
+class MissingModuleTest(unittest.TestCase):
+    """A module that cannot be loaded: the error box, then the end."""
+
+    def check_error_box(self, app, kit, module=ENGLISH):
+        box = app.msgbox(app.wait_window("Error"))
+        self.assertEqual(box["message"], error_text(kit, module))
+        self.assertEqual(box["class"], "#32770")
+        self.assertEqual(box["icon"], "stop", "icon pixels %s" % box["icon_pixels"])
+        self.assertEqual(box["owner"], 0)
+        self.assertEqual([(b["id"], b["text"]) for b in box["buttons"]], [(IDOK, "OK")])
+        self.assertEqual([w["text"] for w in app.visible_windows()], ["Error"])
+        app.click(box, IDOK)
+        app.wait_exit()
+
+    def test_english_module_absent(self):
+        others = [m for m in winenv.MODULES if m != ENGLISH]
+        with env.run("noeng", modules=others) as app:
+            self.check_error_box(app, "noeng")
+
+    def test_chosen_module_absent(self):
+        # No fallback to English when the chosen module is missing.
+        settings = {"PrimLangID": dword(4), "SubLangID": dword(1)}
+        with env.run("nocht", modules=[ENGLISH], settings=settings) as app:
+            self.check_error_box(app, "nocht", "DravikChtRes.dll")
+
+    def test_unloadable_english_module(self):
+        not_a_dll = os.path.join(env.work_dir, "not-a-dll.txt")
+        with open(not_a_dll, "w") as f:
+            f.write("This is a text file, not a module.\r\n")
+        empty = os.path.join(env.work_dir, "empty.dll")
+        open(empty, "w").close()
+        cases = (("empty", empty), ("text", not_a_dll), ("folder", None))
+        for kit, source in cases:
+            with self.subTest(kind=kit):
+                with env.run(kit, modules=[], extra={ENGLISH: source}) as app:
+                    self.check_error_box(app, kit)
+
+
+class LanguageTableTest(unittest.TestCase):
+    """The two registry numbers choose the module; each case checks the
+    instruction lines against the strings of the module it should choose.
+
+    Each case runs in a locale whose ANSI code page can show the expected
+    module's texts; cases that expect English run under a Chinese, Thai or
+    Spanish locale where they can, to show that the locale plays no part."""
+
+    CASES = (
+        # kit, settings, expected module, locale
+        ("c4_1", {"PrimLangID": dword(4), "SubLangID": dword(1)}, "DravikChtRes.dll", "zh_TW.UTF-8"),
+        ("c4_2", {"PrimLangID": dword(4), "SubLangID": dword(2)}, "DravikChsRes.dll", "zh_CN.UTF-8"),
+        ("c4_3", {"PrimLangID": dword(4), "SubLangID": dword(3)}, ENGLISH, "zh_CN.UTF-8"),
+        ("c10_3", {"PrimLangID": dword(10), "SubLangID": dword(3)}, "DravikSpnRes.dll", None),
+        ("c10_1", {"PrimLangID": dword(10), "SubLangID": dword(1)}, ENGLISH, "es_ES.UTF-8"),
+        ("c30_0", {"PrimLangID": dword(30), "SubLangID": dword(0)}, "DravikThaiRes.dll", "th_TH.UTF-8"),
+        ("c30_7", {"PrimLangID": dword(30), "SubLangID": dword(7)}, "DravikThaiRes.dll", "th_TH.UTF-8"),
+        ("c0_0", {"PrimLangID": dword(0), "SubLangID": dword(0)}, ENGLISH, "th_TH.UTF-8"),
+        # SubLangID is read only after PrimLangID was read.
+        ("prim4", {"PrimLangID": dword(4)}, ENGLISH, "zh_TW.UTF-8"),
+        ("sub2", {"SubLangID": dword(2)}, ENGLISH, "zh_CN.UTF-8"),
+        # The type is ignored: text "4" is the bytes 34 00, the number 52.
+        ("sz4", {"PrimLangID": sz("4"), "SubLangID": dword(1)}, ENGLISH, "zh_TW.UTF-8"),
+        # Too long to read: whether the first four bytes (4) land in the
+        # number or not, with no SubLangID read the choice is English.
+        ("long", {"PrimLangID": (REG_BINARY, bytes([4, 0, 0, 0, 0])), "SubLangID": dword(2)},
+         ENGLISH, "zh_CN.UTF-8"),
+        # Two bytes are a number too.
+        ("short", {"PrimLangID": (REG_BINARY, bytes([30, 0]))}, "DravikThaiRes.dll", "th_TH.UTF-8"),
+    )
+
+    @classmethod
+    def setUpClass(cls):
+        cls.expected = {}
+
+    def expected_lines(self, module, lang):
+        """Lines 1 and 2 as the program shows them in that locale."""
+        key = (module, lang)
+        if key not in self.expected:
+            lines = [env.module_string(module, i, lang=lang) for i in (IDS_STEP1, IDS_STEP2)]
+            for line in lines:
+                # A line the code page cannot show would match any module
+                # that turns into the same question marks.
+                self.assertEqual(line["ansi"], line["text"],
+                                 "%s cannot be shown in %s (code page %d)" % (module, lang, line["acp"]))
+            self.expected[key] = [line["text"] for line in lines]
+        return self.expected[key]
+
+    def test_sample_modules_are_distinct(self):
+        lines = {m: env.module_string(m, IDS_STEP1)["text"] for m in winenv.MODULES}
+        self.assertEqual(len(set(lines.values())), len(lines), "line 1 of each module: %s" % lines)
+
+    def test_settings_choose_module(self):
+        for kit, settings, module, lang in self.CASES:
+            with self.subTest(kit=kit, module=module):
+                step1, step2 = self.expected_lines(module, lang)
+                with env.run(kit, settings=settings, lang=lang) as app:
+                    dlg = app.wait_window("Wirenest")
+                    self.assertEqual(app.text(dlg, IDC_STEP1_TEXT), step1)
+                    self.assertEqual(app.text(dlg, IDC_STEP2_TEXT), step2)
+                    app.click(dlg, IDCANCEL)
+                    app.wait_exit()
+
+
+class SettingsReadTest(unittest.TestCase):
+    """How the settings are read, seen in Wine's registry trace: a
+    missing or unreadable PrimLangID stops the reading, and nothing is
+    ever written to the key."""
+
+    @staticmethod
+    def queries(output, value):
+        return [l for l in output.splitlines()
+                if "RegQueryValueExA" in l and '"%s"' % value in l]
+
+    def test_sub_lang_id_read_only_after_prim_lang_id(self):
+        cases = (
+            ("rboth", {"PrimLangID": dword(4), "SubLangID": dword(2)}, 1),
+            ("rnoprim", {"SubLangID": dword(2)}, 0),
+            ("rlong", {"PrimLangID": (REG_BINARY, bytes(5)), "SubLangID": dword(2)}, 0),
+        )
+        for kit, settings, expected in cases:
+            with self.subTest(kit=kit):
+                with env.run(kit, settings=settings, wine_debug="trace+reg") as app:
+                    dlg = app.wait_window("Wirenest")
+                    output = app.wine_output()
+                    # The trace proves anything only if it shows the first read.
+                    self.assertEqual(len(self.queries(output, "PrimLangID")), 1)
+                    sub = self.queries(output, "SubLangID")
+                    self.assertEqual(len(sub), expected, "SubLangID reads: %s" % sub)
+                    app.click(dlg, IDCANCEL)
+                    app.wait_exit()
+
+    def test_settings_never_written(self):
+        settings = {"PrimLangID": dword(10), "SubLangID": dword(3)}
+        with env.run("rwrite", settings=settings, wine_debug="trace+reg") as app:
+            app.click(app.wait_window("Wirenest"), IDCANCEL)
+            app.wait_exit()
+            output = app.wine_output()
+        self.assertTrue(self.queries(output, "SubLangID"), "no registry trace in the output")
+        writes = [l for l in output.splitlines()
+                  if ("NtCreateKey" in l and "Ombrel" in l)
+                  or (("NtSetValueKey" in l or "NtDeleteValueKey" in l)
+                      and ("PrimLangID" in l or "SubLangID" in l))]
+        self.assertEqual(writes, [])
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,553 @@
+"""Runs the real Wirenest.exe under 32-bit Wine and looks at it from outside.
+
+One WineEnv per test run: its own Xvfb (unless a display is given), a
+private 32-bit prefix under the build folder (created once, then reused),
+and a persistent wineserver for speed.  Each start of the program is an
+AppRun: a kit folder of its own under C:\\kits, a clean settings key, a
+time limit on every wait, and on failure a screenshot and Wine's output
+saved under <e2e>/artifacts and named in the failure message.  Nothing is
+left running afterwards.
+
+Standard library only.  Environment (set by CTest):
+  WIRENEST_KIT_DIR  folder with Wirenest.exe and the language modules
+  WNHELPER          path of wnhelper.exe
+  WIRENEST_E2E_DIR  working folder (default: <kit>/../e2e)
+"""
+
+import fcntl
+import json
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import zlib
+
+SETTINGS_KEY = r"HKCU\SOFTWARE\Ombrel\Pelmora\Settings"
+EXE_NAME = "Wirenest.exe"
+MODULES = ("DravikEngRes.dll", "DravikChsRes.dll", "DravikChtRes.dll",
+           "DravikSpnRes.dll", "DravikThaiRes.dll")
+
+# Wine prints these when a program crashes and ShowCrashDialog is 0,
+# whatever WINEDEBUG says.
+CRASH_MARKERS = ("Unhandled page fault", "Unhandled exception", "starting debugger")
+
+SCREEN = "1024x768"
+FIRST_DISPLAY = 50
+PREFIX_SETTINGS = r"""REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
+
+[HKEY_CURRENT_USER\Software\Wine\Explorer]
+"Desktop"="Default"
+
+[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]
+"Default"="%s"
+""" % SCREEN
+
+# Registry values for AppRun(settings=...): {name: (type, bytes)}.
+REG_SZ, REG_BINARY, REG_DWORD = 1, 3, 4
+
+
+def dword(n):
+    return (REG_DWORD, struct.pack("<I", n))
+
+
+def sz(text):
+    return (REG_SZ, text.encode("ascii") + b"\0")
+
+
+def windows_path(unix_path):
+    """The Z: drive of a default prefix maps the Unix root."""
+    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+
+def log(text):
+    print("[winenv] " + text, file=sys.stderr, flush=True)
+
+
+class HelperError(AssertionError):
+    pass
+
+
+class Xvfb:
+    """A private X server on the first free display from FIRST_DISPLAY."""
+
+    def __init__(self, log_path):
+        self.log_path = log_path
+        self.proc = None
+        self.display = None
+
+    def start(self):
+        for n in range(FIRST_DISPLAY, FIRST_DISPLAY + 40):
+            if os.path.exists("/tmp/.X%d-lock" % n) or os.path.exists("/tmp/.X11-unix/X%d" % n):
+                continue
+            with open(self.log_path, "ab") as out:
+                proc = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", SCREEN + "x24",
+                                         "-nolisten", "tcp"],
+                                        stdout=out, stderr=subprocess.STDOUT,
+                                        start_new_session=True)
+            deadline = time.monotonic() + 10
+            while proc.poll() is None and time.monotonic() < deadline:
+                if os.path.exists("/tmp/.X11-unix/X%d" % n):
+                    self.proc, self.display = proc, ":%d" % n
+                    return self.display
+                time.sleep(0.05)
+            # Lost a race for this display, or a hung start: try the next.
+            if proc.poll() is None:
+                proc.kill()
+            proc.wait()
+        raise RuntimeError("no free X display from :%d (see %s)" % (FIRST_DISPLAY, self.log_path))
+
+    def stop(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.proc = None
+
+
+class WineEnv:
+    def __init__(self, kit_dir, helper, work_dir, display=None):
+        self.kit_dir = os.path.abspath(kit_dir)
+        self.helper_path = os.path.abspath(helper)
+        self.work_dir = os.path.abspath(work_dir)
+        self.prefix = os.path.join(self.work_dir, "prefix")
+        self.home = os.path.join(self.work_dir, "home")
+        self.artifacts = os.path.join(self.work_dir, "artifacts")
+        self.logs = os.path.join(self.work_dir, "logs")
+        self.display = display
+        self.xvfb = None
+        self.lock = None
+        self.prefix_seconds = None  # set when this run created the prefix
+
+    @classmethod
+    def from_environment(cls):
+        kit = os.environ.get("WIRENEST_KIT_DIR")
+        helper = os.environ.get("WNHELPER")
+        if not kit or not helper:
+            raise RuntimeError("set WIRENEST_KIT_DIR and WNHELPER (CTest does)")
+        work = os.environ.get("WIRENEST_E2E_DIR") or os.path.join(os.path.dirname(os.path.abspath(kit)), "e2e")
+        return cls(kit, helper, work)
+
+    # ---- lifetime -----------------------------------------------------
+
+    def start(self, fresh_artifacts=True):
+        """fresh_artifacts: empty the artifacts folder, so that what it holds
+        afterwards belongs to this run's failures only."""
+        for d in (self.work_dir, self.home, self.logs):
+            os.makedirs(d, exist_ok=True)
+        self._lock_session()
+        try:
+            if fresh_artifacts:
+                shutil.rmtree(self.artifacts, ignore_errors=True)
+            os.makedirs(self.artifacts, exist_ok=True)
+            if not self.display:
+                self.xvfb = Xvfb(os.path.join(self.logs, "xvfb.log"))
+                self.display = self.xvfb.start()
+            self._ensure_prefix()
+            # A server left over from an interrupted run would hold the old display.
+            self._wineserver("-k")
+            self._wineserver("-w")
+            # Persistent: every helper call would otherwise pay the server start.
+            subprocess.run(["wineserver", "-p"], env=self.environment(), check=True, timeout=30)
+            # Bring the desktop up now: started by the program under test, it
+            # comes up a moment later and takes the foreground from it.
+            self.must("windows", "explorer.exe")
+        except BaseException:
+            self.stop()
+            raise
+        return self
+
+    def stop(self):
+        try:
+            self._wineserver("-k")
+            self._wineserver("-w")
+        finally:
+            if self.xvfb:
+                self.xvfb.stop()
+                self.xvfb = None
+            if self.lock:
+                self.lock.close()  # releases the session lock
+                self.lock = None
+
+    def _lock_session(self, timeout=300):
+        """One session per prefix at a time: a second test run or the demo
+        waits here instead of killing the first one's programs."""
+        self.lock = open(os.path.join(self.work_dir, "session.lock"), "w")
+        deadline = time.monotonic() + timeout
+        said = False
+        while True:
+            try:
+                fcntl.flock(self.lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                return
+            except BlockingIOError:
+                if time.monotonic() > deadline:
+                    self.lock.close()
+                    self.lock = None
+                    raise RuntimeError("the Wine prefix %s stayed busy for %d s" % (self.prefix, timeout))
+                if not said:
+                    log("waiting for another run that uses %s" % self.prefix)
+                    said = True
+                time.sleep(0.5)
+
+    def environment(self, wine_debug="-all", lang=None):
+        """Wine's environment; lang (e.g. "zh_CN.UTF-8") sets the locale, and
+        with it the ANSI code page the programs run with (default 1252)."""
+        env = dict(os.environ)
+        for name in [k for k in env if k.startswith("LC_")]:
+            del env[name]
+        if lang:
+            env.update(LOCPATH=self._locale_dir(lang), LC_ALL=lang)
+        env.update(
+            WINEPREFIX=self.prefix, WINEARCH="win32", WINEDEBUG=wine_debug,
+            WINEDLLOVERRIDES="mscoree=;mshtml=", HOME=self.home, LANG=lang or "C.UTF-8",
+            XDG_CONFIG_HOME=os.path.join(self.home, ".config"),
+            XDG_DATA_HOME=os.path.join(self.home, ".local", "share"),
+            XDG_CACHE_HOME=os.path.join(self.home, ".cache"),
+            DISPLAY=self.display or "")
+        return env
+
+    def _wineserver(self, flag):
+        if os.path.isdir(self.prefix):
+            subprocess.run(["wineserver", flag], env=self.environment(), timeout=60,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def _locale_dir(self, lang):
+        """Wine takes the code page from the glibc locale, which must exist:
+        build it once under the work folder rather than system-wide."""
+        base = os.path.join(self.work_dir, "locale")
+        if not os.path.isdir(os.path.join(base, lang)):
+            os.makedirs(base, exist_ok=True)
+            name, charmap = lang.split(".")
+            partial = os.path.join(base, lang + ".partial")
+            shutil.rmtree(partial, ignore_errors=True)
+            # localedef warns (exit 1) about harmless details; the folder tells.
+            subprocess.run(["localedef", "-i", name, "-f", charmap, partial],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+            if not os.path.isdir(partial):
+                raise RuntimeError("localedef could not build %s (Debian package locales)" % lang)
+            os.replace(partial, os.path.join(base, lang))
+        return base
+
+    def _ensure_prefix(self):
+        """Creates the prefix once (under the session lock); a stamp marks
+        it complete, so a half-made one is made again."""
+        stamp = os.path.join(self.prefix, ".wirenest-ready")
+        if os.path.exists(stamp):
+            return
+        log("creating the Wine prefix %s (once)" % self.prefix)
+        start = time.monotonic()
+        self._wineserver("-k")
+        shutil.rmtree(self.prefix, ignore_errors=True)  # a half-made one
+        env = self.environment()
+        with open(os.path.join(self.logs, "prefix.log"), "wb") as f:
+            subprocess.run(["wineboot", "-i"], env=env, stdout=f, stderr=subprocess.STDOUT,
+                           timeout=300, check=True)
+            reg = os.path.join(self.work_dir, "prefix-settings.reg")
+            with open(reg, "w") as r:
+                r.write(PREFIX_SETTINGS)
+            subprocess.run(["wine", "regedit", "/S", windows_path(reg)], env=env, stdout=f,
+                           stderr=subprocess.STDOUT, timeout=120, check=True)
+            # The registry reaches the disk when the server ends.
+            subprocess.run(["wineserver", "-w"], env=env, timeout=120, check=True)
+        self.prefix_seconds = time.monotonic() - start
+        with open(stamp, "w") as f:
+            f.write("created in %.1f s\n" % self.prefix_seconds)
+        log("prefix ready in %.1f s" % self.prefix_seconds)
+
+    # ---- the helper ---------------------------------------------------
+
+    def helper(self, *args, timeout=30, lang=None):
+        """Runs one wnhelper command; returns its JSON answer (ok or not)."""
+        cmd = ["wine", self.helper_path] + [str(a) for a in args]
+        # Files, not pipes: Wine's own background processes, started by
+        # whichever program comes first, inherit the handles and would keep
+        # a pipe open long after the helper has ended.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            proc = subprocess.Popen(cmd, env=self.environment(lang=lang), stdout=out, stderr=err)
+            try:
+                code = proc.wait(timeout)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
+                raise HelperError("wnhelper %s: no answer within %d s" % (" ".join(cmd[2:]), timeout))
+            out.seek(0)
+            err.seek(0)
+            lines = [l for l in out.read().decode("ascii", "replace").splitlines() if l.startswith("{")]
+            if not lines:
+                raise HelperError("wnhelper %s: no answer (exit %d): %s" % (
+                    " ".join(cmd[2:]), code, err.read().decode("utf-8", "replace")[-2000:]))
+        return json.loads(lines[-1])
+
+    def must(self, *args, timeout=30, lang=None):
+        """A helper command that has to succeed."""
+        answer = self.helper(*args, timeout=timeout, lang=lang)
+        if not answer.get("ok"):
+            raise HelperError("wnhelper %s failed: %s" % (" ".join(map(str, args)), answer))
+        return answer
+
+    def module_string(self, module, string_id, lang=None):
+        """A module's string as Windows reads it: "text" (the stored
+        characters) and "ansi" (what an 8-bit program shows in that locale)."""
+        path = module if os.path.isabs(module) else os.path.join(self.kit_dir, module)
+        return self.must("loadstring", windows_path(path), string_id, lang=lang)
+
+    def reset_settings(self):
+        self.must("regdel", SETTINGS_KEY)
+
+    def screenshot(self, png_path):
+        bmp = png_path[:-4] + ".bmp"
+        self.must("screenshot", windows_path(bmp))
+        bmp_to_png(bmp, png_path)
+        os.remove(bmp)
+        return png_path
+
+    def run(self, name, **kw):
+        return AppRun(self, name, **kw)
+
+
+class AppRun:
+    """One start of the program from C:\\kits\\<name>, as a context manager.
+
+    modules: which language modules to put beside the executable (default
+    all); extra: {name in the kit: source file or folder, or None for an
+    empty folder}, e.g. modules that are broken on purpose; settings: values
+    to put under the settings key before the start; exe: the file name the
+    executable is given in the kit (default Wirenest.exe); lang: the locale to run
+    in; wine_debug: WINEDEBUG for the program (e.g. "trace+reg")."""
+
+    def __init__(self, env, name, modules=MODULES, extra=None, settings=None, lang=None, exe=EXE_NAME,
+                 wine_debug="-all"):
+        self.env = env
+        self.name = name
+        self.modules = modules
+        self.extra = extra or {}
+        self.settings = settings or {}
+        self.lang = lang
+        self.wine_debug = wine_debug
+        self.exe = exe
+        self.kit = os.path.join(env.prefix, "drive_c", "kits", name)
+        self.kit_windows = "C:\\kits\\" + name
+        self.log_path = os.path.join(env.logs, name + ".wine.log")
+        self.proc = None
+
+    def __enter__(self):
+        env = self.env
+        env.reset_settings()
+        shutil.rmtree(self.kit, ignore_errors=True)
+        os.makedirs(self.kit)
+        shutil.copy(os.path.join(env.kit_dir, EXE_NAME), os.path.join(self.kit, self.exe))
+        for m in self.modules:
+            shutil.copy(os.path.join(env.kit_dir, m), self.kit)
+        for file_name, source in self.extra.items():
+            target = os.path.join(self.kit, file_name)
+            if source is None:
+                os.mkdir(target)
+            elif os.path.isdir(source):
+                shutil.copytree(source, target)
+            else:
+                shutil.copy(source, target)
+        for value, (kind, data) in self.settings.items():
+            env.must("regset", SETTINGS_KEY, value, kind, data.hex() or "-")
+        self._log = open(self.log_path, "wb")
+        self.proc = subprocess.Popen(["wine", self.kit_windows + "\\" + self.exe], cwd=self.kit,
+                                     env=env.environment(self.wine_debug, self.lang),
+                                     stdout=self._log, stderr=subprocess.STDOUT)
+        return self
+
+    def __exit__(self, exc_type, exc, tb):
+        crash = self.crash_lines()
+        failed = exc is not None or crash
+        if failed:
+            notes = self._save_artifacts()
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        self._log.close()
+        if failed:
+            shutil.copy(self.log_path, notes["wine_log"])
+        os.remove(self.log_path)
+        shutil.rmtree(self.kit, ignore_errors=True)
+        self.env.reset_settings()
+        note = "artifacts: screenshot %s, Wine output %s" % (notes["screenshot"], notes["wine_log"]) if failed else ""
+        if exc is not None:
+            if hasattr(exc, "add_note"):
+                exc.add_note(note)
+            elif exc.args:
+                exc.args = ("%s\n%s" % (exc.args[0], note),) + exc.args[1:]
+            return False
+        if crash:
+            raise AssertionError("the program crashed: %s\n%s" % (crash[0].strip(), note))
+        return False
+
+    def _save_artifacts(self):
+        base = os.path.join(self.env.artifacts, self.name)
+        notes = {"screenshot": base + ".png", "wine_log": base + ".wine.log"}
+        try:
+            self.env.screenshot(notes["screenshot"])
+        except Exception as e:  # the failure itself matters more than its picture
+            notes["screenshot"] = "(none: %s)" % e
+        return notes
+
+    # ---- looking and pressing ------------------------------------------
+
+    def crash_lines(self):
+        self._log.flush()
+        with open(self.log_path, "r", encoding="utf-8", errors="replace") as f:
+            return [l for l in f if any(m in l for m in CRASH_MARKERS)]
+
+    def wine_output(self):
+        self._log.flush()
+        with open(self.log_path, "r", encoding="utf-8", errors="replace") as f:
+            return f.read()
+
+    def wait_window(self, caption, timeout_ms=15000):
+        """The program's visible top-level window with this caption."""
+        answer = self.env.helper("wait", caption, timeout_ms, self.exe, timeout=timeout_ms / 1000 + 30,
+                                 lang=self.lang)
+        if not answer.get("ok"):
+            raise AssertionError("no window %r of %s within %d ms (process %s): %s" % (
+                caption, self.exe, timeout_ms, self._state(), answer))
+        return answer
+
+    def windows(self):
+        """All top-level windows of the program, hidden ones included."""
+        return self.env.must("windows", self.exe, lang=self.lang)["windows"]
+
+    def visible_windows(self):
+        return [w for w in self.windows() if w["visible"]]
+
+    def text(self, window, control_id):
+        return self.env.must("text", window["hwnd"], control_id)["text"]
+
+    def msgbox(self, window):
+        return self.env.must("msgbox", window["hwnd"])
+
+    def focus(self, window):
+        return self.env.must("focus", window["hwnd"])
+
+    def click(self, window, control_id):
+        self.env.must("click", window["hwnd"], control_id)
+
+    def key(self, window, key):
+        self.env.must("key", window["hwnd"], key)
+
+    def syscommand(self, window, command):
+        self.env.must("syscommand", window["hwnd"], command)
+
+    def wait_exit(self, timeout=15):
+        """The program's exit code; fails if it is still running."""
+        try:
+            code = self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            raise AssertionError("%s still running %d s later; visible windows: %s" % (
+                self.exe, timeout, [w["text"] for w in self.visible_windows()]))
+        crash = self.crash_lines()
+        if crash:
+            raise AssertionError("the program crashed: %s" % crash[0].strip())
+        return code
+
+    def _state(self):
+        code = self.proc.poll()
+        return "running" if code is None else "ended with code %d" % code
+
+
+# ---- BMP to PNG ---------------------------------------------------------
+
+def bmp_to_png(bmp_path, png_path):
+    """Converts the helper's 24- or 32-bit BMP into an RGB PNG."""
+    with open(bmp_path, "rb") as f:
+        data = f.read()
+    offset = struct.unpack_from("<I", data, 10)[0]
+    width, height, _, bits = struct.unpack_from("<iiHH", data, 18)
+    top_down = height < 0
+    height = abs(height)
+    step = bits // 8
+    stride = (width * step + 3) & ~3
+    raw = bytearray()
+    for y in range(height):
+        row = y if top_down else height - 1 - y
+        start = offset + row * stride
+        line = data[start:start + width * step]
+        raw.append(0)  # filter: none
+        rgb = bytearray(width * 3)
+        rgb[0::3] = line[2::step]
+        rgb[1::3] = line[1::step]
+        rgb[2::3] = line[0::step]
+        raw += rgb
+
+    def chunk(kind, body):
+        return (struct.pack(">I", len(body)) + kind + body
+                + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF))
+
+    with open(png_path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n")
+        f.write(chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)))
+        f.write(chunk(b"IDAT", zlib.compress(bytes(raw), 6)))
+        f.write(chunk(b"IEND", b""))
+
+
+# ---- the demo -----------------------------------------------------------
+
+def demo(kit_dir, helper, work_dir, out_dir):
+    """Starts the installer on a kit.  With DISPLAY set the user drives the
+    real window and this waits until it ends; without, it runs on a private
+    X server, saves a screenshot of the dialog and presses Cancel."""
+    display = os.environ.get("DISPLAY")
+    exe = os.path.join(os.path.abspath(kit_dir), EXE_NAME)
+    env = WineEnv(kit_dir, helper, work_dir, display=display).start(fresh_artifacts=False)
+    try:
+        if env.prefix_seconds is not None:
+            print("Wine prefix created in %.1f s" % env.prefix_seconds)
+        proc = subprocess.Popen(["wine", windows_path(exe)], cwd=os.path.dirname(exe),
+                                env=env.environment())
+        try:
+            if display:
+                print("Wirenest is running on %s, in Wine's desktop window; "
+                      "this ends when it does." % display)
+                return proc.wait()
+            dialog = env.must("wait", "Wirenest", 20000, EXE_NAME, timeout=60)
+            time.sleep(1)  # the caption turns active a moment after the window shows
+            os.makedirs(out_dir, exist_ok=True)
+            png = env.screenshot(os.path.join(os.path.abspath(out_dir), "dialog.png"))
+            # Once OK installs the driver, the demo presses OK here and saves
+            # the result box as well.
+            env.must("click", dialog["hwnd"], 2)  # IDCANCEL
+            code = proc.wait(30)
+            print("Screenshot of the dialog: %s" % png)
+            print("Pressed Cancel; Wirenest ended with code %d." % code)
+            return 0
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+    finally:
+        env.stop()
+
+
+if __name__ == "__main__":
+    import argparse
+
+    parser = argparse.ArgumentParser(description="Wine environment for Wirenest")
+    parser.add_argument("command", choices=["prepare", "demo"])
+    parser.add_argument("--kit", required=True, help="folder with Wirenest.exe and the modules")
+    parser.add_argument("--helper", required=True, help="path of wnhelper.exe")
+    parser.add_argument("--work", help="working folder (default: <kit>/../e2e)")
+    parser.add_argument("--out", help="demo output folder (default: <kit>/../demo)")
+    a = parser.parse_args()
+    parent = os.path.dirname(os.path.abspath(a.kit))
+    work = a.work or os.path.join(parent, "e2e")
+    if a.command == "prepare":
+        e = WineEnv(a.kit, a.helper, work).start(fresh_artifacts=False)
+        e.stop()
+        print("Wine prefix ready: %s%s" % (e.prefix, "" if e.prefix_seconds is None
+                                            else " (created in %.1f s)" % e.prefix_seconds))
+        sys.exit(0)
+    sys.exit(demo(a.kit, a.helper, work, a.out or os.path.join(parent, "demo")))

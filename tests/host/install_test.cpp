@@ -1,0 +1,575 @@
+// What OK does: the platform check, the folder tree, the three copies, the
+// INF registration with its replace-only retry, and the result box; and the
+// check that the copied files are this package's before anything is
+// registered.
+#include "fixture.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string kPackage = "C:\\Kit\\Ombrel_K58_USB_Driver-Win2kXp_Modem";
+const std::string kTargetRoot = "C:\\RuruRIZIrizuViz";
+const std::string kTarget = kTargetRoot + "\\Ombrel_K58_USB_Driver-Win2kXp_Modem";
+const char* const kFiles[3] = {"OMK58CDC.INF", "OMK58CDC.sys", "OMK58_un.exe"};
+enum { INF, SYS, EXE };
+
+const DWORD kWinXP = 0x0A280105;
+const DWORD kWin2000 = 0x08930005;
+const DWORD kWin95 = 0xC3B60004;
+const DWORD kWin98 = 0xC0000A04;
+const DWORD kWinMe = 0xC0005A04;
+const DWORD kWin32s = 0x80000A03;
+
+std::vector<BYTE> Text(const std::string& s) { return std::vector<BYTE>(s.begin(), s.end()); }
+
+const std::vector<BYTE> kInf = Text("[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Modem\r\n");
+const std::vector<BYTE> kSys = Text("sample driver");
+const std::vector<BYTE> kExe = Text("MZ sample uninstaller");
+
+std::string Source(int file, const std::string& package = kPackage)
+{
+    return package + "\\" + kFiles[file];
+}
+std::string Target(int file) { return kTarget + "\\" + kFiles[file]; }
+
+class Install : public SimTest
+{
+protected:
+    void SetUp() override
+    {
+        SimTest::SetUp();
+        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
+    }
+
+    static void AddPackage(const std::string& package = kPackage)
+    {
+        simwin::AddFile(Source(INF, package), kInf);
+        simwin::AddFile(Source(SYS, package), kSys);
+        simwin::AddFile(Source(EXE, package), kExe);
+    }
+
+    // What an earlier run left at the target, and the INF it registered.
+    static void AddEarlierRun()
+    {
+        AddPackage();
+        RunOK();
+        simwin::Script({});
+    }
+
+    // Starts the program and presses OK; returns the installer dialog.
+    static HWND RunOK()
+    {
+        simwin::Script({simwin::PressOK()});
+        RunProgram();
+        return simwin::Dialogs().back();
+    }
+
+    static std::vector<std::string> Registrations(size_t from = 0)
+    {
+        std::vector<std::string> v;
+        const auto& calls = simwin::Calls();
+        for (size_t i = from; i < calls.size(); ++i)
+            if (calls[i].compare(0, 17, "SetupCopyOEMInfA ") == 0) v.push_back(calls[i]);
+        return v;
+    }
+
+    // The text of the one box the last run showed.
+    static std::string LastBox()
+    {
+        const auto& boxes = simwin::MessageBoxes();
+        return boxes.empty() ? "<no box>" : boxes.back().text;
+    }
+
+    static std::string Registration(DWORD style)
+    {
+        return "SetupCopyOEMInfA " + Target(INF) + " location=(null) media=1 style=0x" +
+               std::to_string(style) + " size=260 required=(null)";
+    }
+};
+
+// ---------------------------------------------------------------------------
+// The platform check
+
+class Platform : public Install {};
+
+TEST_F(Platform, NtFamilyInstalls)
+{
+    for (DWORD version : {kWinXP, kWin2000}) {
+        SCOPED_TRACE(version);
+        UseExecutable(kExePath);
+        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
+        AddPackage();
+        simwin::SetVersion(version);
+        RunOK();
+        EXPECT_EQ("eng installed", LastBox());
+        EXPECT_EQ(1u, simwin::StoredInfs().size());
+    }
+}
+
+TEST_F(Platform, Windows9xEndsQuietlyWithoutTouchingDriveC)
+{
+    for (DWORD version : {kWin95, kWin98, kWinMe}) {
+        SCOPED_TRACE(version);
+        UseExecutable(kExePath);
+        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
+        AddPackage();
+        simwin::SetVersion(version);
+        const auto before = simwin::ListPaths();
+        HWND dlg = RunOK();
+        EXPECT_EQ(IDOK, simwin::EndResult(dlg));
+        EXPECT_EQ(0u, simwin::MessageBoxes().size());
+        EXPECT_EQ(before, simwin::ListPaths());
+        EXPECT_FALSE(simwin::Called("CreateDirectoryA"));
+        EXPECT_FALSE(simwin::Called("CopyFileA"));
+        EXPECT_EQ(0u, Registrations().size());
+    }
+}
+
+TEST_F(Platform, Win32sShowsTheStopBoxAndTheDialogStays)
+{
+    AddPackage();
+    simwin::SetVersion(kWin32s);
+    const auto before = simwin::ListPaths();
+    bool stillUp = false;
+    simwin::Script({simwin::PressOK(), simwin::Inspect([&](HWND) { stillUp = true; }),
+                    simwin::PressCancel()});
+    RunProgram();
+    HWND dlg = simwin::Dialogs().back();
+
+    ASSERT_EQ(1u, simwin::MessageBoxes().size());
+    const simwin::MessageBoxRecord& box = simwin::MessageBoxes()[0];
+    EXPECT_EQ("For Windows only !", box.text);
+    EXPECT_EQ(UINT(MB_OK | MB_ICONHAND), box.flags);
+    EXPECT_EQ("Wirenest", box.caption);
+    EXPECT_EQ(dlg, box.owner);
+    EXPECT_TRUE(stillUp) << "the dialog ended with the box";
+    EXPECT_EQ(IDCANCEL, simwin::EndResult(dlg));
+    EXPECT_EQ(before, simwin::ListPaths());
+    EXPECT_EQ(0u, Registrations().size());
+}
+
+TEST_F(Platform, Win32sAnswersEveryPressTheSameWay)
+{
+    simwin::SetVersion(kWin32s);
+    simwin::Script({simwin::PressOK(), simwin::PressOK(), simwin::PressCancel()});
+    RunProgram();
+    ASSERT_EQ(2u, simwin::MessageBoxes().size());
+    EXPECT_EQ("For Windows only !", simwin::MessageBoxes()[1].text);
+    EXPECT_EQ(IDCANCEL, simwin::EndResult(simwin::Dialogs().back()));
+}
+
+// ---------------------------------------------------------------------------
+// A first run with the package beside the executable
+
+class FirstRun : public Install
+{
+protected:
+    void SetUp() override
+    {
+        Install::SetUp();
+        AddPackage();
+    }
+};
+
+TEST_F(FirstRun, CreatesBothFolders)
+{
+    RunOK();
+    EXPECT_TRUE(simwin::FolderExists(kTargetRoot));
+    EXPECT_TRUE(simwin::FolderExists(kTarget));
+    EXPECT_LT(simwin::CallIndex("CreateDirectoryA " + kTargetRoot),
+              simwin::CallIndex("CreateDirectoryA " + kTarget));
+}
+
+TEST_F(FirstRun, CopiesTheThreeFilesByteForByte)
+{
+    RunOK();
+    EXPECT_EQ(kInf, simwin::FileData(Target(INF)));
+    EXPECT_EQ(kSys, simwin::FileData(Target(SYS)));
+    EXPECT_EQ(kExe, simwin::FileData(Target(EXE)));
+}
+
+TEST_F(FirstRun, CopiesInOrderWithoutOverwriting)
+{
+    RunOK();
+    size_t last = 0;
+    for (int file : {INF, SYS, EXE}) {
+        SCOPED_TRACE(kFiles[file]);
+        size_t at = simwin::CallIndex("CopyFileA " + Source(file) + " -> " + Target(file) +
+                                      " fail-if-exists");
+        ASSERT_NE(std::string::npos, at);
+        EXPECT_LT(simwin::CallIndex("CreateDirectoryA " + kTarget), at);
+        EXPECT_LT(last, at);
+        last = at;
+    }
+    EXPECT_LT(last, simwin::CallIndex("SetupCopyOEMInfA"));
+}
+
+TEST_F(FirstRun, RegistersTheCopiedInfOnceWithoutOverwrite)
+{
+    RunOK();
+    EXPECT_EQ(std::vector<std::string>{Registration(SP_COPY_NOOVERWRITE)}, Registrations());
+    ASSERT_EQ(1u, simwin::StoredInfs().size());
+    EXPECT_EQ(kInf, simwin::FileData(simwin::StoredInfs()[0]));
+}
+
+TEST_F(FirstRun, ShowsString3InAnInformationBoxOverTheDialog)
+{
+    HWND dlg = RunOK();
+    ASSERT_EQ(1u, simwin::MessageBoxes().size());
+    const simwin::MessageBoxRecord& box = simwin::MessageBoxes()[0];
+    EXPECT_EQ("eng installed", box.text);
+    EXPECT_EQ(UINT(MB_OK | MB_ICONINFORMATION), box.flags);
+    EXPECT_EQ("Wirenest", box.caption);
+    EXPECT_EQ(dlg, box.owner);
+}
+
+TEST_F(FirstRun, EndsTheDialogWithIDOKAfterTheBox)
+{
+    HWND dlg = RunOK();
+    EXPECT_EQ(IDOK, simwin::EndResult(dlg));
+    EXPECT_LT(simwin::CallIndex("MessageBoxA"), simwin::CallIndex("EndDialog"));
+    EXPECT_EQ(0, simwin::ScriptErrors());
+}
+
+TEST_F(FirstRun, CaptionIsTheExecutablesNameWithoutExtension)
+{
+    UseExecutable("C:\\Kit\\K58 Setup.v2.exe");
+    AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
+    AddPackage();
+    RunOK();
+    ASSERT_EQ(1u, simwin::MessageBoxes().size());
+    EXPECT_EQ("K58 Setup.v2", simwin::MessageBoxes()[0].caption);
+}
+
+TEST_F(FirstRun, EmptyString3GivesAnEmptyBox)
+{
+    UseExecutable(kExePath);
+    simwin::AddLanguageModule("C:\\Kit\\DravikEngRes.dll", {{1, "one"}, {2, "two"}, {4, "four"}});
+    AddPackage();
+    RunOK();
+    ASSERT_EQ(1u, simwin::MessageBoxes().size());
+    EXPECT_EQ("", simwin::MessageBoxes()[0].text);
+    EXPECT_EQ(UINT(MB_OK | MB_ICONINFORMATION), simwin::MessageBoxes()[0].flags);
+    EXPECT_EQ(1u, simwin::StoredInfs().size());
+}
+
+TEST_F(FirstRun, LeavesNoFileOpen)
+{
+    RunOK();
+    EXPECT_NE(std::string::npos, simwin::CallIndex("CreateFileA " + Target(SYS)))
+        << "the copies were not read back";
+    EXPECT_EQ(0u, simwin::OpenFileHandles());
+}
+
+// The folder is "C:\Kit" followed by a double-byte character whose trail
+// byte is a backslash, and so is the executable's name: cut at that byte,
+// the package would be looked for in "C:\Kit\x95".
+TEST_F(FirstRun, DoubleByteFolderUnderCodePage932GivesTheRightSources)
+{
+    const std::string folder = "C:\\Kit\x95\x5C";
+    UseExecutable(folder + "\\\x95\x5C.exe");
+    simwin::SetAnsiCodePage(932);
+    AddModule(folder + "\\DravikEngRes.dll", "eng");
+    const std::string package = folder + "\\Ombrel_K58_USB_Driver-Win2kXp_Modem";
+    AddPackage(package);
+    RunOK();
+    for (int file : {INF, SYS, EXE}) {
+        SCOPED_TRACE(kFiles[file]);
+        EXPECT_TRUE(simwin::Called("CopyFileA " + Source(file, package) + " -> "));
+    }
+    EXPECT_EQ(kSys, simwin::FileData(Target(SYS)));
+    EXPECT_EQ("eng installed", LastBox());
+}
+
+// ---------------------------------------------------------------------------
+// A second run over the first one's results
+
+class SecondRun : public Install
+{
+protected:
+    void SetUp() override
+    {
+        Install::SetUp();
+        AddEarlierRun();
+        callsBefore = simwin::Calls().size();
+    }
+    size_t callsBefore = 0;
+};
+
+TEST_F(SecondRun, RegistersTwiceTheSecondTimeReplaceOnly)
+{
+    RunOK();
+    EXPECT_EQ((std::vector<std::string>{Registration(SP_COPY_NOOVERWRITE),
+                                        Registration(SP_COPY_REPLACEONLY)}),
+              Registrations(callsBefore));
+    EXPECT_EQ("eng installed", LastBox());
+}
+
+TEST_F(SecondRun, LeavesTargetsAndStoreAsTheyWere)
+{
+    const auto before = simwin::ListPaths();
+    RunOK();
+    EXPECT_EQ(before, simwin::ListPaths());
+    EXPECT_EQ(1u, simwin::StoredInfs().size());
+    EXPECT_EQ(kExe, simwin::FileData(Target(EXE)));
+}
+
+TEST_F(SecondRun, RefusedReplaceOnlyShowsString4)
+{
+    simwin::RefuseInfStore(ERROR_ACCESS_DENIED, SP_COPY_REPLACEONLY);
+    RunOK();
+    EXPECT_EQ(2u, Registrations(callsBefore).size());
+    EXPECT_EQ("eng failed", LastBox());
+}
+
+// ---------------------------------------------------------------------------
+// The INF store refusing for any reason but an INF already stored
+
+TEST_F(Install, OtherRegistrationErrorsMakeOneCallAndShowString4)
+{
+    for (DWORD error : {DWORD(ERROR_ACCESS_DENIED), DWORD(ERROR_FILENAME_EXCED_RANGE),
+                        DWORD(ERROR_DISK_FULL), DWORD(ERROR_WRONG_INF_STYLE)}) {
+        SCOPED_TRACE(error);
+        UseExecutable(kExePath);
+        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
+        AddPackage();
+        simwin::RefuseInfStore(error);
+        HWND dlg = RunOK();
+        EXPECT_EQ(std::vector<std::string>{Registration(SP_COPY_NOOVERWRITE)}, Registrations());
+        EXPECT_EQ("eng failed", LastBox());
+        EXPECT_EQ(IDOK, simwin::EndResult(dlg));
+        EXPECT_EQ(0u, simwin::StoredInfs().size());
+    }
+}
+
+TEST_F(Install, InfTheSetupApiRejectsShowsString4)
+{
+    simwin::AddFile(Source(INF), Text("[Version]\r\nSignature=\"$Windows 3.1$\"\r\n"));
+    simwin::AddFile(Source(SYS), kSys);
+    simwin::AddFile(Source(EXE), kExe);
+    RunOK();
+    EXPECT_EQ(1u, Registrations().size());
+    EXPECT_EQ("eng failed", LastBox());
+    EXPECT_EQ(0u, simwin::StoredInfs().size());
+}
+
+// ---------------------------------------------------------------------------
+// Copies that did not happen, or files at the target that are not this
+// package's: string 4, nothing registered, nothing overwritten or removed.
+
+class Mended : public Install
+{
+protected:
+    void ExpectFailedWithoutRegistration()
+    {
+        EXPECT_EQ("eng failed", LastBox());
+        EXPECT_EQ(0u, Registrations().size()) << "registered: " << Registrations()[0];
+        EXPECT_EQ(0u, simwin::StoredInfs().size());
+        EXPECT_EQ(IDOK, simwin::EndResult(simwin::Dialogs().back()));
+        EXPECT_EQ(0u, simwin::OpenFileHandles());
+    }
+};
+
+TEST_F(Mended, DriverFileNotCopied)
+{
+    AddPackage();
+    simwin::FailCopyTo(Target(SYS), ERROR_DISK_FULL);
+    RunOK();
+    EXPECT_FALSE(simwin::FileExists(Target(SYS)));
+    ExpectFailedWithoutRegistration();
+}
+
+TEST_F(Mended, TargetLeftByAnOlderPackageIsKept)
+{
+    AddPackage();
+    const std::vector<BYTE> older = Text("older driver");
+    simwin::AddFile(Target(SYS), older);
+    RunOK();
+    EXPECT_EQ(older, simwin::FileData(Target(SYS)));
+    ExpectFailedWithoutRegistration();
+}
+
+TEST_F(Mended, ForeignInfAtTheTargetIsNotRegistered)
+{
+    AddPackage();
+    const std::vector<BYTE> foreign = Text("[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Ports\r\n");
+    simwin::AddFile(Target(INF), foreign);
+    RunOK();
+    EXPECT_EQ(foreign, simwin::FileData(Target(INF)));
+    ExpectFailedWithoutRegistration();
+}
+
+TEST_F(Mended, SameSizeDifferentBytesDiffer)
+{
+    AddPackage();
+    std::vector<BYTE> other = kExe;
+    other.back() ^= 1;
+    simwin::AddFile(Target(EXE), other);
+    RunOK();
+    EXPECT_EQ(other, simwin::FileData(Target(EXE)));
+    ExpectFailedWithoutRegistration();
+}
+
+TEST_F(Mended, LongerTargetStartingWithThePackageFileDiffers)
+{
+    AddPackage();
+    std::vector<BYTE> longer(kSys);
+    longer.resize(5000, 'x');  // past one read of the comparison
+    simwin::AddFile(Target(SYS), longer);
+    RunOK();
+    ExpectFailedWithoutRegistration();
+}
+
+TEST_F(Mended, IdenticalTargetFromSomeoneElseIsTheNormalCase)
+{
+    AddPackage();
+    simwin::AddFile(Target(INF), kInf);
+    simwin::AddFile(Target(SYS), kSys);
+    simwin::AddFile(Target(EXE), kExe);
+    RunOK();
+    EXPECT_EQ("eng installed", LastBox());
+    EXPECT_EQ(1u, Registrations().size());
+}
+
+TEST_F(Mended, FolderWhereATargetFileShouldBe)
+{
+    AddPackage();
+    simwin::AddFolder(Target(EXE));
+    RunOK();
+    EXPECT_TRUE(simwin::FolderExists(Target(EXE)));
+    ExpectFailedWithoutRegistration();
+}
+
+TEST_F(Mended, FileWhereTheTargetRootShouldBe)
+{
+    AddPackage();
+    simwin::AddFile(kTargetRoot, Text("not a folder"));
+    RunOK();
+    EXPECT_EQ(Text("not a folder"), simwin::FileData(kTargetRoot));
+    EXPECT_FALSE(simwin::FileExists(Target(INF)));
+    ExpectFailedWithoutRegistration();
+}
+
+TEST_F(Mended, PackageAbsentWithoutAnEarlierRun)
+{
+    RunOK();
+    EXPECT_TRUE(simwin::FolderExists(kTarget));
+    ExpectFailedWithoutRegistration();
+}
+
+TEST_F(Mended, PartialPackageWithoutAnEarlierRun)
+{
+    simwin::AddFile(Source(INF), kInf);
+    simwin::AddFile(Source(SYS), kSys);
+    RunOK();
+    EXPECT_TRUE(simwin::FileExists(Target(SYS))) << "the files present were still copied";
+    ExpectFailedWithoutRegistration();
+}
+
+TEST_F(Mended, UnreadablePackageFileCannotVouchForAnEarlierTarget)
+{
+    AddEarlierRun();
+    simwin::FailOpen(Source(SYS), ERROR_SHARING_VIOLATION);
+    const size_t from = simwin::Calls().size();
+    RunOK();
+    EXPECT_EQ("eng failed", LastBox());
+    EXPECT_EQ(0u, Registrations(from).size());
+    EXPECT_EQ(kSys, simwin::FileData(Target(SYS)));
+    EXPECT_EQ(0u, simwin::OpenFileHandles());
+}
+
+TEST_F(Mended, UnreadableTargetIsNotTrusted)
+{
+    AddPackage();
+    simwin::FailOpen(Target(EXE), ERROR_ACCESS_DENIED);
+    RunOK();
+    ExpectFailedWithoutRegistration();
+}
+
+TEST_F(Mended, PackageFileThatCannotBeLookedAtIsNotTrusted)
+{
+    AddPackage();
+    simwin::FailAttributes(Source(INF), ERROR_ACCESS_DENIED);
+    RunOK();
+    ExpectFailedWithoutRegistration();
+}
+
+// ---------------------------------------------------------------------------
+// Without the package, an earlier run's files are used as they are.
+
+class NoPackage : public Install
+{
+protected:
+    // What an earlier run left: the targets and the registered INF.
+    static void AddEarlierTargets(std::initializer_list<int> files)
+    {
+        const std::vector<BYTE>* data[3] = {&kInf, &kSys, &kExe};
+        for (int file : files) simwin::AddFile(Target(file), *data[file]);
+        simwin::AddFile(std::string(simwin::kInfStoreFolder) + "\\oem0.inf", kInf);
+    }
+};
+
+TEST_F(NoPackage, EarlierTargetsAreRegisteredAsTheyAre)
+{
+    AddEarlierTargets({INF, SYS, EXE});
+    RunOK();
+    EXPECT_EQ((std::vector<std::string>{Registration(SP_COPY_NOOVERWRITE),
+                                        Registration(SP_COPY_REPLACEONLY)}),
+              Registrations());
+    EXPECT_EQ("eng installed", LastBox());
+}
+
+TEST_F(NoPackage, AMissingEarlierTargetFails)
+{
+    AddEarlierTargets({INF, EXE});
+    RunOK();
+    EXPECT_EQ(0u, Registrations().size());
+    EXPECT_EQ("eng failed", LastBox());
+    EXPECT_FALSE(simwin::FileExists(Target(SYS)));
+}
+
+// A folder nested so deep that the package's paths pass MAX_PATH: the
+// system cannot reach the package, which counts as absent.
+TEST_F(NoPackage, PackageBeyondThePathLimitCountsAsAbsent)
+{
+    const std::string deep = "C:\\" + std::string(220, 'd');
+    const std::string package = deep + "\\Ombrel_K58_USB_Driver-Win2kXp_Modem";
+    UseExecutable(deep + "\\Wirenest.exe");
+    AddModule(deep + "\\DravikEngRes.dll", "eng");
+    AddPackage(package);
+    // Were it reachable, this newer driver would not match the earlier one.
+    simwin::AddFile(Source(SYS, package), Text("newer driver"));
+    AddEarlierTargets({INF, SYS, EXE});
+    ASSERT_LE(260u, Source(SYS, package).size());
+    RunOK();
+    EXPECT_EQ(2u, Registrations().size());
+    EXPECT_EQ("eng installed", LastBox());
+}
+
+// ---------------------------------------------------------------------------
+// Empty package files are copied like any other; only the INF has to be one.
+
+TEST_F(Install, EmptyDriverAndUninstallerAreInstalled)
+{
+    simwin::AddFile(Source(INF), kInf);
+    simwin::AddFile(Source(SYS), {});
+    simwin::AddFile(Source(EXE), {});
+    RunOK();
+    EXPECT_TRUE(simwin::FileExists(Target(SYS)));
+    EXPECT_EQ(0u, simwin::FileData(Target(SYS)).size());
+    EXPECT_EQ("eng installed", LastBox());
+}
+
+TEST_F(Install, EmptyInfIsRefusedByTheSetupApi)
+{
+    simwin::AddFile(Source(INF), {});
+    simwin::AddFile(Source(SYS), kSys);
+    simwin::AddFile(Source(EXE), kExe);
+    RunOK();
+    EXPECT_EQ(1u, Registrations().size());
+    EXPECT_EQ("eng failed", LastBox());
+}
+
+}  // namespace

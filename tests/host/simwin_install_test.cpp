@@ -1,0 +1,259 @@
+// The simulated folders, copies, reads and INF store answer as Windows does;
+// the installation's host tests rely on these answers.
+#include "fixture.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<BYTE> Text(const std::string& s) { return std::vector<BYTE>(s.begin(), s.end()); }
+
+const std::vector<BYTE> kNtInf = Text("[Version]\r\nSignature = \"$Windows NT$\"\r\nClass=Modem\r\n");
+
+class SimFiles : public SimTest {};
+
+TEST_F(SimFiles, CreateDirectoryAnswers)
+{
+    /* try a new folder under an existing one */
+    SetLastError(0xdeadbeef);
+    EXPECT_TRUE(CreateDirectoryA("C:\\New", nullptr)) << GetLastError();
+    EXPECT_TRUE(simwin::FolderExists("C:\\New"));
+
+    /* try it again */
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(CreateDirectoryA("C:\\new", nullptr));
+    EXPECT_EQ(DWORD(ERROR_ALREADY_EXISTS), GetLastError());
+
+    /* try a file's name */
+    simwin::AddFile("C:\\File", Text("x"));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(CreateDirectoryA("C:\\File", nullptr));
+    EXPECT_EQ(DWORD(ERROR_ALREADY_EXISTS), GetLastError());
+
+    /* try under a missing folder, and under a file */
+    for (const char* path : {"C:\\Missing\\Sub", "C:\\File\\Sub"}) {
+        SCOPED_TRACE(path);
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(CreateDirectoryA(path, nullptr));
+        EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), GetLastError());
+        EXPECT_FALSE(simwin::FolderExists(path));
+    }
+
+    /* try a path with no room left for a file name */
+    const std::string longPath = "C:\\" + std::string(245, 'f');
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(CreateDirectoryA(longPath.c_str(), nullptr));
+    EXPECT_EQ(DWORD(ERROR_FILENAME_EXCED_RANGE), GetLastError());
+}
+
+TEST_F(SimFiles, CopyFileCopiesBytesToANewName)
+{
+    simwin::AddFile("C:\\a\\src.bin", Text("bytes"));
+    simwin::AddFolder("C:\\b");
+    SetLastError(0xdeadbeef);
+    EXPECT_TRUE(CopyFileA("C:\\a\\src.bin", "C:\\b\\Dst.bin", TRUE)) << GetLastError();
+    EXPECT_EQ(Text("bytes"), simwin::FileData("C:\\B\\dst.BIN"));
+}
+
+TEST_F(SimFiles, CopyFileFailures)
+{
+    simwin::AddFile("C:\\a\\src.bin", Text("new"));
+    simwin::AddFile("C:\\b\\old.bin", Text("old"));
+    simwin::AddFolder("C:\\b\\folder");
+    simwin::AddFile("C:\\b\\plain", Text("p"));
+    const std::string longName = "C:\\b\\" + std::string(260, 'n');
+    struct Case {
+        const char* what;
+        std::string source, target;
+        BOOL failIfExists;
+        DWORD error;
+    } cases[] = {
+        {"existing file, fail-if-exists", "C:\\a\\src.bin", "C:\\b\\old.bin", TRUE, ERROR_FILE_EXISTS},
+        {"folder at the target, fail-if-exists", "C:\\a\\src.bin", "C:\\b\\folder", TRUE, ERROR_FILE_EXISTS},
+        {"folder at the target", "C:\\a\\src.bin", "C:\\b\\folder", FALSE, ERROR_ACCESS_DENIED},
+        {"missing source", "C:\\a\\none.bin", "C:\\b\\x.bin", TRUE, ERROR_FILE_NOT_FOUND},
+        {"missing source folder", "C:\\none\\src.bin", "C:\\b\\x.bin", TRUE, ERROR_PATH_NOT_FOUND},
+        {"folder as source", "C:\\b\\folder", "C:\\b\\x.bin", TRUE, ERROR_ACCESS_DENIED},
+        {"missing target folder", "C:\\a\\src.bin", "C:\\none\\x.bin", TRUE, ERROR_PATH_NOT_FOUND},
+        {"file as target folder", "C:\\a\\src.bin", "C:\\b\\plain\\x.bin", TRUE, ERROR_PATH_NOT_FOUND},
+        {"target past MAX_PATH", "C:\\a\\src.bin", longName, TRUE, ERROR_FILENAME_EXCED_RANGE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto before = simwin::ListPaths();
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(CopyFileA(c.source.c_str(), c.target.c_str(), c.failIfExists));
+        EXPECT_EQ(c.error, GetLastError());
+        EXPECT_EQ(before, simwin::ListPaths());
+    }
+    EXPECT_EQ(Text("old"), simwin::FileData("C:\\b\\old.bin"));
+}
+
+TEST_F(SimFiles, InjectedCopyAndOpenFailures)
+{
+    simwin::AddFile("C:\\a\\src.bin", Text("new"));
+    simwin::AddFolder("C:\\b");
+    simwin::FailCopyTo("C:\\b\\full.bin", ERROR_DISK_FULL);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(CopyFileA("C:\\a\\src.bin", "C:\\b\\full.bin", TRUE));
+    EXPECT_EQ(DWORD(ERROR_DISK_FULL), GetLastError());
+    EXPECT_FALSE(simwin::FileExists("C:\\b\\full.bin"));
+
+    simwin::FailOpen("C:\\a\\src.bin", ERROR_SHARING_VIOLATION);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(CopyFileA("C:\\a\\src.bin", "C:\\b\\x.bin", TRUE));
+    EXPECT_EQ(DWORD(ERROR_SHARING_VIOLATION), GetLastError());
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA("C:\\a\\src.bin", GENERIC_READ, FILE_SHARE_READ,
+                                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_EQ(DWORD(ERROR_SHARING_VIOLATION), GetLastError());
+}
+
+TEST_F(SimFiles, GetFileAttributesTellsFilesFoldersAndMissingNames)
+{
+    simwin::AddFile("C:\\a\\f.txt", Text("x"));
+    EXPECT_EQ(0u, GetFileAttributesA("C:\\a\\f.txt") & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_NE(0u, GetFileAttributesA("C:\\a") & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\a"));
+
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\a\\none"));
+    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), GetLastError());
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\none\\none"));
+    EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), GetLastError());
+}
+
+TEST_F(SimFiles, ReadFileReadsInChunksUntilZero)
+{
+    simwin::AddFile("C:\\a\\f.bin", Text("abcdefg"));
+    HANDLE h = CreateFileA("C:\\a\\f.bin", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    EXPECT_EQ(1u, simwin::OpenFileHandles());
+    char buf[4];
+    DWORD n = 0xdeadbeef;
+    EXPECT_TRUE(ReadFile(h, buf, 4, &n, nullptr));
+    EXPECT_EQ(4u, n);
+    EXPECT_TRUE(ReadFile(h, buf, 4, &n, nullptr));
+    EXPECT_EQ(3u, n);
+    EXPECT_EQ("efg", std::string(buf, 3));
+    EXPECT_TRUE(ReadFile(h, buf, 4, &n, nullptr));
+    EXPECT_EQ(0u, n);
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_EQ(0u, simwin::OpenFileHandles());
+
+    /* try the closed handle */
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(CloseHandle(h));
+    EXPECT_EQ(DWORD(ERROR_INVALID_HANDLE), GetLastError());
+
+    /* try a folder */
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA("C:\\a", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
+}
+
+// ---------------------------------------------------------------------------
+
+class SimInfStore : public SimTest
+{
+protected:
+    BOOL Copy(const char* inf, DWORD style)
+    {
+        name[0] = 0;
+        component = nullptr;
+        SetLastError(0xdeadbeef);
+        BOOL ok = SetupCopyOEMInfA(inf, nullptr, SPOST_PATH, style, name, sizeof(name), nullptr,
+                                   &component);
+        error = GetLastError();
+        return ok;
+    }
+    char name[260];
+    LPSTR component = nullptr;
+    DWORD error = 0;
+};
+
+TEST_F(SimInfStore, StoresANewInfUnderAnOemName)
+{
+    simwin::AddFile("C:\\pkg\\my.inf", kNtInf);
+    EXPECT_TRUE(Copy("C:\\pkg\\my.inf", SP_COPY_NOOVERWRITE)) << error;
+    EXPECT_EQ(DWORD(ERROR_SUCCESS), error);
+    EXPECT_EQ(std::string(simwin::kInfStoreFolder) + "\\oem0.inf", name);
+    EXPECT_STREQ("oem0.inf", component);
+    EXPECT_EQ(kNtInf, simwin::FileData(name));
+}
+
+TEST_F(SimInfStore, SameBytesAgainAnswerFileExistsWithTheStoredName)
+{
+    simwin::AddFile("C:\\pkg\\my.inf", kNtInf);
+    simwin::AddFile("C:\\other\\copy.inf", kNtInf);
+    ASSERT_TRUE(Copy("C:\\pkg\\my.inf", SP_COPY_NOOVERWRITE));
+    const std::string stored = name;
+
+    /* try the same bytes from another place */
+    EXPECT_FALSE(Copy("C:\\other\\copy.inf", SP_COPY_NOOVERWRITE));
+    EXPECT_EQ(DWORD(ERROR_FILE_EXISTS), error);
+    EXPECT_EQ(stored, name);
+
+    /* try replace-only */
+    EXPECT_TRUE(Copy("C:\\other\\copy.inf", SP_COPY_REPLACEONLY)) << error;
+    EXPECT_EQ(stored, name);
+    EXPECT_EQ(1u, simwin::StoredInfs().size());
+}
+
+TEST_F(SimInfStore, Refusals)
+{
+    simwin::AddFile("C:\\pkg\\my.inf", kNtInf);
+    simwin::AddFile("C:\\pkg\\w31.inf", Text("[Version]\r\nSignature=\"$Windows 3.1$\"\r\n"));
+    simwin::AddFile("C:\\pkg\\empty.inf", {});
+
+    /* try replace-only with nothing to replace */
+    EXPECT_FALSE(Copy("C:\\pkg\\my.inf", SP_COPY_REPLACEONLY));
+    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), error);
+
+    /* try INFs that are not of the Windows NT style */
+    for (const char* inf : {"C:\\pkg\\w31.inf", "C:\\pkg\\empty.inf"}) {
+        SCOPED_TRACE(inf);
+        EXPECT_FALSE(Copy(inf, SP_COPY_NOOVERWRITE));
+        EXPECT_EQ(DWORD(ERROR_WRONG_INF_STYLE), error);
+    }
+
+    /* try a missing INF */
+    EXPECT_FALSE(Copy("C:\\pkg\\none.inf", SP_COPY_NOOVERWRITE));
+    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), error);
+
+    /* try a store that refuses one copy style only */
+    simwin::RefuseInfStore(ERROR_ACCESS_DENIED, SP_COPY_REPLACEONLY);
+    EXPECT_TRUE(Copy("C:\\pkg\\my.inf", SP_COPY_NOOVERWRITE)) << error;
+    EXPECT_FALSE(Copy("C:\\pkg\\my.inf", SP_COPY_REPLACEONLY));
+    EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), error);
+    EXPECT_EQ(1u, simwin::StoredInfs().size());
+}
+
+// As measured under Wine: every 32-bit signature is taken, any case.
+TEST_F(SimInfStore, AcceptsThe32BitSignatures)
+{
+    simwin::AddFile("C:\\pkg\\w95.inf", Text("[Version]\nSignature=\"$Windows 95$\"\n"));
+    simwin::AddFile("C:\\pkg\\chicago.inf", Text("[version]\nsignature=$CHICAGO$\n"));
+    for (const char* inf : {"C:\\pkg\\w95.inf", "C:\\pkg\\chicago.inf"}) {
+        SCOPED_TRACE(inf);
+        EXPECT_TRUE(Copy(inf, SP_COPY_NOOVERWRITE)) << error;
+    }
+}
+
+TEST_F(SimInfStore, DifferentInfsGetTheirOwnNames)
+{
+    simwin::AddFile("C:\\pkg\\a.inf", kNtInf);
+    std::vector<BYTE> other = kNtInf;
+    other.push_back(';');
+    simwin::AddFile("C:\\pkg\\b.inf", other);
+    ASSERT_TRUE(Copy("C:\\pkg\\a.inf", SP_COPY_NOOVERWRITE));
+    ASSERT_TRUE(Copy("C:\\pkg\\b.inf", SP_COPY_NOOVERWRITE)) << error;
+    EXPECT_STREQ("oem1.inf", component);
+    EXPECT_EQ(2u, simwin::StoredInfs().size());
+}
+
+}  // namespace

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds Wirenest for 32-bit Windows and starts the installer on the sample
+# kit under Wine, on a fresh Debian 12 machine.
+#
+# With DISPLAY set, the installer opens on that display (inside Wine's
+# virtual desktop window) and this script waits until it ends.  Without
+# DISPLAY it runs on a private Xvfb, saves a screenshot of the dialog to
+# build/windows/demo/dialog.png, presses Cancel and says where the picture is.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+
+tools/install-deps.sh
+cmake --preset windows
+cmake --build --preset windows
+
+build="$root/build/windows"
+exec python3 "$root/tests/e2e/winenv.py" demo \
+  --kit "$build/kit" \
+  --helper "$build/tests/e2e/wnhelper.exe" \
+  --work "$build/e2e" \
+  --out "$build/demo"
