@@ -3,13 +3,13 @@
 
 namespace simwin {
 
-static std::string ParentOf(const std::string& lowerPath)
+std::string ParentOf(const std::string& lowerPath)
 {
     size_t cut = lowerPath.find_last_of('\\');
     return cut == std::string::npos ? std::string() : lowerPath.substr(0, cut);
 }
 
-static bool IsDriveRoot(const std::string& lowerPath)
+bool IsDriveRoot(const std::string& lowerPath)
 {
     return lowerPath.size() == 2 && lowerPath[1] == ':';
 }

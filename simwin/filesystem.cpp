@@ -10,17 +10,6 @@ namespace simwin {
 
 static const DWORD kErrorInvalidParameter = 87;
 
-static std::string ParentOf(const std::string& lowerPath)
-{
-    size_t cut = lowerPath.find_last_of('\\');
-    return cut == std::string::npos ? std::string() : lowerPath.substr(0, cut);
-}
-
-static bool IsDriveRoot(const std::string& lowerPath)
-{
-    return lowerPath.size() == 2 && lowerPath[1] == ':';
-}
-
 static const FileEntry* Find(const std::string& lowerPath)
 {
     auto it = W().files.find(lowerPath);

@@ -106,6 +106,8 @@ struct World {
 
 World& W();
 std::string Lower(const std::string& s);
+std::string ParentOf(const std::string& lowerPath);  // empty for a bare name
+bool IsDriveRoot(const std::string& lowerPath);       // "c:"
 void Log(const std::string& call);
 HINSTANCE__* FindModule(HMODULE h);  // executable or a loaded module, else null
 const Resource* FindResource(HINSTANCE__* m, WORD type, WORD name);
