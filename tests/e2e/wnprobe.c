@@ -372,6 +372,45 @@ static void PutChildRect(HWND dlg, HWND h)
     printf(",\"rect\":[%ld,%ld,%ld,%ld]", r.left, r.top, r.right, r.bottom);
 }
 
+/* An icon drawn at 32 x 32 on white, as 32-bit pixels. */
+static BOOL DrawIconPixels(HICON icon, DWORD *pixels)
+{
+    BITMAPINFO bi;
+    HDC screen = GetDC(NULL), mem = CreateCompatibleDC(screen);
+    DWORD *bits;
+    HBITMAP bmp;
+    BOOL ok = FALSE;
+
+    memset(&bi, 0, sizeof(bi));
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = 32;
+    bi.bmiHeader.biHeight = -32;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    if ((bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, (void **)&bits, NULL, 0)))
+    {
+        HGDIOBJ old = SelectObject(mem, bmp);
+        PatBlt(mem, 0, 0, 32, 32, WHITENESS);
+        ok = DrawIconEx(mem, 0, 0, icon, 32, 32, 0, NULL, DI_NORMAL);
+        GdiFlush();
+        memcpy(pixels, bits, 32 * 32 * 4);
+        SelectObject(mem, old);
+        DeleteObject(bmp);
+    }
+    DeleteDC(mem);
+    ReleaseDC(NULL, screen);
+    return ok;
+}
+
+/* Two icon handles showing the same picture (handles differ between the
+   control's copy and ours). */
+static BOOL SameIconPixels(HICON a, HICON b)
+{
+    static DWORD pa[32 * 32], pb[32 * 32];
+    return DrawIconPixels(a, pa) && DrawIconPixels(b, pb) && !memcmp(pa, pb, sizeof(pa));
+}
+
 /* dialog <file> <id>: the dialog the dialog manager builds from the
    file's template: caption, styles, font, client size, dialog base units
    (through MapDialogRect) and every control in template order. */
@@ -381,7 +420,7 @@ static int CmdDialog(int argc, char **argv)
     HWND dlg, h;
     HFONT font;
     LOGFONTW lf;
-    RECT units, client;
+    RECT units, client, window;
     WCHAR text[1024];
     char cls[256];
     HDC dc;
@@ -402,12 +441,15 @@ static int CmdDialog(int argc, char **argv)
     SetRect(&units, 0, 0, 4, 8);
     MapDialogRect(dlg, &units);
     GetClientRect(dlg, &client);
+    GetWindowRect(dlg, &window);
     len = GetWindowTextW(dlg, text, 1024);
     printf("{\"ok\":true,\"caption\":");
     PutJsonStringW(text, len);
     printf(",\"style\":%lu,\"exstyle\":%lu,\"base\":[%ld,%ld],\"client\":[%ld,%ld]",
            (ULONG)GetWindowLongA(dlg, GWL_STYLE), (ULONG)GetWindowLongA(dlg, GWL_EXSTYLE),
            units.right, units.bottom, client.right, client.bottom);
+    /* Without an owner the template's position is a screen position. */
+    printf(",\"window\":[%ld,%ld,%ld,%ld]", window.left, window.top, window.right, window.bottom);
 
     memset(&lf, 0, sizeof(lf));
     font = (HFONT)SendMessageW(dlg, WM_GETFONT, 0, 0);
@@ -438,7 +480,9 @@ static int CmdDialog(int argc, char **argv)
             HICON icon = (HICON)SendMessageA(h, STM_GETICON, 0, 0);
             ICONINFO ii;
             BITMAP bm;
-            printf(",\"has_icon\":%s", icon ? "true" : "false");
+            HICON app = LoadIconA(mod, MAKEINTRESOURCEA(128));
+            printf(",\"has_icon\":%s,\"icon_is_128\":%s", icon ? "true" : "false",
+                   icon && app && SameIconPixels(icon, app) ? "true" : "false");
             if (icon && GetIconInfo(icon, &ii))
             {
                 GetObjectA(ii.hbmMask, sizeof(bm), &bm);
@@ -556,9 +600,6 @@ static int CmdChildren(int argc, char **argv)
         PutJsonStringW(text, (int)len);
         printf(",\"style\":%lu,\"visible\":%s", (ULONG)GetWindowLongA(h, GWL_STYLE),
                IsWindowVisible(h) ? "true" : "false");
-        /* The module that registered the window's class: user32 for the
-           system's own controls, comctl32 for the version 6 ones. */
-        printf(",\"class_module\":%lu", (ULONG)GetClassLongPtrA(h, GCLP_HMODULE));
         PutChildRect(parent, h);
         printf("}");
     }
@@ -586,25 +627,34 @@ static int CmdThreadState(int argc, char **argv)
     return 0;
 }
 
-/* withoutmanifest <source> <copy>: a copy of the executable with its
-   manifest (type 24, ID 1, language 1028) removed by the resource update
-   API, as the control case for what the manifest changes. */
-static int CmdWithoutManifest(int argc, char **argv)
+/* nodependency <source> <copy>: a copy of the executable whose manifest
+   (type 24, ID 1, language 1028) is replaced, through the resource update
+   API, by one that names no dependency: the control case for what the
+   dependency changes.  (Wine 8 keeps a resource that UpdateResource is
+   asked to delete, so it is replaced rather than removed.) */
+static int CmdNoDependency(int argc, char **argv)
 {
+    static const char plain[] =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
+        "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">\r\n"
+        "\t<assemblyIdentity version=\"0.1.0.0\" processorArchitecture=\"X86\" "
+        "name=\"Ombrel.Wirenest\" type=\"win32\"/>\r\n"
+        "</assembly>\r\n";
     HANDLE upd;
 
-    if (argc < 2) return Usage("withoutmanifest <source> <copy>");
+    if (argc < 2) return Usage("nodependency <source> <copy>");
     if (!CopyFileA(argv[0], argv[1], FALSE)) return Fail("CopyFileA failed");
     if (!(upd = BeginUpdateResourceA(argv[1], FALSE))) return Fail("BeginUpdateResourceA failed");
     if (!UpdateResourceA(upd, (LPCSTR)RT_MANIFEST, MAKEINTRESOURCEA(1),
-                         MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL), NULL, 0))
+                         MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL), (void *)plain,
+                         sizeof(plain) - 1))
     {
         int ret = Fail("UpdateResourceA failed");
         EndUpdateResourceA(upd, TRUE);
         return ret;
     }
     if (!EndUpdateResourceA(upd, FALSE)) return Fail("EndUpdateResourceA failed");
-    printf("{\"ok\":true}\n");
+    printf("{\"ok\":true,\"size\":%u}\n", (unsigned)(sizeof(plain) - 1));
     return 0;
 }
 
@@ -621,7 +671,7 @@ static const struct
     { "modules", CmdModules },
     { "children", CmdChildren },
     { "threadstate", CmdThreadState },
-    { "withoutmanifest", CmdWithoutManifest },
+    { "nodependency", CmdNoDependency },
 };
 
 int main(int argc, char **argv)
@@ -640,7 +690,7 @@ int main(int argc, char **argv)
                 return ret;
             }
     ret = Usage("wnprobe <version|resources|resource|icongroup|dialog|modules|children|"
-                "threadstate|withoutmanifest> ...");
+                "threadstate|nodependency> ...");
     fflush(stdout);
     return ret;
 }

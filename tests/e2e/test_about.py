@@ -1,0 +1,154 @@
+"""The installer dialog's system commands in the real Wirenest.exe under
+Wine: the About command (any ID from 0x0010 to 0x001F) opens the About
+box over the installer dialog, and the system's own commands keep their
+default processing."""
+
+import time
+import unittest
+
+import probe
+import winenv
+
+IDOK, IDCANCEL = 1, 2
+SC_SIZE, SC_MOVE, SC_MINIMIZE, SC_CLOSE, SC_RESTORE = 0xF000, 0xF010, 0xF020, 0xF060, 0xF120
+GUI_INMOVESIZE = 0x2
+WS_VISIBLE = 0x10000000
+
+# WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT, plus what
+# Windows adds to a dialog: WS_CLIPSIBLINGS | DS_3DLOOK.
+ABOUT_STYLE = 0x80C800C0 | 0x04000000 | 0x00000004
+ABOUT_TEXTS = ["Wirenest version 1.0", "Copyright (C) Ombrel Mobile", "OK"]
+
+env = None
+
+
+def setUpModule():
+    global env
+    env = winenv.WineEnv.from_environment().start()
+
+
+def tearDownModule():
+    env.stop()
+
+
+def centre(rect):
+    return ((rect[0] + rect[2]) / 2, (rect[1] + rect[3]) / 2)
+
+
+class AboutBoxTest(unittest.TestCase):
+
+    def state(self, dlg):
+        """What a user sees of the installer dialog."""
+        w = env.must("window", dlg["hwnd"])
+        children = probe.run(env, "children", dlg["hwnd"])["children"]
+        return {"text": w["text"], "style": w["style"], "exstyle": w["exstyle"], "rect": w["rect"],
+                "enabled": w["enabled"], "visible": w["visible"],
+                "children": [(c["id"], c["text"], c["style"], c["visible"], c["rect"]) for c in children]}
+
+    def open_about(self, app, dlg, command):
+        app.syscommand(dlg, command)
+        about = app.wait_window("About Wirenest", 10000)
+        self.assertEqual(about["owner"], dlg["hwnd"], "About box owner")
+        self.assertEqual(about["pid"], dlg["pid"])
+        self.assertEqual(about["style"], ABOUT_STYLE | WS_VISIBLE, "style 0x%08x" % about["style"])
+        installer = env.must("window", dlg["hwnd"])
+        self.assertFalse(installer["enabled"], "the installer dialog stays enabled under the About box")
+        a, o = centre(about["rect"]), centre(installer["rect"])
+        self.assertLessEqual(abs(a[0] - o[0]), 1, "About %s over %s" % (about["rect"], installer["rect"]))
+        self.assertLessEqual(abs(a[1] - o[1]), 1, "About %s over %s" % (about["rect"], installer["rect"]))
+        texts = [c["text"] for c in probe.run(env, "children", about["hwnd"])["children"]][1:]
+        self.assertEqual(texts, ABOUT_TEXTS)
+        focus = app.focus(about).get("window", {})
+        self.assertEqual((focus.get("id"), focus.get("text")), (IDOK, "OK"), "focus: %s" % focus)
+        return about
+
+    def test_about_twice_then_unchanged(self):
+        with env.run("about") as app:
+            dlg = app.wait_window("Wirenest")
+            before = self.state(dlg)
+            for command in (0x0010, 0x001F):
+                with self.subTest(command="0x%04X" % command):
+                    about = self.open_about(app, dlg, command)
+                    app.click(about, IDOK)
+                    env.must("gone", about["hwnd"], 5000)
+                    self.assertEqual(self.state(dlg), before)
+            self.assertEqual([w["text"] for w in app.visible_windows()], ["Wirenest"])
+            app.click(dlg, IDCANCEL)
+            self.assertEqual(app.wait_exit(), 0)
+
+    def test_escape_closes_about(self):
+        with env.run("about-escape") as app:
+            dlg = app.wait_window("Wirenest")
+            about = self.open_about(app, dlg, 0x0010)
+            app.key(about, "escape")
+            env.must("gone", about["hwnd"], 5000)
+            self.assertTrue(env.must("window", dlg["hwnd"])["enabled"])
+            app.click(dlg, IDCANCEL)
+            app.wait_exit()
+
+
+class DefaultSystemCommandsTest(unittest.TestCase):
+    """Commands outside the About range reach the system's processing: each
+    check looks for what only that processing does."""
+
+    def assert_no_about(self, app):
+        self.assertEqual([w["text"] for w in app.visible_windows()], ["Wirenest"])
+
+    def wait_state(self, dlg, test, timeout=5):
+        deadline = time.monotonic() + timeout
+        while True:
+            s = probe.run(env, "threadstate", dlg["hwnd"])
+            if test(s) or time.monotonic() > deadline:
+                return s
+            time.sleep(0.1)
+
+    def test_move_starts_the_move_loop(self):
+        with env.run("move") as app:
+            dlg = app.wait_window("Wirenest")
+            app.syscommand(dlg, SC_MOVE)
+            s = self.wait_state(dlg, lambda s: s["flags"] & GUI_INMOVESIZE)
+            self.assertTrue(s["flags"] & GUI_INMOVESIZE, "no move loop: %s" % s)
+            self.assertEqual(s["movesize"], dlg["hwnd"], s)
+            app.key(dlg, "escape")  # ends the move where it began
+            s = self.wait_state(dlg, lambda s: not s["flags"] & GUI_INMOVESIZE)
+            self.assertFalse(s["flags"] & GUI_INMOVESIZE, "the move loop did not end: %s" % s)
+            self.assertEqual(env.must("window", dlg["hwnd"])["rect"], dlg["rect"])
+            self.assert_no_about(app)
+            app.click(dlg, IDCANCEL)
+            app.wait_exit()
+
+    def test_minimize_and_restore(self):
+        with env.run("minimize") as app:
+            dlg = app.wait_window("Wirenest")
+            app.syscommand(dlg, SC_MINIMIZE)
+            self.assertTrue(self.wait_state(dlg, lambda s: s["iconic"])["iconic"], "not minimized")
+            app.syscommand(dlg, SC_RESTORE)
+            self.assertFalse(self.wait_state(dlg, lambda s: not s["iconic"])["iconic"], "not restored")
+            self.assertEqual(env.must("window", dlg["hwnd"])["rect"], dlg["rect"])
+            self.assert_no_about(app)
+            app.click(dlg, IDCANCEL)
+            app.wait_exit()
+
+    def test_close_ends_the_program(self):
+        with env.run("close") as app:
+            dlg = app.wait_window("Wirenest")
+            app.syscommand(dlg, SC_CLOSE)
+            self.assertEqual(app.wait_exit(), 0)
+
+    def test_neighbours_of_the_about_range(self):
+        # 0x000F and 0x0020 mask to 0x0000 and 0x0020: not About, and the
+        # system does nothing with them.  Posted messages arrive in order,
+        # so once the minimize that follows them has happened they are done.
+        with env.run("neighbours") as app:
+            dlg = app.wait_window("Wirenest")
+            for command in (0x000F, 0x0020, SC_MINIMIZE):
+                app.syscommand(dlg, command)
+            self.assertTrue(self.wait_state(dlg, lambda s: s["iconic"])["iconic"], "not minimized")
+            self.assert_no_about(app)
+            self.assertTrue(env.must("window", dlg["hwnd"])["enabled"])
+            app.click(dlg, IDCANCEL)
+            app.wait_exit()
+
+
+if __name__ == "__main__":
+    unittest.main()
