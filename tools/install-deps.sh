@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ make googletest libgtest-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 xvfb x11-utils locales
-  fonts-liberation fonts-wqy-microhei fonts-thai-tlwg
+  fonts-liberation fonts-wqy-microhei fonts-thai-tlwg fonts-wine
   python3 zip
 )
 

@@ -4,8 +4,11 @@
 #
 # With DISPLAY set, the installer opens on that display (inside Wine's
 # virtual desktop window) and this script waits until it ends.  Without
-# DISPLAY it runs on a private Xvfb, saves a screenshot of the dialog to
-# build/windows/demo/dialog.png, presses Cancel and says where the picture is.
+# DISPLAY it runs on a private Xvfb: it saves a screenshot of the dialog to
+# build/windows/demo/dialog.png, presses OK (which installs the sample driver
+# package into the Wine prefix), saves the result box to
+# build/windows/demo/result.png, presses the box's OK, waits for the end and
+# says where both pictures are.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"

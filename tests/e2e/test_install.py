@@ -114,8 +114,9 @@ def registrations(app):
             for m in REGISTRATION.finditer(app.wine_output())]
 
 
-class InstallTestCase(unittest.TestCase):
+class InstallTestCase(winenv.TestCase):
     def setUp(self):
+        super().setUp()
         remove_installation()
         self.addCleanup(remove_installation)
 

@@ -43,7 +43,7 @@ def error_text(kit, module=ENGLISH):
     return "Couldn't load file with path: C:\\kits\\%s\\%s." % (kit, module)
 
 
-class InstallerDialogTest(unittest.TestCase):
+class InstallerDialogTest(winenv.TestCase):
     """The dialog as it opens without any settings, and how it ends."""
 
     def test_no_settings_key(self):
@@ -73,11 +73,17 @@ class InstallerDialogTest(unittest.TestCase):
             app.click(dlg, IDCANCEL)
             app.wait_exit()
 
-    def test_escape_ends_program(self):
-        with env.run("escape") as app:
-            dlg = app.wait_window("Wirenest")
-            app.key(dlg, "escape")
-            app.wait_exit()
+    def test_cancel_and_escape_end_program_writing_nothing(self):
+        # Every file and folder on drive C (the kit included) and the whole
+        # registry, compared from the moment before the start to the end.
+        settings = {"PrimLangID": dword(10), "SubLangID": dword(3)}
+        for kit, press in (("cancel", lambda app, dlg: app.click(dlg, IDCANCEL)),
+                           ("escape", lambda app, dlg: app.key(dlg, "escape"))):
+            with self.subTest(kit=kit):
+                with env.run(kit, settings=settings, record_state=True) as app:
+                    press(app, app.wait_window("Wirenest"))
+                    app.wait_exit()
+                    self.assertEqual(app.machine_changes(), [])
 
     def test_module_without_instruction_lines(self):
         # Empty strings replace the template's texts too.
@@ -91,7 +97,7 @@ class InstallerDialogTest(unittest.TestCase):
             app.wait_exit()
 
 
-class MissingModuleTest(unittest.TestCase):
+class MissingModuleTest(winenv.TestCase):
     """A module that cannot be loaded: the error box, then the end."""
 
     def check_error_box(self, app, kit, module=ENGLISH):
@@ -129,7 +135,7 @@ class MissingModuleTest(unittest.TestCase):
                     self.check_error_box(app, kit)
 
 
-class LanguageTableTest(unittest.TestCase):
+class LanguageTableTest(winenv.TestCase):
     """The two registry numbers choose the module; each case checks the
     instruction lines against the strings of the module it should choose.
 
@@ -193,7 +199,7 @@ class LanguageTableTest(unittest.TestCase):
                     app.wait_exit()
 
 
-class SettingsReadTest(unittest.TestCase):
+class SettingsReadTest(winenv.TestCase):
     """How the settings are read, seen in Wine's registry trace: a
     missing or unreadable PrimLangID stops the reading, and nothing is
     ever written to the key."""
@@ -233,6 +239,71 @@ class SettingsReadTest(unittest.TestCase):
                   or (("NtSetValueKey" in l or "NtDeleteValueKey" in l)
                       and ("PrimLangID" in l or "SubLangID" in l))]
         self.assertEqual(writes, [])
+
+
+class CodePage932Test(winenv.TestCase):
+    """Code page 932: the executable is C:\\kits\\Kit表\\表.exe, and 表 is
+    0x95 0x5C there, its second byte the backslash code.  The last 0x5C
+    byte of the path is inside the file name, after the real separator: a
+    cut there would give the folder C:\\kits\\Kit表\\<0x95>, and the module
+    would not be found."""
+
+    LANG = "ja_JP.UTF-8"
+    CHAR = "\u8868"
+    KIT = "Kit" + CHAR
+    EXE = CHAR + ".exe"
+
+    def setUp(self):
+        super().setUp()
+        acp = env.module_string(ENGLISH, IDS_STEP1, lang=self.LANG)["acp"]
+        self.assertEqual(acp, 932, "the locale %s gives code page %d" % (self.LANG, acp))
+        self.assertEqual(self.CHAR.encode("cp932"), b"\x95\x5c")
+
+    def test_module_found_beside_double_byte_name(self):
+        step1, step2 = (env.module_string(ENGLISH, i, lang=self.LANG)["text"] for i in (IDS_STEP1, IDS_STEP2))
+        with env.run(self.KIT, exe=self.EXE, lang=self.LANG) as app:
+            dlg = app.wait_window("Wirenest")
+            self.assertEqual(app.text(dlg, IDC_STEP1_TEXT), step1)
+            self.assertEqual(app.text(dlg, IDC_STEP2_TEXT), step2)
+            app.click(dlg, IDCANCEL)
+            app.wait_exit()
+
+    def test_program_sees_the_double_byte_path(self):
+        # The error box carries the path the program built from its own
+        # name: it shows which bytes the program got and where it cut them.
+        # Without a real ja_JP locale Wine hands over other bytes, and this
+        # fails instead of passing for nothing.
+        others = [m for m in winenv.MODULES if m != ENGLISH]
+        with env.run(self.KIT, exe=self.EXE, modules=others, lang=self.LANG) as app:
+            box = app.msgbox(app.wait_window("Error"))
+            message = box["message"]
+            self.assertEqual(message, error_text(self.KIT))
+            self.assertIn(b"\\Kit\x95\x5c\\DravikEngRes.dll", message.encode("cp932"), message)
+            app.click(box, IDOK)
+            app.wait_exit()
+
+
+class WindowsVersionTest(winenv.TestCase):
+    """The dialog on each NT version that Wine can report to the program
+    (the per-program setting); Wine's version trace shows what the program
+    was told."""
+
+    VERSIONS = (("winxp", "5.1"), ("win2k", "5.0"), ("win10", "10.0"))
+
+    def test_dialog_on_nt_versions(self):
+        step1 = env.module_string(ENGLISH, IDS_STEP1)["text"]
+        for version, number in self.VERSIONS:
+            with self.subTest(version=version):
+                with env.run("v" + version, version=version, wine_debug="trace+ver") as app:
+                    dlg = app.wait_window("Wirenest")
+                    told = [l for l in app.wine_output().splitlines() if "version_init got" in l]
+                    self.assertEqual(len(told), 1, told)
+                    self.assertIn("got %s platform 2 " % number, told[0])
+                    self.assertEqual(dlg["style"], TEMPLATE_STYLE | SYSTEM_ADDED_STYLE,
+                                     "style 0x%08x" % dlg["style"])
+                    self.assertEqual(app.text(dlg, IDC_STEP1_TEXT), step1)
+                    app.click(dlg, IDCANCEL)
+                    app.wait_exit()
 
 
 if __name__ == "__main__":

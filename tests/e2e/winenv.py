@@ -5,8 +5,11 @@ private 32-bit prefix under the build folder (created once, then reused),
 and a persistent wineserver for speed.  Each start of the program is an
 AppRun: a kit folder of its own under C:\\kits, a clean settings key, a
 time limit on every wait, and on failure a screenshot and Wine's output
-saved under <e2e>/artifacts and named in the failure message.  Nothing is
-left running afterwards.
+saved under <e2e>/artifacts and named in the failure message.  Each test
+of a TestCase starts from a clean machine (restore_state: settings,
+per-program Windows version, kits, target tree on drive C, INF store).
+Nothing is left running afterwards, which `winenv.py leftovers` checks at
+the end of a run.
 
 Standard library only.  Environment (set by CTest):
   WIRENEST_KIT_DIR  folder with Wirenest.exe and the language modules
@@ -23,9 +26,13 @@ import subprocess
 import sys
 import tempfile
 import time
+import unittest
 import zlib
 
 SETTINGS_KEY = r"HKCU\SOFTWARE\Ombrel\Pelmora\Settings"
+SETTINGS_ROOT = r"HKCU\SOFTWARE\Ombrel"
+APP_DEFAULTS = r"HKCU\Software\Wine\AppDefaults"
+TARGET_ROOT = "RuruRIZIrizuViz"
 EXE_NAME = "Wirenest.exe"
 MODULES = ("DravikEngRes.dll", "DravikChsRes.dll", "DravikChtRes.dll",
            "DravikSpnRes.dll", "DravikThaiRes.dll")
@@ -48,6 +55,22 @@ PREFIX_SETTINGS = r"""REGEDIT4
 "Default"="%s"
 """ % SCREEN
 
+# Names in C:\windows\inf right after the prefix was made: the INF store as
+# the system left it, restored before each test.
+INF_BASELINE = ".wirenest-inf-store"
+
+# Under the work folder: every Xvfb a session started, for leftovers().
+XVFB_RECORD = "xvfb-started"
+
+# Keys that Wine itself rewrites whenever a program starts (its own
+# settings and caches, the display adapter it registers again): not the
+# program's doing, so left out of registry comparisons.
+WINE_OWN_KEYS = (
+    "HKEY_CURRENT_USER\\Software\\Wine\\",
+    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Class\\{4D36E968-E325-11CE-BFC1-08002BE10318}\\",
+    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Video\\",
+)
+
 # Registry values for AppRun(settings=...): {name: (type, bytes)}.
 REG_SZ, REG_BINARY, REG_DWORD = 1, 3, 4
 
@@ -69,6 +92,87 @@ def log(text):
     print("[winenv] " + text, file=sys.stderr, flush=True)
 
 
+def lock_session(work_dir, timeout=300):
+    """One session per prefix at a time: a second test run or the demo
+    waits here instead of killing the first one's programs.  Returns the
+    open lock file; closing it releases the lock."""
+    lock = open(os.path.join(work_dir, "session.lock"), "w")
+    deadline = time.monotonic() + timeout
+    said = False
+    while True:
+        try:
+            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            return lock
+        except BlockingIOError:
+            if time.monotonic() > deadline:
+                lock.close()
+                raise RuntimeError("the Wine prefix in %s stayed busy for %d s" % (work_dir, timeout))
+            if not said:
+                log("waiting for another run that uses %s" % work_dir)
+                said = True
+            time.sleep(0.5)
+
+
+def remove_path(path):
+    """Removes a file, a link (not what it points to) or a folder tree."""
+    if os.path.isdir(path) and not os.path.islink(path):
+        shutil.rmtree(path)
+    elif os.path.lexists(path):
+        os.remove(path)
+
+
+def tree_state(root):
+    """{relative path: (kind, size, mtime)} of everything under root."""
+    state = {}
+    for folder, dirs, files in os.walk(root):
+        for name in dirs + files:
+            path = os.path.join(folder, name)
+            st = os.lstat(path)
+            kind = "link" if os.path.islink(path) else "dir" if os.path.isdir(path) else "file"
+            state[os.path.relpath(path, root)] = (kind, st.st_size if kind == "file" else 0, st.st_mtime_ns)
+    return state
+
+
+def tree_changes(before, after, label):
+    return ["%s: %s %s" % (label, "added" if p not in before else "removed" if p not in after else "changed", p)
+            for p in sorted(set(before) | set(after)) if before.get(p) != after.get(p)]
+
+
+def parse_reg_export(data):
+    """A regedit export as {key: [value lines]}, continuation lines joined."""
+    text = data.decode("utf-16") if data[:2] in (b"\xff\xfe", b"\xfe\xff") else data.decode("latin-1")
+    keys, key, pending = {}, None, ""
+    for line in text.splitlines():
+        line = pending + line.strip() if pending else line
+        if line.endswith("\\") and key is not None and not line.startswith("["):
+            pending = line[:-1]
+            continue
+        pending = ""
+        if line.startswith("[") and line.endswith("]"):
+            key = line[1:-1]
+            keys[key] = []
+        elif key is not None and line and not line.startswith(";"):
+            keys[key].append(line)
+    return keys
+
+
+def registry_changes(before, after):
+    def own(key):
+        return any((key + "\\").startswith(k) for k in WINE_OWN_KEYS)
+    changes = []
+    for key in sorted(set(before) | set(after)):
+        if own(key) or before.get(key) == after.get(key):
+            continue
+        if key not in before:
+            changes.append("registry: added [%s] %s" % (key, after[key]))
+        elif key not in after:
+            changes.append("registry: removed [%s]" % key)
+        else:
+            old, new = set(before[key]), set(after[key])
+            changes.append("registry: changed [%s] -%s +%s" % (key, sorted(old - new), sorted(new - old)))
+    return changes
+
+
 class HelperError(AssertionError):
     pass
 
@@ -76,8 +180,9 @@ class HelperError(AssertionError):
 class Xvfb:
     """A private X server on the first free display from FIRST_DISPLAY."""
 
-    def __init__(self, log_path):
+    def __init__(self, log_path, record_path=None):
         self.log_path = log_path
+        self.record_path = record_path  # "pid display" per server, for leftovers()
         self.proc = None
         self.display = None
 
@@ -94,6 +199,9 @@ class Xvfb:
             while proc.poll() is None and time.monotonic() < deadline:
                 if os.path.exists("/tmp/.X11-unix/X%d" % n):
                     self.proc, self.display = proc, ":%d" % n
+                    if self.record_path:
+                        with open(self.record_path, "a") as f:
+                            f.write("%d %s\n" % (proc.pid, self.display))
                     return self.display
                 time.sleep(0.05)
             # Lost a race for this display, or a hung start: try the next.
@@ -114,7 +222,12 @@ class Xvfb:
 
 
 class WineEnv:
-    def __init__(self, kit_dir, helper, work_dir, display=None):
+    active = None  # the started environment of this process, for TestCase
+
+    def __init__(self, kit_dir, helper, work_dir, display=None, prefix_reg=""):
+        """prefix_reg: more REGEDIT4 lines (no header) put into the prefix
+        when it is made, e.g. font settings."""
+        self.prefix_reg = prefix_reg
         self.kit_dir = os.path.abspath(kit_dir)
         self.helper_path = os.path.abspath(helper)
         self.work_dir = os.path.abspath(work_dir)
@@ -143,13 +256,14 @@ class WineEnv:
         afterwards belongs to this run's failures only."""
         for d in (self.work_dir, self.home, self.logs):
             os.makedirs(d, exist_ok=True)
-        self._lock_session()
+        self.lock = lock_session(self.work_dir)
         try:
             if fresh_artifacts:
                 shutil.rmtree(self.artifacts, ignore_errors=True)
             os.makedirs(self.artifacts, exist_ok=True)
             if not self.display:
-                self.xvfb = Xvfb(os.path.join(self.logs, "xvfb.log"))
+                self.xvfb = Xvfb(os.path.join(self.logs, "xvfb.log"),
+                                 os.path.join(self.work_dir, XVFB_RECORD))
                 self.display = self.xvfb.start()
             self._ensure_prefix()
             # A server left over from an interrupted run would hold the old display.
@@ -160,12 +274,16 @@ class WineEnv:
             # Bring the desktop up now: started by the program under test, it
             # comes up a moment later and takes the foreground from it.
             self.must("windows", "explorer.exe")
+            self.restore_state()
         except BaseException:
             self.stop()
             raise
+        WineEnv.active = self
         return self
 
     def stop(self):
+        if WineEnv.active is self:
+            WineEnv.active = None
         try:
             self._wineserver("-k")
             self._wineserver("-w")
@@ -176,26 +294,6 @@ class WineEnv:
             if self.lock:
                 self.lock.close()  # releases the session lock
                 self.lock = None
-
-    def _lock_session(self, timeout=300):
-        """One session per prefix at a time: a second test run or the demo
-        waits here instead of killing the first one's programs."""
-        self.lock = open(os.path.join(self.work_dir, "session.lock"), "w")
-        deadline = time.monotonic() + timeout
-        said = False
-        while True:
-            try:
-                fcntl.flock(self.lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
-                return
-            except BlockingIOError:
-                if time.monotonic() > deadline:
-                    self.lock.close()
-                    self.lock = None
-                    raise RuntimeError("the Wine prefix %s stayed busy for %d s" % (self.prefix, timeout))
-                if not said:
-                    log("waiting for another run that uses %s" % self.prefix)
-                    said = True
-                time.sleep(0.5)
 
     def environment(self, wine_debug="-all", lang=None):
         """Wine's environment; lang (e.g. "zh_CN.UTF-8") sets the locale, and
@@ -240,7 +338,8 @@ class WineEnv:
         """Creates the prefix once (under the session lock); a stamp marks
         it complete, so a half-made one is made again."""
         stamp = os.path.join(self.prefix, ".wirenest-ready")
-        if os.path.exists(stamp):
+        baseline = os.path.join(self.prefix, INF_BASELINE)
+        if os.path.exists(stamp) and os.path.exists(baseline):
             return
         log("creating the Wine prefix %s (once)" % self.prefix)
         start = time.monotonic()
@@ -252,12 +351,14 @@ class WineEnv:
                            timeout=300, check=True)
             reg = os.path.join(self.work_dir, "prefix-settings.reg")
             with open(reg, "w") as r:
-                r.write(PREFIX_SETTINGS)
+                r.write(PREFIX_SETTINGS + self.prefix_reg)
             subprocess.run(["wine", "regedit", "/S", windows_path(reg)], env=env, stdout=f,
                            stderr=subprocess.STDOUT, timeout=120, check=True)
             # The registry reaches the disk when the server ends.
             subprocess.run(["wineserver", "-w"], env=env, timeout=120, check=True)
         self.prefix_seconds = time.monotonic() - start
+        with open(baseline, "w") as f:
+            json.dump(sorted(os.listdir(self.drive_c("windows", "inf"))), f)
         with open(stamp, "w") as f:
             f.write("created in %.1f s\n" % self.prefix_seconds)
         log("prefix ready in %.1f s" % self.prefix_seconds)
@@ -302,15 +403,74 @@ class WineEnv:
     def reset_settings(self):
         self.must("regdel", SETTINGS_KEY)
 
-    def screenshot(self, png_path):
+    def drive_c(self, *parts):
+        return os.path.join(self.prefix, "drive_c", *parts)
+
+    def restore_state(self):
+        """The machine as a test expects to find it: no settings, no
+        per-program Windows version, no kits, no installed driver (target
+        tree on drive C, INF store as the prefix had it).  Run when the
+        environment starts and before every TestCase test."""
+        self.must("regdel", SETTINGS_ROOT)
+        self.must("regdel", APP_DEFAULTS)
+        # C:\kits itself stays, as every run leaves it: tests compare drive C
+        # before and after a run.
+        kits = self.drive_c("kits")
+        os.makedirs(kits, exist_ok=True)
+        for path in [self.drive_c(TARGET_ROOT)] + [os.path.join(kits, n) for n in os.listdir(kits)]:
+            remove_path(path)
+        with open(os.path.join(self.prefix, INF_BASELINE)) as f:
+            baseline = set(json.load(f))
+        store = self.drive_c("windows", "inf")
+        for name in os.listdir(store):
+            path = os.path.join(store, name)
+            if name not in baseline or os.path.islink(path):
+                remove_path(path)
+
+    def registry_state(self):
+        """The whole registry as regedit exports it, {key: [value lines]}."""
+        keys = {}
+        for hive in ("HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE"):
+            with tempfile.TemporaryDirectory(dir=self.work_dir) as tmp:
+                out = os.path.join(tmp, "export.reg")
+                subprocess.run(["wine", "regedit", "/E", windows_path(out), hive], env=self.environment(),
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120, check=True)
+                with open(out, "rb") as f:
+                    keys.update(parse_reg_export(f.read()))
+        return keys
+
+    def machine_state(self):
+        """What a program could leave behind: every file and folder on
+        drive C and the registry."""
+        return {"files": tree_state(self.drive_c()), "registry": self.registry_state()}
+
+    def machine_changes(self, before):
+        """Differences from an earlier machine_state, one line each."""
+        after = self.machine_state()
+        return (tree_changes(before["files"], after["files"], "drive C")
+                + registry_changes(before["registry"], after["registry"]))
+
+    def screenshot(self, png_path, rect=None, palette=False):
+        """The screen as Windows draws it, saved as PNG; rect (left, top,
+        right, bottom in screen pixels) crops it, palette makes it 8-bit."""
         bmp = png_path[:-4] + ".bmp"
         self.must("screenshot", windows_path(bmp))
-        bmp_to_png(bmp, png_path)
+        bmp_to_png(bmp, png_path, rect, palette)
         os.remove(bmp)
         return png_path
 
     def run(self, name, **kw):
         return AppRun(self, name, **kw)
+
+
+class TestCase(unittest.TestCase):
+    """A test that starts from the clean machine of WineEnv.restore_state,
+    whatever the test before it did."""
+
+    def setUp(self):
+        if WineEnv.active is None:
+            raise RuntimeError("start a WineEnv in setUpModule first")
+        WineEnv.active.restore_state()
 
 
 class AppRun:
@@ -321,11 +481,17 @@ class AppRun:
     empty folder}, e.g. modules that are broken on purpose; settings: values
     to put under the settings key before the start; exe: the file name the
     executable is given in the kit (default Wirenest.exe); lang: the locale to run
-    in; wine_debug: WINEDEBUG for the program (e.g. "trace+reg")."""
+    in; wine_debug: WINEDEBUG for the program (e.g. "trace+reg"); version:
+    the Windows version Wine reports to this executable (winxp, win2k, win10,
+    win98, win31; default: the prefix's); record_state: take machine_state()
+    just before the start, for machine_changes()."""
 
     def __init__(self, env, name, modules=MODULES, extra=None, settings=None, lang=None, exe=EXE_NAME,
-                 wine_debug="-all"):
+                 wine_debug="-all", version=None, record_state=False):
         self.env = env
+        self.version = version
+        self.record_state = record_state
+        self.state_before = None
         self.name = name
         self.modules = modules
         self.extra = extra or {}
@@ -356,6 +522,11 @@ class AppRun:
                 shutil.copy(source, target)
         for value, (kind, data) in self.settings.items():
             env.must("regset", SETTINGS_KEY, value, kind, data.hex() or "-")
+        if self.version:
+            env.must("regset", self.app_defaults_key(), "Version", REG_SZ,
+                     (self.version.encode("ascii") + b"\0").hex())
+        if self.record_state:
+            self.state_before = env.machine_state()
         self._log = open(self.log_path, "wb")
         self.proc = subprocess.Popen(["wine", self.kit_windows + "\\" + self.exe], cwd=self.kit,
                                      env=env.environment(self.wine_debug, self.lang),
@@ -376,6 +547,8 @@ class AppRun:
         os.remove(self.log_path)
         shutil.rmtree(self.kit, ignore_errors=True)
         self.env.reset_settings()
+        if self.version:
+            self.env.must("regdel", self.app_defaults_key())
         note = "artifacts: screenshot %s, Wine output %s" % (notes["screenshot"], notes["wine_log"]) if failed else ""
         if exc is not None:
             if hasattr(exc, "add_note"):
@@ -388,13 +561,27 @@ class AppRun:
         return False
 
     def _save_artifacts(self):
-        base = os.path.join(self.env.artifacts, self.name)
+        # The helper gets the file name in the default code page, which may
+        # lack the kit's characters (e.g. Kit表): spell those out.
+        safe = "".join(c if c.isascii() and (c.isalnum() or c in "-_.") else "_%04x" % ord(c)
+                       for c in self.name)
+        base = os.path.join(self.env.artifacts, safe)
         notes = {"screenshot": base + ".png", "wine_log": base + ".wine.log"}
         try:
             self.env.screenshot(notes["screenshot"])
         except Exception as e:  # the failure itself matters more than its picture
             notes["screenshot"] = "(none: %s)" % e
         return notes
+
+    def app_defaults_key(self):
+        return APP_DEFAULTS + "\\" + self.exe
+
+    def machine_changes(self):
+        """What changed on drive C and in the registry since the moment
+        before the start (record_state=True), one line per change."""
+        if self.state_before is None:
+            raise RuntimeError("start the run with record_state=True")
+        return self.env.machine_changes(self.state_before)
 
     # ---- looking and pressing ------------------------------------------
 
@@ -461,8 +648,8 @@ class AppRun:
 
 # ---- BMP to PNG ---------------------------------------------------------
 
-def bmp_to_png(bmp_path, png_path):
-    """Converts the helper's 24- or 32-bit BMP into an RGB PNG."""
+def read_bmp(bmp_path):
+    """The helper's 24- or 32-bit BMP as (width, height, rows of RGB bytes)."""
     with open(bmp_path, "rb") as f:
         data = f.read()
     offset = struct.unpack_from("<I", data, 10)[0]
@@ -471,17 +658,40 @@ def bmp_to_png(bmp_path, png_path):
     height = abs(height)
     step = bits // 8
     stride = (width * step + 3) & ~3
-    raw = bytearray()
+    rows = []
     for y in range(height):
         row = y if top_down else height - 1 - y
         start = offset + row * stride
         line = data[start:start + width * step]
-        raw.append(0)  # filter: none
         rgb = bytearray(width * 3)
         rgb[0::3] = line[2::step]
         rgb[1::3] = line[1::step]
         rgb[2::3] = line[0::step]
-        raw += rgb
+        rows.append(bytes(rgb))
+    return width, height, rows
+
+
+def write_png(png_path, width, height, rows, palette=False):
+    """RGB rows as a PNG; with palette, 8-bit indexed when the picture has
+    at most 256 colours (a dialog has far fewer), else RGB as it is."""
+    colours = None
+    if palette:
+        colours = {}
+        for row in rows:
+            for i in range(0, len(row), 3):
+                colours.setdefault(row[i:i + 3], len(colours))
+                if len(colours) > 256:
+                    colours = None
+                    break
+            if colours is None:
+                break
+    raw = bytearray()
+    for row in rows:
+        raw.append(0)  # filter: none
+        if colours:
+            raw += bytes(colours[row[i:i + 3]] for i in range(0, len(row), 3))
+        else:
+            raw += row
 
     def chunk(kind, body):
         return (struct.pack(">I", len(body)) + kind + body
@@ -489,17 +699,44 @@ def bmp_to_png(bmp_path, png_path):
 
     with open(png_path, "wb") as f:
         f.write(b"\x89PNG\r\n\x1a\n")
-        f.write(chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)))
-        f.write(chunk(b"IDAT", zlib.compress(bytes(raw), 6)))
+        f.write(chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 3 if colours else 2, 0, 0, 0)))
+        if colours:
+            f.write(chunk(b"PLTE", b"".join(sorted(colours, key=colours.get))))
+        f.write(chunk(b"IDAT", zlib.compress(bytes(raw), 9)))
         f.write(chunk(b"IEND", b""))
+
+
+def bmp_to_png(bmp_path, png_path, rect=None, palette=False):
+    """Converts the helper's BMP into a PNG, cropped to rect if given."""
+    width, height, rows = read_bmp(bmp_path)
+    if rect:
+        left, top = max(rect[0], 0), max(rect[1], 0)
+        right, bottom = min(rect[2], width), min(rect[3], height)
+        rows = [row[left * 3:right * 3] for row in rows[top:bottom]]
+        width, height = right - left, bottom - top
+    write_png(png_path, width, height, rows, palette)
 
 
 # ---- the demo -----------------------------------------------------------
 
+def wait_other_window(env, exe, hwnd, timeout=15):
+    """The first visible top-level window of the program other than hwnd
+    (the box that a press in the dialog brings up)."""
+    deadline = time.monotonic() + timeout
+    while True:
+        others = [w for w in env.must("windows", exe)["windows"] if w["visible"] and w["hwnd"] != hwnd]
+        if others:
+            return others[0]
+        if time.monotonic() > deadline:
+            raise HelperError("no other window of %s within %d s" % (exe, timeout))
+        time.sleep(0.1)
+
+
 def demo(kit_dir, helper, work_dir, out_dir):
     """Starts the installer on a kit.  With DISPLAY set the user drives the
     real window and this waits until it ends; without, it runs on a private
-    X server, saves a screenshot of the dialog and presses Cancel."""
+    X server, saves a screenshot of the dialog, presses OK, saves one of the
+    result box, presses its OK and waits for the end."""
     display = os.environ.get("DISPLAY")
     exe = os.path.join(os.path.abspath(kit_dir), EXE_NAME)
     env = WineEnv(kit_dir, helper, work_dir, display=display).start(fresh_artifacts=False)
@@ -513,16 +750,21 @@ def demo(kit_dir, helper, work_dir, out_dir):
                 print("Wirenest is running on %s, in Wine's desktop window; "
                       "this ends when it does." % display)
                 return proc.wait()
+            out_dir = os.path.abspath(out_dir)
+            os.makedirs(out_dir, exist_ok=True)
             dialog = env.must("wait", "Wirenest", 20000, EXE_NAME, timeout=60)
             time.sleep(1)  # the caption turns active a moment after the window shows
-            os.makedirs(out_dir, exist_ok=True)
-            png = env.screenshot(os.path.join(os.path.abspath(out_dir), "dialog.png"))
-            # Once OK installs the driver, the demo presses OK here and saves
-            # the result box as well.
-            env.must("click", dialog["hwnd"], 2)  # IDCANCEL
+            dialog_png = env.screenshot(os.path.join(out_dir, "dialog.png"))
+            env.must("click", dialog["hwnd"], 1)  # IDOK: install
+            box = env.must("msgbox", wait_other_window(env, EXE_NAME, dialog["hwnd"], 30)["hwnd"])
+            time.sleep(0.5)  # let the box finish painting
+            result_png = env.screenshot(os.path.join(out_dir, "result.png"))
+            env.must("click", box["hwnd"], 1)  # the box's OK
             code = proc.wait(30)
-            print("Screenshot of the dialog: %s" % png)
-            print("Pressed Cancel; Wirenest ended with code %d." % code)
+            print("Screenshot of the dialog:     %s" % dialog_png)
+            print("Screenshot of the result box: %s" % result_png)
+            print("Pressed OK; the result box said %r; Wirenest ended with code %d." % (box["message"], code))
+            print("Installed into %s" % env.drive_c(TARGET_ROOT))
             return 0
         finally:
             if proc.poll() is None:
@@ -532,16 +774,72 @@ def demo(kit_dir, helper, work_dir, out_dir):
         env.stop()
 
 
+def leftovers(work_dir):
+    """What a session of this work folder left running: any process of its
+    Wine prefix (wineserver included) and any Xvfb it started.  Waits for
+    a running session to end first."""
+    work_dir = os.path.abspath(work_dir)
+    prefix = os.path.join(work_dir, "prefix")
+    lock = lock_session(work_dir)
+    try:
+        found = []
+        marker = b"WINEPREFIX=" + os.fsencode(prefix)
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open("/proc/%s/environ" % pid, "rb") as f:
+                    environ = f.read().split(b"\0")
+                with open("/proc/%s/cmdline" % pid, "rb") as f:
+                    cmdline = f.read().replace(b"\0", b" ").decode("utf-8", "replace").strip()
+            except OSError:  # ended meanwhile, or not ours to read
+                continue
+            if marker in environ:
+                found.append("process %s: %s" % (pid, cmdline))
+        record = os.path.join(work_dir, XVFB_RECORD)
+        if os.path.exists(record):
+            with open(record) as f:
+                started = [line.split() for line in f if line.strip()]
+            alive = []
+            for pid, display in started:
+                try:
+                    with open("/proc/%s/cmdline" % pid, "rb") as f:
+                        argv = f.read().split(b"\0")
+                except OSError:
+                    continue
+                if os.path.basename(argv[0]) == b"Xvfb" and display.encode() in argv:
+                    found.append("Xvfb %s on %s" % (pid, display))
+                    alive.append("%s %s\n" % (pid, display))
+            # Ended servers are forgotten; one still running is named again next time.
+            with open(record, "w") as f:
+                f.writelines(alive)
+        return found
+    finally:
+        lock.close()
+
+
 if __name__ == "__main__":
     import argparse
 
     parser = argparse.ArgumentParser(description="Wine environment for Wirenest")
-    parser.add_argument("command", choices=["prepare", "demo"])
-    parser.add_argument("--kit", required=True, help="folder with Wirenest.exe and the modules")
-    parser.add_argument("--helper", required=True, help="path of wnhelper.exe")
+    parser.add_argument("command", choices=["prepare", "demo", "leftovers"])
+    parser.add_argument("--kit", help="folder with Wirenest.exe and the modules")
+    parser.add_argument("--helper", help="path of wnhelper.exe")
     parser.add_argument("--work", help="working folder (default: <kit>/../e2e)")
     parser.add_argument("--out", help="demo output folder (default: <kit>/../demo)")
     a = parser.parse_args()
+    if a.command == "leftovers":
+        # The end of a test run: nothing of it may still be running.
+        if not a.work:
+            parser.error("leftovers needs --work")
+        left = leftovers(a.work)
+        for item in left:
+            print("still running: " + item)
+        if left:
+            print("FAIL: the session of %s left %d process(es) running" % (a.work, len(left)))
+            sys.exit(1)
+        print("nothing left running by the sessions of %s" % a.work)
+        sys.exit(0)
+    if not a.kit or not a.helper:
+        parser.error("%s needs --kit and --helper" % a.command)
     parent = os.path.dirname(os.path.abspath(a.kit))
     work = a.work or os.path.join(parent, "e2e")
     if a.command == "prepare":

@@ -481,6 +481,23 @@ static int CmdKey(int argc, char **argv)
     return 0;
 }
 
+/* activate <hwnd>: makes the window the foreground window, as a user's
+   click elsewhere and back on it would.  Under Wine a message box that is
+   the first window of its process can be the active window and still keep
+   the caption of an inactive one until the activation changes. */
+static int CmdActivate(int argc, char **argv)
+{
+    HWND h;
+    if (argc < 1) return Usage("activate <hwnd>");
+    h = ArgHwnd(argv[0]);
+    if (!IsWindow(h)) return Fail("no such window");
+    SetForegroundWindow(GetDesktopWindow());
+    Sleep(100);
+    if (!SetForegroundWindow(h)) return Fail("SetForegroundWindow failed");
+    printf("{\"ok\":true,\"foreground\":%lu}\n", (ULONG)(ULONG_PTR)GetForegroundWindow());
+    return 0;
+}
+
 /* syscommand <hwnd> <SC_ value>: a window-menu command, posted. */
 static int CmdSysCommand(int argc, char **argv)
 {
@@ -643,6 +660,103 @@ static int CmdLoadString(int argc, char **argv)
     return 0;
 }
 
+/* ---- fonts ----------------------------------------------------------- */
+
+/* One character drawn black on white into a small 32-bit bitmap. */
+#define GLYPH_CELL 48
+static void DrawCharacter(HDC mem, const DWORD *bits, DWORD *copy, WCHAR c)
+{
+    PatBlt(mem, 0, 0, GLYPH_CELL, GLYPH_CELL, WHITENESS);
+    /* Away from the edges: marks that combine are drawn left of the origin. */
+    TextOutW(mem, GLYPH_CELL / 4, GLYPH_CELL / 4, &c, 1);
+    GdiFlush();
+    memcpy(copy, bits, GLYPH_CELL * GLYPH_CELL * sizeof(DWORD));
+}
+
+/* font <face> [charset] [text]: the font the system really gives for a
+   face name (9 points, like the dialogs): the face name the DC reports and
+   the family and full names inside the font file, which tell a substitute
+   apart.  With a text (in the ANSI code page), "missing" lists the
+   characters that come out as the font's missing-glyph box: each one is
+   drawn and compared with the drawing of a private-use character no font
+   here has, so font linking is taken into account as it is on screen. */
+static int CmdFont(int argc, char **argv)
+{
+    static DWORD box[GLYPH_CELL * GLYPH_CELL], drawn[GLYPH_CELL * GLYPH_CELL];
+    OUTLINETEXTMETRICA *otm;
+    BITMAPINFO bi;
+    char face[LF_FACESIZE];
+    WCHAR text[1024];
+    HDC dc, mem;
+    HFONT font;
+    HBITMAP bmp;
+    HGDIOBJ old, oldbmp;
+    DWORD *bits;
+    UINT size;
+    int charset, len = 0, i, missing = 0;
+
+    if (argc < 1) return Usage("font <face> [charset] [text]");
+    charset = argc > 1 ? (int)strtol(argv[1], NULL, 0) : DEFAULT_CHARSET;
+    if (argc > 2 && (len = MultiByteToWideChar(CP_ACP, 0, argv[2], -1, text, 1024)) > 0) len--;
+    dc = GetDC(NULL);
+    font = CreateFontA(-MulDiv(9, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, FALSE,
+                       FALSE, FALSE, charset, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                       DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, argv[0]);
+    old = SelectObject(dc, font);
+    face[0] = 0;
+    GetTextFaceA(dc, sizeof(face), face);
+    size = GetOutlineTextMetricsA(dc, 0, NULL);
+    otm = size ? (OUTLINETEXTMETRICA *)malloc(size) : NULL;
+    if (!otm || !GetOutlineTextMetricsA(dc, size, otm))
+    {
+        free(otm);
+        SelectObject(dc, old);
+        DeleteObject(font);
+        ReleaseDC(NULL, dc);
+        return Fail("no outline font");
+    }
+    printf("{\"ok\":true,\"face\":");
+    PutJsonStringA(face);
+    printf(",\"family\":");
+    PutJsonStringA((char *)otm + (ULONG_PTR)otm->otmpFamilyName);
+    printf(",\"full\":");
+    PutJsonStringA((char *)otm + (ULONG_PTR)otm->otmpFullName);
+    printf(",\"charset\":%d,\"missing\":\"", GetTextCharset(dc));
+    free(otm);
+    SelectObject(dc, old);
+
+    memset(&bi, 0, sizeof(bi));
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = GLYPH_CELL;
+    bi.bmiHeader.biHeight = -GLYPH_CELL;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    mem = CreateCompatibleDC(dc);
+    bmp = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, (void **)&bits, NULL, 0);
+    if (len && mem && bmp)
+    {
+        oldbmp = SelectObject(mem, bmp);
+        old = SelectObject(mem, font);
+        DrawCharacter(mem, bits, box, 0xE000);
+        for (i = 0; i < len; i++)
+        {
+            if (text[i] < 0x20) continue;  /* line breaks have no glyph anywhere */
+            DrawCharacter(mem, bits, drawn, text[i]);
+            if (!memcmp(drawn, box, sizeof(box)) && missing++ < 64)
+                printf("\\u%04x", (unsigned)text[i]);
+        }
+        SelectObject(mem, old);
+        SelectObject(mem, oldbmp);
+    }
+    printf("\"}\n");
+    if (bmp) DeleteObject(bmp);
+    if (mem) DeleteDC(mem);
+    DeleteObject(font);
+    ReleaseDC(NULL, dc);
+    return 0;
+}
+
 /* ---- driver installation --------------------------------------------- */
 
 /* infcopy <inf path> [copy style]: registers an INF the way the installer
@@ -682,11 +796,13 @@ static const struct
     { "click", CmdClick },
     { "key", CmdKey },
     { "syscommand", CmdSysCommand },
+    { "activate", CmdActivate },
     { "screenshot", CmdScreenshot },
     { "regset", CmdRegSet },
     { "regdel", CmdRegDel },
     { "loadstring", CmdLoadString },
     { "infcopy", CmdInfCopy },
+    { "font", CmdFont },
 };
 
 int main(int argc, char **argv)
@@ -704,8 +820,8 @@ int main(int argc, char **argv)
                 fflush(stdout);
                 return ret;
             }
-    ret = Usage("wnhelper <wait|gone|window|windows|text|msgbox|focus|click|key|syscommand|"
-                "screenshot|regset|regdel|loadstring|infcopy> ...");
+    ret = Usage("wnhelper <wait|gone|window|windows|text|msgbox|focus|click|key|syscommand|activate|"
+                "screenshot|regset|regdel|loadstring|infcopy|font> ...");
     fflush(stdout);
     return ret;
 }
