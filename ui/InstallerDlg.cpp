@@ -39,8 +39,10 @@ BOOL CInstallerDlg::OnInitDialog()
     // The template's English lines are placeholders: always replace them,
     // even with an empty text.
     CLanguageModule& langModule = GetInstallerApp()->m_langModule;
-    if (CWnd* pStep1 = GetDlgItem(IDC_STEP1_TEXT)) pStep1->SetWindowText(langModule.LoadString(IDS_STEP1));
-    if (CWnd* pStep2 = GetDlgItem(IDC_STEP2_TEXT)) pStep2->SetWindowText(langModule.LoadString(IDS_STEP2));
+    if (CWnd* pStep1 = GetDlgItem(IDC_STEP1_TEXT))
+        pStep1->SetWindowText(langModule.LoadString(IDS_STEP1));
+    if (CWnd* pStep2 = GetDlgItem(IDC_STEP2_TEXT))
+        pStep2->SetWindowText(langModule.LoadString(IDS_STEP2));
 
     return TRUE;  // focus to the first tab stop, OK
 }

@@ -19,6 +19,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "wnshared.h"
+
 #define DEFAULT_TIMEOUT_MS 10000
 #define POLL_MS 50
 #define SEND_TIMEOUT_MS 5000
@@ -26,47 +28,9 @@
 
 /* ---- output ---------------------------------------------------------- */
 
-static void PutJsonStringW(const WCHAR *s, int len)
-{
-    int i;
-    putchar('"');
-    for (i = 0; i < len; i++)
-    {
-        WCHAR c = s[i];
-        if (c == '"' || c == '\\') printf("\\%c", (char)c);
-        else if (c >= 0x20 && c < 0x7F) putchar((char)c);
-        else printf("\\u%04x", (unsigned)c);
-    }
-    putchar('"');
-}
-
-static void PutJsonStringA(const char *s)
-{
-    WCHAR w[1024];
-    int len = MultiByteToWideChar(CP_ACP, 0, s, -1, w, 1024);
-    PutJsonStringW(w, len > 0 ? len - 1 : 0);
-}
-
 static void PutRect(const char *name, const RECT *r)
 {
     printf(",\"%s\":[%ld,%ld,%ld,%ld]", name, r->left, r->top, r->right, r->bottom);
-}
-
-static int Fail(const char *what)
-{
-    DWORD err = GetLastError();
-    printf("{\"ok\":false,\"error\":");
-    PutJsonStringA(what);
-    printf(",\"lasterror\":%lu}\n", err);
-    return 1;
-}
-
-static int Usage(const char *usage)
-{
-    printf("{\"ok\":false,\"error\":\"usage\",\"usage\":");
-    PutJsonStringA(usage);
-    printf("}\n");
-    return 2;
 }
 
 /* ---- arguments ------------------------------------------------------- */
@@ -151,19 +115,6 @@ static BOOL CALLBACK FindCaptionProc(HWND h, LPARAM lp)
     if (GetTextW(h, text, 512) < 0 || lstrcmpW(text, fc->caption)) return TRUE;
     fc->found = h;
     return FALSE;
-}
-
-static DWORD FindProcessId(const char *exe)
-{
-    PROCESSENTRY32 pe;
-    DWORD pid = 0;
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snap == INVALID_HANDLE_VALUE) return 0;
-    pe.dwSize = sizeof(pe);
-    for (BOOL more = Process32First(snap, &pe); more; more = Process32Next(snap, &pe))
-        if (!lstrcmpiA(pe.szExeFile, exe)) { pid = pe.th32ProcessID; break; }
-    CloseHandle(snap);
-    return pid;
 }
 
 /* A process given by id or by executable name; 0 if there is none. */

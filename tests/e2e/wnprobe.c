@@ -18,28 +18,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "wnshared.h"
+
 /* ---- output ---------------------------------------------------------- */
-
-static void PutJsonStringW(const WCHAR *s, int len)
-{
-    int i;
-    putchar('"');
-    for (i = 0; i < len; i++)
-    {
-        WCHAR c = s[i];
-        if (c == '"' || c == '\\') printf("\\%c", (char)c);
-        else if (c >= 0x20 && c < 0x7F) putchar((char)c);
-        else printf("\\u%04x", (unsigned)c);
-    }
-    putchar('"');
-}
-
-static void PutJsonStringA(const char *s)
-{
-    WCHAR w[2048];
-    int len = MultiByteToWideChar(CP_ACP, 0, s, -1, w, 2048);
-    PutJsonStringW(w, len > 0 ? len - 1 : 0);
-}
 
 static void PutHex(const BYTE *p, DWORD n)
 {
@@ -47,23 +28,6 @@ static void PutHex(const BYTE *p, DWORD n)
     putchar('"');
     for (i = 0; i < n; i++) printf("%02x", p[i]);
     putchar('"');
-}
-
-static int Fail(const char *what)
-{
-    DWORD err = GetLastError();
-    printf("{\"ok\":false,\"error\":");
-    PutJsonStringA(what);
-    printf(",\"lasterror\":%lu}\n", err);
-    return 1;
-}
-
-static int Usage(const char *usage)
-{
-    printf("{\"ok\":false,\"error\":\"usage\",\"usage\":");
-    PutJsonStringA(usage);
-    printf("}\n");
-    return 2;
 }
 
 /* A file's resources, without running any of its code. */
@@ -500,19 +464,6 @@ static int CmdDialog(int argc, char **argv)
 }
 
 /* ---- a running process ----------------------------------------------- */
-
-static DWORD FindProcessId(const char *exe)
-{
-    PROCESSENTRY32 pe;
-    DWORD pid = 0;
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snap == INVALID_HANDLE_VALUE) return 0;
-    pe.dwSize = sizeof(pe);
-    for (BOOL more = Process32First(snap, &pe); more; more = Process32Next(snap, &pe))
-        if (!lstrcmpiA(pe.szExeFile, exe)) { pid = pe.th32ProcessID; break; }
-    CloseHandle(snap);
-    return pid;
-}
 
 /* The file version of a module file, as "a.b.c.d", or null. */
 static void PutFileVersion(const char *path)
