@@ -38,10 +38,6 @@ IDS_STEP1, IDS_STEP2, IDS_INSTALL_OK = 1, 2, 3
 
 REPLACEMENTS = r"HKCU\Software\Wine\Fonts\Replacements"
 
-# Wine draws the caption buttons with Marlett (Debian's fonts-wine); Wine
-# as Debian builds it does not find it by itself, so the prefix gets a copy.
-MARLETT = "/usr/share/wine/fonts/marlett.ttf"
-
 # Characters Liberation Sans lacks are taken from the linked font.
 LINKED_FONTS = b"wqy-microhei.ttc,WenQuanYi Micro Hei\0\0"
 PREFIX_FONTS = """
@@ -172,8 +168,7 @@ def main():
     os.makedirs(out, exist_ok=True)
     env = winenv.WineEnv(a.kit, a.helper, a.work, prefix_reg=PREFIX_FONTS).start()
     try:
-        check(os.path.exists(MARLETT), "%s is missing (Debian package fonts-wine)" % MARLETT)
-        shutil.copy(MARLETT, env.drive_c("windows", "Fonts"))
+        check(os.path.exists(winenv.MARLETT), "%s is missing (Debian package fonts-wine)" % winenv.MARLETT)
         family = env.must("font", "Marlett", "2")["family"]
         check(family == "Marlett", "the caption buttons would be drawn with %s, not Marlett" % family)
         for suffix, name, settings, lang, font in LANGUAGES:

@@ -57,6 +57,7 @@ PREFIX_SETTINGS = r"""REGEDIT4
 
 # Names in C:\windows\inf right after the prefix was made: the INF store as
 # the system left it, restored before each test.
+MARLETT = "/usr/share/wine/fonts/marlett.ttf"
 INF_BASELINE = ".wirenest-inf-store"
 
 # Under the work folder: every Xvfb a session started, for leftovers().
@@ -356,6 +357,10 @@ class WineEnv:
                            stderr=subprocess.STDOUT, timeout=120, check=True)
             # The registry reaches the disk when the server ends.
             subprocess.run(["wineserver", "-w"], env=env, timeout=120, check=True)
+        # Wine draws caption and message-box buttons with Marlett (Debian's
+        # fonts-wine), which Wine as Debian builds it does not find by itself.
+        if os.path.exists(MARLETT):
+            shutil.copy(MARLETT, self.drive_c("windows", "Fonts"))
         self.prefix_seconds = time.monotonic() - start
         with open(baseline, "w") as f:
             json.dump(sorted(os.listdir(self.drive_c("windows", "inf"))), f)
