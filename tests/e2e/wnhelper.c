@@ -732,11 +732,7 @@ static int CmdInfCopy(int argc, char **argv)
     return 0;
 }
 
-static const struct
-{
-    const char *name;
-    int (*run)(int argc, char **argv);
-} commands[] = {
+static const COMMAND commands[] = {
     { "wait", CmdWait },
     { "gone", CmdGone },
     { "window", CmdWindow },
@@ -758,21 +754,7 @@ static const struct
 
 int main(int argc, char **argv)
 {
-    size_t i;
-    int ret;
-
-    /* One line per command, whole, even into a pipe. */
-    setvbuf(stdout, NULL, _IOFBF, 1 << 16);
-    if (argc >= 2)
-        for (i = 0; i < sizeof(commands) / sizeof(commands[0]); i++)
-            if (!strcmp(argv[1], commands[i].name))
-            {
-                ret = commands[i].run(argc - 2, argv + 2);
-                fflush(stdout);
-                return ret;
-            }
-    ret = Usage("wnhelper <wait|gone|window|windows|text|msgbox|focus|click|key|syscommand|activate|"
-                "screenshot|regset|regdel|loadstring|infcopy|font> ...");
-    fflush(stdout);
-    return ret;
+    return RunCommand(commands, sizeof(commands) / sizeof(commands[0]), argc, argv,
+                      "wnhelper <wait|gone|window|windows|text|msgbox|focus|click|key|syscommand|activate|"
+                      "screenshot|regset|regdel|loadstring|infcopy|font> ...");
 }

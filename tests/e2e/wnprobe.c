@@ -609,11 +609,7 @@ static int CmdNoDependency(int argc, char **argv)
     return 0;
 }
 
-static const struct
-{
-    const char *name;
-    int (*run)(int argc, char **argv);
-} commands[] = {
+static const COMMAND commands[] = {
     { "version", CmdVersion },
     { "resources", CmdResources },
     { "resource", CmdResource },
@@ -627,21 +623,7 @@ static const struct
 
 int main(int argc, char **argv)
 {
-    size_t i;
-    int ret;
-
-    /* One line per command, whole, even into a pipe. */
-    setvbuf(stdout, NULL, _IOFBF, 1 << 20);
-    if (argc >= 2)
-        for (i = 0; i < sizeof(commands) / sizeof(commands[0]); i++)
-            if (!strcmp(argv[1], commands[i].name))
-            {
-                ret = commands[i].run(argc - 2, argv + 2);
-                fflush(stdout);
-                return ret;
-            }
-    ret = Usage("wnprobe <version|resources|resource|icongroup|dialog|modules|children|"
-                "threadstate|nodependency> ...");
-    fflush(stdout);
-    return ret;
+    return RunCommand(commands, sizeof(commands) / sizeof(commands[0]), argc, argv,
+                      "wnprobe <version|resources|resource|icongroup|dialog|modules|children|"
+                      "threadstate|nodependency> ...");
 }

@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 #include <stdio.h>
+#include <string.h>
 
 static void PutJsonStringW(const WCHAR *s, int len)
 {
@@ -59,6 +60,28 @@ static DWORD FindProcessId(const char *exe)
         if (!lstrcmpiA(pe.szExeFile, exe)) { pid = pe.th32ProcessID; break; }
     CloseHandle(snap);
     return pid;
+}
+
+typedef struct
+{
+    const char *name;
+    int (*run)(int argc, char **argv);
+} COMMAND;
+
+/* Runs argv[1] from the table; one JSON line out, whole, even into a pipe. */
+static int RunCommand(const COMMAND *commands, size_t count, int argc, char **argv,
+                      const char *usage)
+{
+    const COMMAND *command = NULL;
+    size_t i;
+    int ret;
+
+    setvbuf(stdout, NULL, _IOFBF, 1 << 20);
+    for (i = 0; argc >= 2 && i < count && !command; i++)
+        if (!strcmp(argv[1], commands[i].name)) command = &commands[i];
+    ret = command ? command->run(argc - 2, argv + 2) : Usage(usage);
+    fflush(stdout);
+    return ret;
 }
 
 #endif
