@@ -34,7 +34,6 @@ FILES = ("OMK58CDC.INF", "OMK58CDC.sys", "OMK58_un.exe")
 TARGET_ROOT = "RuruRIZIrizuViz"
 TARGET_INF = "C:\\%s\\%s\\OMK58CDC.INF" % (TARGET_ROOT, PACKAGE)
 WINDOWS_ONLY = "For Windows only !"
-APP_DEFAULTS = r"HKCU\Software\Wine\AppDefaults"
 
 # SetupCopyOEMInfA's trace line: source, location, media type, copy style.
 REGISTRATION = re.compile(r'trace:setupapi:SetupCopyOEMInfA "(.*?)", (\S+), (\d+), (\d+),')
@@ -239,18 +238,12 @@ class FailureTest(InstallTestCase):
 
 
 class PlatformTest(InstallTestCase):
-    def set_version(self, exe, version):
-        key = APP_DEFAULTS + "\\" + exe
-        env.must("regset", key, "Version", winenv.REG_SZ, (version.encode("ascii") + b"\0").hex())
-        self.addCleanup(env.must, "regdel", key)
-
     def drive_c_state(self):
         return sorted(os.listdir(drive_c())), store_listing()
 
     def test_win98_ends_quietly(self):
-        self.set_version("Wirenest.exe", "win98")
         before = self.drive_c_state()
-        with self.run_kit("win98") as app:
+        with self.run_kit("win98", version="win98") as app:
             dialog = app.wait_window("Wirenest")
             app.click(dialog, IDOK)
             # A box would keep the program running: nobody closes it.
@@ -260,9 +253,8 @@ class PlatformTest(InstallTestCase):
         self.assertEqual(self.drive_c_state(), before)
 
     def test_win31_stop_box_and_dialog_stays(self):
-        self.set_version("Wirenest.exe", "win31")
         before = self.drive_c_state()
-        with self.run_kit("win31") as app:
+        with self.run_kit("win31", version="win31") as app:
             dialog, box = self.press_ok_for_box(app)
             self.assertEqual(box["message"], WINDOWS_ONLY)
             self.assertEqual(box["text"], "Wirenest")
