@@ -1,0 +1,103 @@
+"""Import audit: what Wirenest.exe and the language modules of the kit
+import, against the reviewed list in imports.txt.  A new import fails here
+until someone has checked it exists in Windows 2000 and added it.
+
+Environment (set by CTest): WIRENEST_KIT_DIR, the kit folder."""
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import pe  # noqa: E402
+
+LIST = os.path.join(os.path.dirname(os.path.abspath(__file__)), "imports.txt")
+OBJDUMP = "i686-w64-mingw32-objdump"
+
+
+def reviewed_list(path=LIST):
+    """{file name: set of (dll, function)} from imports.txt."""
+    listed, current = {}, None
+    with open(path, encoding="ascii") as f:
+        for number, line in enumerate(f, 1):
+            line = line.strip()
+            if not line or line.startswith("#"):
+                continue
+            section = re.fullmatch(r"\[(.+)\]", line)
+            if section:
+                current = section.group(1)
+                if current in listed:
+                    raise ValueError("%s:%d: %s listed twice" % (path, number, current))
+                listed[current] = set()
+                continue
+            parts = line.split()
+            if current is None or len(parts) != 2:
+                raise ValueError("%s:%d: expected 'DLL function' under a [file] line: %r" % (path, number, line))
+            listed[current].add(tuple(parts))
+    return listed
+
+
+def kit_dir():
+    kit = os.environ.get("WIRENEST_KIT_DIR")
+    if not kit:
+        raise RuntimeError("set WIRENEST_KIT_DIR (CTest does)")
+    return kit
+
+
+class ImportAudit(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.kit = kit_dir()
+        cls.listed = reviewed_list()
+
+    def imports_of(self, name):
+        return set(pe.read(os.path.join(self.kit, name)).imports())
+
+    def test_every_program_file_of_the_kit_is_audited(self):
+        files = sorted(n for n in os.listdir(self.kit)
+                       if n.lower().endswith((".exe", ".dll")) and os.path.isfile(os.path.join(self.kit, n)))
+        self.assertEqual(sorted(self.listed), files,
+                         "the kit's .exe and .dll files and the sections of imports.txt differ")
+
+    def test_imports_match_the_reviewed_list(self):
+        for name, listed in sorted(self.listed.items()):
+            with self.subTest(file=name):
+                actual = self.imports_of(name)
+                new = sorted(actual - listed)
+                gone = sorted(listed - actual)
+                self.assertFalse(new, "%s imports functions nobody has reviewed; check each exists in "
+                                      "Windows 2000, then add it to imports.txt: %s" % (name, new))
+                self.assertFalse(gone, "%s no longer imports these; remove them from imports.txt: %s"
+                                 % (name, gone))
+
+    def test_no_delay_loaded_or_ordinal_imports(self):
+        # An ordinal means different functions in different DLL versions, and
+        # a delay-loaded DLL fails only when first called.
+        for name in sorted(self.listed):
+            with self.subTest(file=name):
+                odd = [i for i in self.imports_of(name) if i[0].endswith("(delay)") or i[1].startswith("#")]
+                self.assertEqual([], odd)
+
+    @unittest.skipUnless(shutil.which(OBJDUMP), OBJDUMP + " is not installed")
+    def test_reader_agrees_with_objdump(self):
+        # The audit is only as good as pe.py: cross-check it with binutils.
+        path = os.path.join(self.kit, "Wirenest.exe")
+        out = subprocess.run([OBJDUMP, "-p", path], capture_output=True, text=True, check=True).stdout
+        seen, dll = set(), None
+        for line in out.splitlines():
+            m = re.match(r"\s*DLL Name: (\S+)", line)
+            if m:
+                dll = m.group(1)
+                continue
+            m = re.match(r"\s+[0-9a-f]+\s+\d+\s+(\S+)$", line)
+            if m and dll:
+                seen.add((dll, m.group(1)))
+        self.assertTrue(seen, "no imports found in objdump's output")
+        self.assertEqual(seen, self.imports_of("Wirenest.exe"))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,124 @@
+"""Reproducible build: two clean builds of the Windows preset from the same
+sources, in different folders, at different times, under a different time
+zone and umask, give byte-identical Wirenest.exe, language modules and kit
+archives, and none of them holds a build or source path.
+
+Environment (set by CTest): WIRENEST_REPRO_DIR, a scratch folder of the
+build tree for the two builds."""
+
+import os
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import pe  # noqa: E402
+
+SOURCE = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+MODULES = ("DravikEngRes.dll", "DravikChsRes.dll", "DravikChtRes.dll", "DravikSpnRes.dll", "DravikThaiRes.dll")
+OUTPUTS = (["kit/Wirenest.exe"] + ["kit/" + m for m in MODULES]
+           + ["Wirenest-kit.zip", "Wirenest-demo-kit.zip"])
+TARGETS = ("Wirenest", "sample_modules", "kit_zips")
+
+
+def commit_time():
+    """What the archives are dated with; both builds must agree on it, so
+    it is fixed here rather than read by each build from its own copy."""
+    try:
+        out = subprocess.run(["git", "-C", SOURCE, "log", "-1", "--format=%ct"], capture_output=True,
+                             text=True, check=True).stdout.strip()
+        return out if out.isdigit() else "0"
+    except (OSError, subprocess.CalledProcessError):
+        return "0"
+
+
+def build(source, binary, env):
+    for step in (["cmake", "-S", source, "-B", binary, "-G", "Unix Makefiles",
+                  "-DCMAKE_TOOLCHAIN_FILE=%s/cmake/mingw-i686.cmake" % source,
+                  "-DCMAKE_BUILD_TYPE=MinSizeRel", "-DWIRENEST_TARGET=windows"],
+                 ["cmake", "--build", binary, "-j%d" % (os.cpu_count() or 1), "--target"] + list(TARGETS)):
+        done = subprocess.run(step, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        if done.returncode:
+            raise AssertionError("%s failed:\n%s" % (" ".join(step), done.stdout.decode(errors="replace")[-4000:]))
+
+
+def first_difference(a, b):
+    for i, (x, y) in enumerate(zip(a, b)):
+        if x != y:
+            return i
+    return min(len(a), len(b))
+
+
+def where(data, offset):
+    """The PE section an offset falls in, to make a difference readable."""
+    try:
+        image = pe.PE(data)
+    except (pe.PEError, ValueError, IndexError):
+        return ""
+    for name, _, _, raw, rsize in image.sections:
+        if raw <= offset < raw + rsize:
+            return " (section %s + 0x%x)" % (name, offset - raw)
+    return " (headers)"
+
+
+class ReproducibleBuild(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        scratch = os.environ.get("WIRENEST_REPRO_DIR")
+        if not scratch:
+            raise RuntimeError("set WIRENEST_REPRO_DIR (CTest does)")
+        shutil.rmtree(scratch, ignore_errors=True)
+        os.makedirs(scratch)
+        date = commit_time()
+        base = {k: v for k, v in os.environ.items() if k not in ("MAKEFLAGS", "MFLAGS", "MAKELEVEL")}
+        base["SOURCE_DATE_EPOCH"] = date
+
+        # First build: from the sources where they are.
+        cls.first = os.path.join(scratch, "first")
+        build(SOURCE, cls.first, dict(base, TZ="UTC"))
+
+        # Second build: a copy of the sources under another, longer path,
+        # at least two seconds later, in another time zone and umask.
+        copy = os.path.join(scratch, "elsewhere", "a-different-checkout", "Wirenest")
+        shutil.copytree(SOURCE, copy, symlinks=True,
+                        ignore=shutil.ignore_patterns(".git", "build", "__pycache__"))
+        time.sleep(2)
+        cls.second = os.path.join(scratch, "elsewhere", "out")
+        old = os.umask(0o077)
+        try:
+            build(copy, cls.second, dict(base, TZ="Asia/Bangkok"))
+        finally:
+            os.umask(old)
+        cls.paths = [p.encode() for p in (SOURCE, copy, scratch, cls.first, cls.second)]
+
+    def read(self, root, name):
+        with open(os.path.join(root, name), "rb") as f:
+            return f.read()
+
+    def test_outputs_are_byte_identical(self):
+        for name in OUTPUTS:
+            with self.subTest(file=name):
+                a, b = self.read(self.first, name), self.read(self.second, name)
+                if a != b:
+                    at = first_difference(a, b)
+                    self.fail("%s differs: %d and %d bytes, first at offset 0x%x%s" % (
+                        name, len(a), len(b), at, where(a, at)))
+
+    def test_outputs_hold_no_build_paths(self):
+        for root in (self.first, self.second):
+            for name in OUTPUTS:
+                with self.subTest(file=os.path.join(root, name)):
+                    data = self.read(root, name)
+                    self.assertEqual([], [p.decode() for p in self.paths if p in data])
+
+    def test_programs_carry_no_link_time(self):
+        for name in OUTPUTS:
+            if name.endswith((".exe", ".dll")):
+                with self.subTest(file=name):
+                    self.assertEqual(0, pe.PE(self.read(self.first, name)).timestamp)
+
+
+if __name__ == "__main__":
+    unittest.main()
