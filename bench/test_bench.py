@@ -1,0 +1,257 @@
+"""The benchmark's machinery works: its figures are computed right, its
+executable checks see what is in the files, a few real runs of both
+programs complete with numbers, and a run that goes wrong is counted as
+failed.  Nothing here looks at a time or a ratio.
+
+Environment: as for bench.py (CTest sets it).
+"""
+
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import bench  # noqa: E402
+import winenv  # noqa: E402  (bench put tests/e2e on the path)
+
+SMOKE_RUNS = 3
+
+
+def environment_or_skip():
+    names = ("WIRENEST_KIT_DIR", "WNHELPER", "WNBENCH", "WNBASELINE", "WIRENEST_BENCH_DIR")
+    missing = [n for n in names if not os.environ.get(n)]
+    if missing:
+        raise unittest.SkipTest("set %s (CTest does)" % ", ".join(missing))
+    return {n: os.environ[n] for n in names}
+
+
+def fake_run(name, start, ok_ms, warmup=False, ok=True, ws=20000 * 1024):
+    return {"name": name, "warmup": warmup, "ok": ok, "start_to_dialog_ms": start,
+            "ok_to_box_ms": ok_ms, "peak_working_set": ws}
+
+
+class Figures(unittest.TestCase):
+    def test_spread_of_odd_list(self):
+        s = bench.spread([5.0, 1.0, 3.0, 2.0, 4.0])
+        self.assertEqual((s["median"], s["min"], s["max"], s["q1"], s["q3"], s["n"]),
+                         (3.0, 1.0, 5.0, 2.0, 4.0, 5), s)
+
+    def test_spread_of_one_value_and_of_none(self):
+        self.assertEqual(bench.spread([7.5]),
+                         {"median": 7.5, "min": 7.5, "max": 7.5, "q1": 7.5, "q3": 7.5, "n": 1})
+        self.assertIsNone(bench.spread([]))
+
+    def test_ratio_is_ours_over_baseline(self):
+        self.assertAlmostEqual(bench.ratio({"median": 120.0}, {"median": 100.0}), 1.2)
+        self.assertIsNone(bench.ratio({"median": 120.0}, None))
+        self.assertIsNone(bench.ratio(None, {"median": 100.0}))
+
+    def test_ratio_interval_brackets_the_ratio(self):
+        self.assertEqual(bench.ratio_interval([2.0] * 5, [1.0] * 7), (2.0, 2.0))
+        low, high = bench.ratio_interval([100.0, 110.0, 120.0, 130.0, 140.0], [100.0] * 5)
+        self.assertTrue(1.0 <= low < 1.2 < high <= 1.4, (low, high))
+        self.assertIsNone(bench.ratio_interval([], [1.0]))
+
+
+class Executables(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.env = environment_or_skip()
+        cls.ours = os.path.join(cls.env["WIRENEST_KIT_DIR"], bench.OURS)
+
+    def test_both_programs_stripped_with_every_resource(self):
+        for path in (self.ours, self.env["WNBASELINE"]):
+            stripped, resources = bench.read_pe(path)
+            self.assertTrue(stripped, path)
+            self.assertEqual(bench.missing_resources(resources), [], "%s: %s" % (path, resources))
+
+    def test_program_without_resources_is_told(self):
+        # wnbench is a console program with no resources at all.
+        missing = bench.missing_resources(bench.read_pe(self.env["WNBENCH"])[1])
+        self.assertIn("type 5", missing)
+        self.assertIn("type 24", missing)
+
+    def test_symbol_table_means_not_stripped(self):
+        with open(self.ours, "rb") as f:
+            data = bytearray(f.read())
+        pe = int.from_bytes(data[0x3C:0x40], "little")
+        data[pe + 12:pe + 16] = (0x1000).to_bytes(4, "little")  # PointerToSymbolTable
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "symbols.exe")
+            with open(path, "wb") as f:
+                f.write(data)
+            self.assertFalse(bench.read_pe(path)[0])
+
+    def test_summary_leaves_out_warmup_and_failed_runs(self):
+        files = {bench.OURS: self.ours, bench.BASELINE: self.env["WNBASELINE"]}
+        runs = [fake_run(bench.OURS, 1000.0, 1000.0, warmup=True),
+                fake_run(bench.OURS, 900.0, 900.0, ok=False),
+                fake_run(bench.OURS, 120.0, 30.0), fake_run(bench.OURS, 110.0, 50.0),
+                fake_run(bench.BASELINE, 100.0, 40.0), fake_run(bench.BASELINE, 100.0, 40.0, ws=0)]
+        programs, ratios, targets = bench.summarize(runs, (bench.OURS, bench.BASELINE), files)
+        ours = programs[bench.OURS]
+        self.assertEqual((ours["runs_ok"], ours["runs_failed"]), (2, 1), ours)
+        self.assertEqual(ours["start_to_dialog_ms"]["median"], 115.0, ours)
+        self.assertAlmostEqual(ratios["start_to_dialog_ms"], 1.15)
+        self.assertAlmostEqual(ratios["ok_to_box_ms"], 1.0)
+        low, high = ratios["ok_to_box_ms_interval90"]
+        self.assertTrue(low <= 1.0 <= high, (low, high))
+        self.assertEqual((targets["start_to_dialog_ms_ratio"], targets["ok_to_box_ms_ratio"]), (False, True))
+        # A run whose working set Wine did not report counts as no figure.
+        self.assertEqual(programs[bench.BASELINE]["peak_working_set_bytes"]["n"], 1)
+        self.assertEqual(ours["size_bytes"], os.path.getsize(self.ours))
+
+
+class SmokeRun(unittest.TestCase):
+    """bench.py with a few runs of each program, as the bench target runs it."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.env = environment_or_skip()
+        cls.tmp = tempfile.mkdtemp()
+        cls.json_path = os.path.join(cls.tmp, "results.json")
+        cls.proc = subprocess.run(
+            [sys.executable, os.path.join(HERE, "bench.py"), "--runs", str(SMOKE_RUNS), "--warmup", "1",
+             "--json", cls.json_path], capture_output=True, text=True, timeout=600)
+        cls.report = None
+        if os.path.exists(cls.json_path):
+            with open(cls.json_path) as f:
+                cls.report = json.load(f)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.tmp, ignore_errors=True)
+
+    def setUp(self):
+        self.assertIsNotNone(self.report, "no results written:\n%s\n%s" % (self.proc.stdout, self.proc.stderr))
+
+    def test_exits_0_and_prints_the_table(self):
+        self.assertEqual(self.proc.returncode, 0, self.proc.stdout + self.proc.stderr)
+        for line in ("start to dialog visible, ms", "OK to result box visible, ms", "ratio ours/baseline",
+                     "peak working set, KiB", "executable size"):
+            self.assertIn(line, self.proc.stdout)
+
+    def test_every_run_completes_with_numbers(self):
+        runs = self.report["runs"]
+        self.assertEqual(len(runs), 2 * (SMOKE_RUNS + 1), runs)
+        for r in runs:
+            self.assertTrue(r["ok"], r)
+            self.assertGreater(r["start_to_dialog_ms"], 0, r)
+            self.assertGreater(r["ok_to_box_ms"], 0, r)
+            self.assertEqual(r["exit_code"], 0, r)
+
+    def test_programs_take_turns(self):
+        names = [r["name"] for r in self.report["runs"]]
+        self.assertEqual(names, [bench.OURS, bench.BASELINE] * (SMOKE_RUNS + 1))
+
+    def test_both_do_the_same_visible_work(self):
+        # Same result text, each box captioned with its own program's name
+        # and owned by the dialog, the INF stored under its own name.
+        texts = {r["box_text"] for r in self.report["runs"]}
+        self.assertEqual(len(texts), 1, texts)
+        for r in self.report["runs"]:
+            self.assertEqual(r["box_caption"], r["name"][:-4], r)
+            self.assertTrue(r["box_owned_by_dialog"], r)
+            self.assertEqual(r["stored_inf"].upper(), "OMK58CDC.INF", r)
+
+    def test_summary_has_figures_for_both(self):
+        for name in (bench.OURS, bench.BASELINE):
+            p = self.report["programs"][name]
+            self.assertEqual(p["runs_ok"], SMOKE_RUNS, p)
+            for key, _ in bench.METRICS:
+                self.assertEqual(p[key]["n"], SMOKE_RUNS, p)
+                self.assertLessEqual(p[key]["min"], p[key]["median"], p)
+                self.assertLessEqual(p[key]["median"], p[key]["max"], p)
+            self.assertGreater(p["size_bytes"], 0, p)
+        for key, _ in bench.METRICS:
+            self.assertIsNotNone(self.report["ratios"][key])
+        self.assertTrue(self.report["machine"]["wine"].startswith("wine-"), self.report["machine"])
+
+    def test_leaves_nothing_running(self):
+        self.assertEqual(winenv.leftovers(self.env["WIRENEST_BENCH_DIR"]), [])
+
+
+class FailedRuns(unittest.TestCase):
+    """wnbench on programs that never show the dialog."""
+
+    @classmethod
+    def setUpClass(cls):
+        e = environment_or_skip()
+        cls.env = winenv.WineEnv(e["WIRENEST_KIT_DIR"], e["WNHELPER"], e["WIRENEST_BENCH_DIR"]).start()
+        cls.wnbench_path = winenv.windows_path(e["WNBENCH"])
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.env.stop()
+
+    def wnbench(self, *exes):
+        runs, summary, crashes = bench.run_wnbench(self.env, self.wnbench_path, list(exes), 1, 0, 3000)
+        self.assertEqual(crashes, [])
+        return runs, summary
+
+    def test_missing_program(self):
+        runs, summary = self.wnbench("C:\\kits\\none\\Wirenest.exe")
+        self.assertEqual((runs[0]["ok"], runs[0]["error"]), (False, "CreateProcess failed"), runs)
+        self.assertEqual((summary["ok"], summary["failed"]), (False, 1), summary)
+
+    def test_program_without_the_dialog_is_stopped(self):
+        # Notepad shows a window, but never the installer's dialog.
+        runs, summary = self.wnbench("C:\\windows\\system32\\notepad.exe")
+        self.assertFalse(runs[0]["ok"], runs)
+        self.assertEqual(runs[0]["error"], "timed out waiting for the window", runs)
+        self.assertFalse(summary["ok"], summary)
+        windows = self.env.helper("windows", "notepad.exe")
+        self.assertFalse(windows.get("ok"), "notepad still running: %s" % windows)
+
+
+class BaselineLikeOurs(unittest.TestCase):
+    """The yardstick picks its texts and places its dialog as Wirenest does."""
+
+    # (PrimLangID, SubLangID or None) -> the module the texts come from.
+    CHOICES = (((10, 3), "DravikSpnRes.dll"), ((4, 1), "DravikChtRes.dll"), ((4, 2), "DravikChsRes.dll"),
+               ((30, 7), "DravikThaiRes.dll"), ((10, 1), "DravikEngRes.dll"), ((4, None), "DravikEngRes.dll"))
+
+    @classmethod
+    def setUpClass(cls):
+        e = environment_or_skip()
+        cls.env = winenv.WineEnv(e["WIRENEST_KIT_DIR"], e["WNHELPER"], e["WIRENEST_BENCH_DIR"]).start()
+        cls.exe = bench.lay_out_kit(cls.env, "Baseline", e["WNBASELINE"], e["WIRENEST_KIT_DIR"])
+
+    @classmethod
+    def tearDownClass(cls):
+        try:
+            cls.env.restore_state()
+        finally:
+            cls.env.stop()
+
+    def test_settings_choose_module_and_dialog_is_centred(self):
+        env = self.env
+        for (prim, sub), module in self.CHOICES:
+            with self.subTest(prim=prim, sub=sub):
+                env.reset_settings()
+                env.must("regset", winenv.SETTINGS_KEY, "PrimLangID", winenv.REG_DWORD, "%02x000000" % prim)
+                if sub is not None:
+                    env.must("regset", winenv.SETTINGS_KEY, "SubLangID", winenv.REG_DWORD, "%02x000000" % sub)
+                proc = subprocess.Popen(["wine", self.exe], env=env.environment(),
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                try:
+                    dialog = env.must("wait", bench.CAPTION, 15000, "Baseline.exe", timeout=45)
+                    self.assertTrue(dialog["centred_workarea"], dialog)
+                    for control, string_id in ((1001, 1), (1002, 2)):
+                        want = env.module_string(module, string_id)["ansi"]
+                        self.assertEqual(env.must("text", dialog["hwnd"], control)["text"], want)
+                    env.must("click", dialog["hwnd"], 2)  # Cancel
+                    self.assertEqual(proc.wait(15), 0)
+                finally:
+                    if proc.poll() is None:
+                        proc.kill()
+                        proc.wait()
+
+
+if __name__ == "__main__":
+    unittest.main()

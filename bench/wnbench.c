@@ -1,0 +1,356 @@
+/*
+ * wnbench: times installer programs from inside the Wine prefix, all runs
+ * in this one process (a Wine process start costs more than what is timed).
+ *
+ *   wnbench [-n runs] [-w warmup runs] [-c caption] [-t timeout_ms] exe...
+ *
+ * The programs take turns (A, B, A, B...), each from its own folder, which
+ * is also its working folder.  Before every run the machine is put back as
+ * OK found it: no target tree on drive C and no INF store files beyond
+ * those there when wnbench started, so every run does a first install.
+ * Per run: start -> the dialog with the caption visible; OK posted -> the
+ * result box visible; the peak working set; then the box's OK and the
+ * exit.  A run counts only if the driver really was installed.
+ *
+ * One JSON object per run and a last one with "summary":true, one per line.
+ */
+
+#include <windows.h>
+#include <psapi.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#define TARGET_ROOT "C:\\RuruRIZIrizuViz"
+#define TARGET_INF TARGET_ROOT "\\Ombrel_K58_USB_Driver-Win2kXp_Modem\\OMK58CDC.INF"
+#define MSGBOX_TEXT_ID 0xFFFF
+#define MAX_STORE 4096
+#define SETTLE_MS 100  /* between runs: let the last process's end settle */
+
+static char *g_store[MAX_STORE];  /* INF store names when wnbench started */
+static int g_storeCount;
+static char g_storeDir[MAX_PATH];
+static LARGE_INTEGER g_freq;
+
+/* ---- output ---------------------------------------------------------- */
+
+static void PutJsonW(const WCHAR *s)
+{
+    putchar('"');
+    for (; *s; s++)
+    {
+        if (*s == '"' || *s == '\\') printf("\\%c", (char)*s);
+        else if (*s >= 0x20 && *s < 0x7F) putchar((char)*s);
+        else printf("\\u%04x", (unsigned)*s);
+    }
+    putchar('"');
+}
+
+static void PutJsonA(const char *s)
+{
+    WCHAR w[1024];
+    if (!MultiByteToWideChar(CP_ACP, 0, s, -1, w, 1024)) w[0] = 0;
+    PutJsonW(w);
+}
+
+static double Ms(LONGLONG ticks)
+{
+    return (double)ticks * 1000.0 / (double)g_freq.QuadPart;
+}
+
+static LONGLONG Now(void)
+{
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return t.QuadPart;
+}
+
+/* ---- machine state --------------------------------------------------- */
+
+static BOOL InStartStore(const char *name)
+{
+    int i;
+    for (i = 0; i < g_storeCount; i++)
+        if (!lstrcmpiA(g_store[i], name)) return TRUE;
+    return FALSE;
+}
+
+/* Calls fn for every plain file of the INF store; stops when it says no. */
+static void ForEachStoreFile(BOOL (*fn)(const char *name, void *ctx), void *ctx)
+{
+    char pattern[MAX_PATH + 4];
+    WIN32_FIND_DATAA fd;
+    HANDLE h;
+    wsprintfA(pattern, "%s\\*", g_storeDir);
+    if ((h = FindFirstFileA(pattern, &fd)) == INVALID_HANDLE_VALUE) return;
+    do
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !fn(fd.cFileName, ctx)) break;
+    while (FindNextFileA(h, &fd));
+    FindClose(h);
+}
+
+static BOOL RememberStoreFile(const char *name, void *ctx)
+{
+    (void)ctx;
+    if (g_storeCount == MAX_STORE) return FALSE;
+    g_store[g_storeCount++] = _strdup(name);
+    return TRUE;
+}
+
+static BOOL DeleteNewStoreFile(const char *name, void *ctx)
+{
+    char path[MAX_PATH * 2];
+    if (InStartStore(name)) return TRUE;
+    wsprintfA(path, "%s\\%s", g_storeDir, name);
+    if (!DeleteFileA(path)) *(BOOL *)ctx = FALSE;
+    return TRUE;
+}
+
+/* The first new .inf of the store (what a run's registration stored). */
+static BOOL FindNewInf(const char *name, void *ctx)
+{
+    size_t len = strlen(name);
+    if (InStartStore(name) || len < 4 || lstrcmpiA(name + len - 4, ".inf")) return TRUE;
+    lstrcpynA((char *)ctx, name, MAX_PATH);
+    return FALSE;
+}
+
+static BOOL DeleteTree(const char *path)
+{
+    char pattern[MAX_PATH + 4], child[MAX_PATH * 2];
+    WIN32_FIND_DATAA fd;
+    HANDLE h;
+    DWORD attr = GetFileAttributesA(path);
+    if (attr == INVALID_FILE_ATTRIBUTES) return TRUE;
+    if (!(attr & FILE_ATTRIBUTE_DIRECTORY))
+    {
+        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+        return DeleteFileA(path);
+    }
+    wsprintfA(pattern, "%s\\*", path);
+    if ((h = FindFirstFileA(pattern, &fd)) != INVALID_HANDLE_VALUE)
+    {
+        do
+        {
+            if (!strcmp(fd.cFileName, ".") || !strcmp(fd.cFileName, "..")) continue;
+            wsprintfA(child, "%s\\%s", path, fd.cFileName);
+            DeleteTree(child);
+        } while (FindNextFileA(h, &fd));
+        FindClose(h);
+    }
+    return RemoveDirectoryA(path);
+}
+
+/* The machine as OK finds it on a first install. */
+static BOOL ResetMachine(void)
+{
+    BOOL ok = TRUE;
+    DeleteTree(TARGET_ROOT);
+    ForEachStoreFile(DeleteNewStoreFile, &ok);
+    return ok && GetFileAttributesA(TARGET_ROOT) == INVALID_FILE_ATTRIBUTES;
+}
+
+/* ---- finding the program's windows ----------------------------------- */
+
+/* A visible top-level dialog of the process other than except, with this
+   caption if one is given.  GetWindowText of another process's window is
+   answered without a message to it, so polling never waits on the target. */
+static HWND FindDialog(DWORD pid, HWND except, const char *caption)
+{
+    HWND h = NULL;
+    while ((h = FindWindowExA(NULL, h, "#32770", NULL)))
+    {
+        char text[256];
+        DWORD owner = 0;
+        GetWindowThreadProcessId(h, &owner);
+        if (owner != pid || h == except || !IsWindowVisible(h)) continue;
+        if (!caption) return h;
+        GetWindowTextA(h, text, sizeof(text));
+        if (!strcmp(text, caption)) return h;
+    }
+    return NULL;
+}
+
+/* Polls every millisecond; NULL with *error set on timeout or early exit. */
+static HWND WaitDialog(HANDLE process, DWORD pid, HWND except, const char *caption,
+                       DWORD timeout, const char **error)
+{
+    DWORD start = GetTickCount();
+    for (;;)
+    {
+        HWND h = FindDialog(pid, except, caption);
+        if (h) return h;
+        if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0)
+        {
+            *error = "the program ended before the window showed";
+            return NULL;
+        }
+        if (GetTickCount() - start >= timeout)
+        {
+            *error = "timed out waiting for the window";
+            return NULL;
+        }
+        Sleep(1);
+    }
+}
+
+/* ---- one run --------------------------------------------------------- */
+
+typedef struct
+{
+    BOOL ok;
+    const char *error;
+    double startToDialog, okToBox;  /* ms */
+    SIZE_T peakWorkingSet;          /* 0: not reported */
+    WCHAR boxText[512], boxCaption[256];
+    BOOL boxOwnedByDialog;
+    DWORD exitCode;
+    char storedInf[MAX_PATH];
+} RUN;
+
+static void Run(const char *exe, const char *caption, DWORD timeout, RUN *r)
+{
+    char cmdLine[MAX_PATH + 3], dir[MAX_PATH], *slash;
+    STARTUPINFOA si;
+    PROCESS_INFORMATION pi;
+    PROCESS_MEMORY_COUNTERS pmc;
+    HWND dialog, box, text;
+    DWORD_PTR len;
+    LONGLONG t0, t1;
+
+    memset(r, 0, sizeof(*r));
+    r->exitCode = STILL_ACTIVE;
+    if (!ResetMachine())
+    {
+        r->error = "could not reset the target tree or the INF store";
+        return;
+    }
+    lstrcpynA(dir, exe, sizeof(dir));
+    if ((slash = strrchr(dir, '\\'))) *slash = 0;
+    wsprintfA(cmdLine, "\"%s\"", exe);
+    memset(&si, 0, sizeof(si));
+    si.cb = sizeof(si);
+
+    t0 = Now();
+    if (!CreateProcessA(exe, cmdLine, NULL, NULL, FALSE, 0, NULL, dir, &si, &pi))
+    {
+        r->error = "CreateProcess failed";
+        return;
+    }
+    if (!(dialog = WaitDialog(pi.hProcess, pi.dwProcessId, NULL, caption, timeout, &r->error)))
+        goto end;
+    t1 = Now();
+    r->startToDialog = Ms(t1 - t0);
+
+    /* Posted, never sent: OK's handler runs a modal box. */
+    t0 = Now();
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 (LPARAM)GetDlgItem(dialog, IDOK));
+    if (!(box = WaitDialog(pi.hProcess, pi.dwProcessId, dialog, NULL, timeout, &r->error)))
+        goto end;
+    t1 = Now();
+    r->okToBox = Ms(t1 - t0);
+
+    memset(&pmc, 0, sizeof(pmc));
+    pmc.cb = sizeof(pmc);
+    if (GetProcessMemoryInfo(pi.hProcess, &pmc, sizeof(pmc))) r->peakWorkingSet = pmc.PeakWorkingSetSize;
+
+    r->boxOwnedByDialog = GetWindow(box, GW_OWNER) == dialog;
+    GetWindowTextW(box, r->boxCaption, 256);
+    if ((text = GetDlgItem(box, MSGBOX_TEXT_ID)))
+        SendMessageTimeoutW(text, WM_GETTEXT, 512, (LPARAM)r->boxText, SMTO_ABORTIFHUNG, 5000, &len);
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    if (WaitForSingleObject(pi.hProcess, timeout) != WAIT_OBJECT_0)
+    {
+        r->error = "the program did not end after the result box";
+        goto end;
+    }
+    GetExitCodeProcess(pi.hProcess, &r->exitCode);
+
+    /* Installed means: the INF at the target and a new copy in the store. */
+    ForEachStoreFile(FindNewInf, r->storedInf);
+    if (GetFileAttributesA(TARGET_INF) == INVALID_FILE_ATTRIBUTES)
+        r->error = "no INF at the target after the run";
+    else if (!r->storedInf[0])
+        r->error = "no new INF in the store after the run";
+    else
+        r->ok = TRUE;
+
+end:
+    if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0)
+    {
+        TerminateProcess(pi.hProcess, 1);
+        WaitForSingleObject(pi.hProcess, 5000);
+    }
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+}
+
+static void PutRun(int index, const char *exe, BOOL warmup, const RUN *r)
+{
+    printf("{\"run\":%d,\"exe\":", index);
+    PutJsonA(exe);
+    printf(",\"warmup\":%s,\"ok\":%s,\"error\":", warmup ? "true" : "false", r->ok ? "true" : "false");
+    if (r->error) PutJsonA(r->error);
+    else printf("null");
+    printf(",\"start_to_dialog_ms\":%.3f,\"ok_to_box_ms\":%.3f", r->startToDialog, r->okToBox);
+    if (r->peakWorkingSet) printf(",\"peak_working_set\":%lu", (unsigned long)r->peakWorkingSet);
+    else printf(",\"peak_working_set\":null");
+    printf(",\"box_text\":");
+    PutJsonW(r->boxText);
+    printf(",\"box_caption\":");
+    PutJsonW(r->boxCaption);
+    printf(",\"box_owned_by_dialog\":%s,\"exit_code\":%lu,\"stored_inf\":",
+           r->boxOwnedByDialog ? "true" : "false", r->exitCode);
+    PutJsonA(r->storedInf);
+    printf("}\n");
+    fflush(stdout);
+}
+
+int main(int argc, char **argv)
+{
+    int runs = 21, warmup = 1, programs, i, failed = 0, index = 0;
+    const char *caption = "Wirenest";
+    DWORD timeout = 20000;
+    char **exes;
+
+    for (i = 1; i + 1 < argc && argv[i][0] == '-'; i += 2)
+    {
+        if (!strcmp(argv[i], "-n")) runs = atoi(argv[i + 1]);
+        else if (!strcmp(argv[i], "-w")) warmup = atoi(argv[i + 1]);
+        else if (!strcmp(argv[i], "-c")) caption = argv[i + 1];
+        else if (!strcmp(argv[i], "-t")) timeout = strtoul(argv[i + 1], NULL, 0);
+        else break;
+    }
+    exes = argv + i;
+    programs = argc - i;
+    if (programs < 1 || runs < 1 || warmup < 0)
+    {
+        printf("{\"summary\":true,\"ok\":false,\"error\":\"usage: wnbench [-n runs] [-w warmup] "
+               "[-c caption] [-t timeout_ms] exe...\"}\n");
+        return 2;
+    }
+
+    QueryPerformanceFrequency(&g_freq);
+    GetWindowsDirectoryA(g_storeDir, MAX_PATH - 4);
+    lstrcatA(g_storeDir, "\\inf");
+    ForEachStoreFile(RememberStoreFile, NULL);
+
+    for (i = 0; i < (warmup + runs) * programs; i++)
+    {
+        const char *exe = exes[i % programs];
+        BOOL isWarmup = i < warmup * programs;
+        RUN r;
+        Run(exe, caption, timeout, &r);
+        PutRun(isWarmup ? -1 : index, exe, isWarmup, &r);
+        if (!isWarmup && i % programs == programs - 1) index++;
+        if (!r.ok) failed++;
+        Sleep(SETTLE_MS);
+    }
+    ResetMachine();
+    printf("{\"summary\":true,\"ok\":%s,\"programs\":%d,\"runs\":%d,\"warmup\":%d,\"failed\":%d,"
+           "\"qpc_hz\":%lld,\"store_files_at_start\":%d}\n",
+           failed ? "false" : "true", programs, runs, warmup, failed, (long long)g_freq.QuadPart,
+           g_storeCount);
+    return failed ? 1 : 0;
+}
