@@ -784,6 +784,8 @@ def leftovers(work_dir):
     Wine prefix (wineserver included) and any Xvfb it started.  Waits for
     a running session to end first."""
     work_dir = os.path.abspath(work_dir)
+    if not os.path.isdir(work_dir):
+        return []  # no session ever ran here (e.g. only other labels ran)
     prefix = os.path.join(work_dir, "prefix")
     lock = lock_session(work_dir)
     try:
