@@ -75,29 +75,6 @@ static void StepFailed(int line, const char *what, LONG err)
 
 /* ---- registry -------------------------------------------------------- */
 
-static HKEY ParseKey(const char *path, const char **sub)
-{
-    static const struct { const char *name; HKEY root; } roots[] = {
-        { "HKCU\\", HKEY_CURRENT_USER }, { "HKLM\\", HKEY_LOCAL_MACHINE },
-    };
-    size_t i;
-    for (i = 0; i < sizeof(roots) / sizeof(roots[0]); i++)
-        if (!strncmp(path, roots[i].name, 5))
-        {
-            *sub = path + 5;
-            return roots[i].root;
-        }
-    return NULL;
-}
-
-static int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 /* Hex pairs into bytes; "-" is no bytes.  -1 if malformed. */
 static int ParseHex(const char *hex, BYTE *data, DWORD max)
 {
