@@ -2,6 +2,8 @@
 // language modules that tests register by path with their string tables.
 #include "simwin/state.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -59,18 +61,60 @@ std::vector<Resource> ParseResFile(const std::string& path)
     return out;
 }
 
-static void LoadStringBlocks(HINSTANCE__* m)
+static WORD WordAt(const std::vector<BYTE>& d, size_t at)
 {
-    for (const Resource& r : m->resources) {
-        if (r.type != 6) continue;
+    return WORD(d[at] | (d[at + 1] << 8));
+}
+
+// The strings of the well-formed part of each mapped block.
+static std::map<UINT, std::string> DecodeStringBlocks(const std::vector<Resource>& resources)
+{
+    std::map<UINT, std::string> strings;
+    for (const Resource& r : resources) {
+        if (r.type != 6 || !r.mapped) continue;
         size_t at = 0;
         for (UINT i = 0; i < 16 && at + 2 <= r.data.size(); ++i) {
-            WORD len = WORD(r.data[at] | (r.data[at + 1] << 8));
+            WORD len = WordAt(r.data, at);
             at += 2;
-            if (len) m->strings[(r.name - 1u) * 16u + i] = NarrowUtf16(&r.data[at], len);
+            if (at + 2u * len > r.data.size()) break;
+            if (len) strings[(r.name - 1u) * 16u + i] = NarrowUtf16(&r.data[at], len);
             at += 2u * len;
         }
     }
+    return strings;
+}
+
+// Each byte of a test's text becomes one UTF-16 unit, so that any bytes,
+// code page 932 ones included, come back unchanged from LoadStringA.
+static std::vector<Resource> EncodeStringBlocks(const std::map<UINT, std::string>& strings)
+{
+    std::map<WORD, std::vector<std::string>> blocks;
+    for (const auto& s : strings) {
+        std::vector<std::string>& block = blocks[WORD(s.first / 16 + 1)];
+        block.resize(16);
+        block[s.first % 16] = s.second;
+    }
+    std::vector<Resource> out;
+    for (const auto& b : blocks) {
+        Resource r{6, b.first, 0, {}};
+        for (const std::string& text : b.second) {
+            r.data.push_back(BYTE(text.size()));
+            r.data.push_back(BYTE(text.size() >> 8));
+            for (char c : text) {
+                r.data.push_back(BYTE(c));
+                r.data.push_back(0);
+            }
+        }
+        out.push_back(r);
+    }
+    return out;
+}
+
+[[noreturn]] static void AccessViolation(const std::string& what)
+{
+    fprintf(stderr, "simwin: access violation: %s\n", what.c_str());
+    fflush(stderr);
+    std::abort();
 }
 
 HINSTANCE SetExecutable(const std::string& path, const std::string& resFile)
@@ -79,7 +123,7 @@ HINSTANCE SetExecutable(const std::string& path, const std::string& resFile)
     W().exe->path = path;
     W().exe->isExecutable = true;
     W().exe->resources = ParseResFile(resFile);
-    LoadStringBlocks(W().exe.get());
+    W().exe->strings = DecodeStringBlocks(W().exe->resources);
     AddFile(path, {'M', 'Z'});
     return W().exe.get();
 }
@@ -88,7 +132,17 @@ HINSTANCE Executable() { return W().exe.get(); }
 
 void AddLanguageModule(const std::string& path, const std::map<UINT, std::string>& strings)
 {
-    W().moduleDefs[Lower(path)].strings = strings;
+    ModuleDef& def = W().moduleDefs[Lower(path)];
+    def.strings = strings;
+    def.resources = EncodeStringBlocks(strings);
+    AddFile(path, {'M', 'Z'});
+}
+
+void AddLanguageModuleBlocks(const std::string& path, const std::vector<Resource>& blocks)
+{
+    ModuleDef& def = W().moduleDefs[Lower(path)];
+    def.resources = blocks;
+    def.strings = DecodeStringBlocks(blocks);
     AddFile(path, {'M', 'Z'});
 }
 
@@ -148,6 +202,7 @@ HMODULE LoadLibraryA(LPCSTR lpLibFileName)
         m->path = path;
         m->refs = 1;
         m->strings = def->second.strings;
+        m->resources = def->second.resources;
         W().loaded.push_back(std::move(m));
         return W().loaded.back().get();
     }
@@ -197,6 +252,33 @@ DWORD SizeofResource(HMODULE, HRSRC hResInfo)
     return hResInfo ? DWORD(hResInfo->res->data.size()) : 0;
 }
 
+// Every mapped resource is one committed read-only region of its module;
+// everything else is free memory.
+SIZE_T VirtualQuery(LPCVOID lpAddress, PMEMORY_BASIC_INFORMATION lpBuffer, SIZE_T dwLength)
+{
+    if (dwLength < sizeof(MEMORY_BASIC_INFORMATION)) return 0;
+    const BYTE* p = static_cast<const BYTE*>(lpAddress);
+    const BYTE* nextRegion = nullptr;
+    std::vector<HINSTANCE__*> modules;
+    if (W().exe) modules.push_back(W().exe.get());
+    for (const auto& m : W().loaded) modules.push_back(m.get());
+    for (HINSTANCE__* m : modules) {
+        for (const Resource& r : m->resources) {
+            if (!r.mapped || r.data.empty()) continue;
+            const BYTE* begin = r.data.data();
+            if (p >= begin && p < begin + r.data.size()) {
+                *lpBuffer = {const_cast<BYTE*>(begin), m, PAGE_READONLY, r.data.size(),
+                             MEM_COMMIT, PAGE_READONLY, MEM_IMAGE};
+                return sizeof(MEMORY_BASIC_INFORMATION);
+            }
+            if (begin > p && (!nextRegion || begin < nextRegion)) nextRegion = begin;
+        }
+    }
+    SIZE_T size = nextRegion ? SIZE_T(nextRegion - p) : SIZE_T(0) - UINT_PTR(p);
+    *lpBuffer = {const_cast<BYTE*>(p), nullptr, 0, size, MEM_FREE, PAGE_NOACCESS, 0};
+    return sizeof(MEMORY_BASIC_INFORMATION);
+}
+
 int LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax)
 {
     HINSTANCE__* m = FindModule(hInstance);
@@ -204,7 +286,23 @@ int LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax)
     if (cchBufferMax <= 0) return 0;
     lpBuffer[0] = 0;
     if (!m) return 0;
-    auto it = m->strings.find(uID);
+    // Walk the block to the string as Windows does, trusting its lengths.
+    const WORD id = LOWORD(uID);
+    const Resource* block = FindResource(m, 6, WORD(id / 16 + 1));
+    if (!block) return 0;
+    const std::string where = "LoadStringA " + std::to_string(id) + " in " + m->path;
+    if (!block->mapped) AccessViolation(where + ": block outside the image");
+    size_t at = 0;
+    for (UINT k = id % 16;; --k) {
+        if (at + 2 > block->data.size()) AccessViolation(where + ": length word outside the block");
+        const size_t len = WordAt(block->data, at);
+        if (!k) {
+            if (at + 2 + 2 * len > block->data.size()) AccessViolation(where + ": string runs past the block");
+            break;
+        }
+        at += 2 + 2 * len;
+    }
+    auto it = m->strings.find(id);
     if (it == m->strings.end()) return 0;
     size_t n = std::min(it->second.size(), size_t(cchBufferMax - 1));
     memcpy(lpBuffer, it->second.data(), n);

@@ -40,6 +40,7 @@ struct Resource {
     WORD name;
     WORD language;
     std::vector<BYTE> data;
+    bool mapped = true;  // false: a damaged module points it outside its image
 };
 
 // What the user does while the topmost dialog runs.
@@ -85,6 +86,10 @@ std::vector<std::string> ListPaths();  // every file and folder, for "nothing wr
 HINSTANCE SetExecutable(const std::string& path, const std::string& resFile);
 HINSTANCE Executable();
 void AddLanguageModule(const std::string& path, const std::map<UINT, std::string>& strings);
+// A language module carrying these raw RT_STRING blocks (name: first ID / 16
+// + 1), as a damaged module may. Reading outside a block, or anywhere in an
+// unmapped one, stops the process as an access violation would on Windows.
+void AddLanguageModuleBlocks(const std::string& path, const std::vector<Resource>& blocks);
 void RemoveExecutableString(UINT id);
 int LoadedModuleCount();  // language modules currently loaded
 const Resource* FindExecutableResource(WORD type, WORD name);

@@ -73,6 +73,7 @@ struct FileEntry {
 
 struct ModuleDef {
     std::map<UINT, std::string> strings;
+    std::vector<Resource> resources;  // the string blocks the strings come from
 };
 
 struct World {

@@ -33,6 +33,7 @@ typedef uintptr_t WPARAM;
 typedef intptr_t LPARAM;
 typedef intptr_t LRESULT;
 typedef WORD LANGID;
+typedef size_t SIZE_T;
 
 #ifndef TRUE
 #define TRUE 1
@@ -66,6 +67,16 @@ typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 
 typedef INT_PTR (CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 
+typedef struct _MEMORY_BASIC_INFORMATION {
+    LPVOID BaseAddress;
+    LPVOID AllocationBase;
+    DWORD AllocationProtect;
+    SIZE_T RegionSize;
+    DWORD State;
+    DWORD Protect;
+    DWORD Type;
+} MEMORY_BASIC_INFORMATION, *PMEMORY_BASIC_INFORMATION;
+
 #define MAKEINTRESOURCEA(i) ((LPSTR)(UINT_PTR)(WORD)(i))
 #define IS_INTRESOURCE(p) ((((UINT_PTR)(p)) >> 16) == 0)
 #define LOWORD(l) ((WORD)(((UINT_PTR)(l)) & 0xffff))
@@ -78,6 +89,14 @@ typedef INT_PTR (CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define RT_DIALOG MAKEINTRESOURCEA(5)
 #define RT_ICON MAKEINTRESOURCEA(3)
 #define RT_GROUP_ICON MAKEINTRESOURCEA(14)
+
+#define MEM_COMMIT 0x1000
+#define MEM_FREE 0x10000
+#define MEM_IMAGE 0x1000000
+#define PAGE_NOACCESS 0x01
+#define PAGE_READONLY 0x02
+#define PAGE_EXECUTE 0x10
+#define PAGE_GUARD 0x100
 
 #define HKEY_CURRENT_USER ((HKEY)(UINT_PTR)0x80000001)
 #define REG_NONE 0
@@ -180,6 +199,7 @@ HRSRC FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType);
 HGLOBAL LoadResource(HMODULE hModule, HRSRC hResInfo);
 LPVOID LockResource(HGLOBAL hResData);
 DWORD SizeofResource(HMODULE hModule, HRSRC hResInfo);
+SIZE_T VirtualQuery(LPCVOID lpAddress, PMEMORY_BASIC_INFORMATION lpBuffer, SIZE_T dwLength);
 BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
 BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists);
 UINT GetACP();

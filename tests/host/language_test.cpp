@@ -209,6 +209,119 @@ TEST_F(LanguageModuleTest, DestructionWithoutModuleCallsNothing)
 }
 
 // ---------------------------------------------------------------------------
+// Damaged string tables: the simulated LoadStringA faults on exactly what
+// would send Windows reading outside the block, so a string that reaches it
+// unchecked ends the test.
+
+class DamagedStringTable : public SimTest
+{
+protected:
+    // String blocks are 16 counted UTF-16 strings; text is ASCII here.
+    static void Put(std::vector<BYTE>& block, WORD len, const std::string& text)
+    {
+        block.push_back(BYTE(len));
+        block.push_back(BYTE(len >> 8));
+        for (char c : text) {
+            block.push_back(BYTE(c));
+            block.push_back(0);
+        }
+    }
+
+    static simwin::Resource Block(WORD name, const std::vector<BYTE>& data, bool mapped = true)
+    {
+        simwin::Resource r{6, name, 0, data};
+        r.mapped = mapped;
+        return r;
+    }
+
+    // Loads the module with these blocks and reads strings 1 to 4.
+    std::vector<std::string> Lines(const std::vector<simwin::Resource>& blocks)
+    {
+        simwin::AddLanguageModuleBlocks(kEng, blocks);
+        CLanguageModule module;
+        EXPECT_TRUE(module.Load(kEng));
+        std::vector<std::string> lines;
+        for (DWORD id = IDS_STEP1; id <= IDS_INSTALL_FAILED; ++id)
+            lines.push_back(std::string(module.LoadString(id)));
+        EXPECT_EQ(simwin::Executable(), AfxGetModuleState()->m_hCurrentResourceHandle)
+            << "the resource handle was not restored";
+        return lines;
+    }
+
+    static std::vector<BYTE> FourStrings()
+    {
+        std::vector<BYTE> b;
+        Put(b, 0, "");
+        Put(b, 3, "one");
+        Put(b, 3, "two");
+        Put(b, 5, "three");
+        Put(b, 4, "four");
+        for (int i = 5; i < 16; ++i) Put(b, 0, "");
+        return b;
+    }
+
+    const char* const kEng = "C:\\Kit\\DravikEngRes.dll";
+};
+
+TEST_F(DamagedStringTable, WellFormedBlockReadsWhole)
+{
+    const std::vector<std::string> want = {"one", "two", "three", "four"};
+    EXPECT_EQ(want, Lines({Block(1, FourStrings())}));
+}
+
+TEST_F(DamagedStringTable, LengthOfAnEarlierStringRunsFarPastTheBlock)
+{
+    std::vector<BYTE> b = FourStrings();
+    b[0] = 0xFF;  // string 0: 65535 characters in a block of a few dozen bytes
+    b[1] = 0xFF;
+    const std::vector<std::string> want = {"", "", "", ""};
+    EXPECT_EQ(want, Lines({Block(1, b)}));
+}
+
+TEST_F(DamagedStringTable, OnlyTheStringsBehindTheDamageAreLost)
+{
+    std::vector<BYTE> b;
+    Put(b, 0, "");
+    Put(b, 3, "one");
+    Put(b, 3, "two");
+    Put(b, 40, "three");  // claims more characters than the block holds
+    const std::vector<std::string> want = {"one", "two", "", ""};
+    EXPECT_EQ(want, Lines({Block(1, b)}));
+}
+
+TEST_F(DamagedStringTable, LastStringEndingExactlyAtTheBlockEndIsWhole)
+{
+    std::vector<BYTE> b;
+    Put(b, 0, "");
+    Put(b, 3, "one");
+    const std::vector<std::string> want = {"one", "", "", ""};
+    EXPECT_EQ(want, Lines({Block(1, b)})) << "strings 2 to 4 have no length word at all";
+}
+
+TEST_F(DamagedStringTable, BlockCutInsideALengthWord)
+{
+    std::vector<BYTE> b;
+    Put(b, 0, "");
+    b.push_back(3);  // half a length word
+    const std::vector<std::string> want = {"", "", "", ""};
+    EXPECT_EQ(want, Lines({Block(1, b)}));
+    EXPECT_EQ(want, Lines({Block(1, {})})) << "a block of no bytes";
+}
+
+TEST_F(DamagedStringTable, BlockOutsideTheImage)
+{
+    const std::vector<std::string> want = {"", "", "", ""};
+    EXPECT_EQ(want, Lines({Block(1, FourStrings(), false)}));
+}
+
+TEST_F(DamagedStringTable, DamageInAnotherBlockDoesNotMatter)
+{
+    std::vector<BYTE> other = {0xFF, 0xFF};
+    const std::vector<std::string> want = {"one", "two", "three", "four"};
+    EXPECT_EQ(want, Lines({Block(2, other), Block(1, FourStrings()), Block(3, FourStrings(), false)}));
+}
+
+// ---------------------------------------------------------------------------
 
 class ModuleDirectoryTest : public SimTest
 {

@@ -68,4 +68,48 @@ TEST_F(Simulation, PathsAreCaseInsensitive)
     EXPECT_FALSE(FreeLibrary(m)) << "freed twice";
 }
 
+// The damaged-table tests rely on LoadStringA faulting where Windows would
+// read outside the block; these show that it does.
+TEST_F(Simulation, LoadStringAFaultsOutsideItsBlock)
+{
+    simwin::Resource runaway{6, 1, 0, {0xFF, 0xFF, 1, 0, 'a', 0}};
+    simwin::Resource outside{6, 1, 0, {0, 0, 1, 0, 'a', 0}};
+    outside.mapped = false;
+    simwin::AddLanguageModuleBlocks("C:\\Kit\\Runaway.dll", {runaway});
+    simwin::AddLanguageModuleBlocks("C:\\Kit\\Outside.dll", {outside});
+    char buf[16];
+    HMODULE m = LoadLibraryA("C:\\Kit\\Runaway.dll");
+    ASSERT_NE(nullptr, m);
+    EXPECT_DEATH(LoadStringA(m, 0, buf, sizeof buf), "string runs past the block");
+    EXPECT_DEATH(LoadStringA(m, 1, buf, sizeof buf), "length word outside the block");
+    HMODULE o = LoadLibraryA("C:\\Kit\\Outside.dll");
+    ASSERT_NE(nullptr, o);
+    EXPECT_DEATH(LoadStringA(o, 1, buf, sizeof buf), "block outside the image");
+}
+
+TEST_F(Simulation, VirtualQueryKnowsOnlyMappedResources)
+{
+    simwin::Resource mapped{6, 1, 0, {0, 0, 1, 0, 'a', 0}};
+    simwin::Resource outside{6, 2, 0, {0, 0, 1, 0, 'b', 0}};
+    outside.mapped = false;
+    simwin::AddLanguageModuleBlocks("C:\\Kit\\L.dll", {mapped, outside});
+    HMODULE m = LoadLibraryA("C:\\Kit\\L.dll");
+    ASSERT_NE(nullptr, m);
+    const BYTE* p1 = static_cast<const BYTE*>(LockResource(LoadResource(m, FindResourceA(m, MAKEINTRESOURCEA(1), RT_STRING))));
+    const BYTE* p2 = static_cast<const BYTE*>(LockResource(LoadResource(m, FindResourceA(m, MAKEINTRESOURCEA(2), RT_STRING))));
+    MEMORY_BASIC_INFORMATION mbi;
+    ASSERT_EQ(sizeof mbi, VirtualQuery(p1 + 3, &mbi, sizeof mbi));
+    EXPECT_EQ(m, mbi.AllocationBase);
+    EXPECT_EQ(p1, mbi.BaseAddress);
+    EXPECT_EQ(6u, mbi.RegionSize);
+    EXPECT_EQ(DWORD(MEM_COMMIT), mbi.State);
+    ASSERT_EQ(sizeof mbi, VirtualQuery(p2, &mbi, sizeof mbi));
+    EXPECT_EQ(nullptr, mbi.AllocationBase);
+    EXPECT_EQ(DWORD(MEM_FREE), mbi.State);
+    EXPECT_EQ(0u, VirtualQuery(p1, &mbi, sizeof mbi - 1)) << "a short buffer must be refused";
+    FreeLibrary(m);
+    ASSERT_EQ(sizeof mbi, VirtualQuery(p1, &mbi, sizeof mbi)) << "after FreeLibrary";
+    EXPECT_EQ(DWORD(MEM_FREE), mbi.State);
+}
+
 }  // namespace

@@ -102,6 +102,24 @@ TEST_F(Startup, ChosenModuleMissingNamesThatModule)
     EXPECT_TRUE(simwin::Dialogs().empty());
 }
 
+TEST_F(Startup, DamagedStringTableShowsEmptyLines)
+{
+    // String 0's length runs far past the block, so strings 1 to 4 are lost.
+    simwin::AddLanguageModuleBlocks("C:\\Kit\\DravikEngRes.dll",
+                                    {{6, 1, 0, {0xFF, 0xFF, 3, 0, 'o', 0, 'n', 0, 'e', 0}}});
+    std::string step1 = "<no dialog>", step2;
+    simwin::Script({simwin::Inspect([&](HWND dlg) {
+                        step1 = simwin::ControlText(dlg, 1001);
+                        step2 = simwin::ControlText(dlg, 1002);
+                    }),
+                    simwin::PressCancel()});
+    RunProgram();
+    EXPECT_EQ("", step1);
+    EXPECT_EQ("", step2);
+    EXPECT_TRUE(simwin::MessageBoxes().empty());
+    EXPECT_EQ(0, simwin::ScriptErrors());
+}
+
 TEST_F(Startup, ModuleThatIsNotADllOrIsAFolder)
 {
     struct Case {
