@@ -23,7 +23,6 @@
 
 #define DEFAULT_TIMEOUT_MS 10000
 #define POLL_MS 50
-#define SEND_TIMEOUT_MS 5000
 #define MSGBOX_TEXT_ID 0xFFFF
 
 /* ---- output ---------------------------------------------------------- */
@@ -46,18 +45,6 @@ static DWORD ArgTimeout(int argc, char **argv, int i)
 }
 
 /* ---- reading other windows ------------------------------------------- */
-
-/* WM_GETTEXT is marshalled across processes; the timeout keeps a hung
-   target from hanging the helper. */
-static int GetTextW(HWND h, WCHAR *buf, int cch)
-{
-    DWORD_PTR len = 0;
-    buf[0] = 0;
-    if (!SendMessageTimeoutW(h, WM_GETTEXT, cch, (LPARAM)buf, SMTO_ABORTIFHUNG,
-                             SEND_TIMEOUT_MS, &len))
-        return -1;
-    return (int)len;
-}
 
 static BOOL IsCentred(const RECT *w, const RECT *area)
 {

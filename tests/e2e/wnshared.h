@@ -1,7 +1,8 @@
 /*
- * What wnhelper and wnprobe share: one JSON object per command on stdout,
- * texts as \uXXXX escapes so the caller sees the exact characters whatever
- * the code page, and finding a process by its executable's name.
+ * What wnhelper, wnprobe and wnsweep share: one JSON object per command on
+ * stdout, texts as \uXXXX escapes so the caller sees the exact characters
+ * whatever the code page, reading another process's window texts, and
+ * finding a process by its executable's name.
  */
 #ifndef WNSHARED_H
 #define WNSHARED_H
@@ -49,6 +50,20 @@ static int Usage(const char *usage)
     return 2;
 }
 
+#define SEND_TIMEOUT_MS 5000
+
+/* WM_GETTEXT is marshalled across processes; the timeout keeps a hung
+   target from hanging the caller.  -1 when it does not answer. */
+static __inline int GetTextW(HWND h, WCHAR *buf, int cch)
+{
+    DWORD_PTR len = 0;
+    buf[0] = 0;
+    if (!SendMessageTimeoutW(h, WM_GETTEXT, cch, (LPARAM)buf, SMTO_ABORTIFHUNG,
+                             SEND_TIMEOUT_MS, &len))
+        return -1;
+    return (int)len;
+}
+
 static DWORD FindProcessId(const char *exe)
 {
     PROCESSENTRY32 pe;
@@ -85,7 +100,7 @@ static int RunCommand(const COMMAND *commands, size_t count, int argc, char **ar
 }
 
 /* "HKCU\\..." or "HKLM\\...": the root key, and *sub the rest. */
-static HKEY ParseKey(const char *path, const char **sub)
+static __inline HKEY ParseKey(const char *path, const char **sub)
 {
     static const struct { const char *name; HKEY root; } roots[] = {
         { "HKCU\\", HKEY_CURRENT_USER }, { "HKLM\\", HKEY_LOCAL_MACHINE },
@@ -100,7 +115,7 @@ static HKEY ParseKey(const char *path, const char **sub)
     return NULL;
 }
 
-static int HexDigit(char c)
+static __inline int HexDigit(char c)
 {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;

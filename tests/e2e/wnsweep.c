@@ -45,7 +45,6 @@
 
 #define DEFAULT_TIMEOUT_MS 10000
 #define POLL_MS 20
-#define SEND_TIMEOUT_MS 5000
 #define MSGBOX_TEXT_ID 0xFFFF
 #define IDC_STEP1_TEXT 1001
 #define IDC_STEP2_TEXT 1002
@@ -158,18 +157,6 @@ static void PutValue(const char *path, const char *name)
 }
 
 /* ---- windows of the program ------------------------------------------ */
-
-/* WM_GETTEXT is marshalled across processes; the timeout keeps a hung
-   program from hanging the sweep. */
-static int GetTextW(HWND h, WCHAR *buf, int cch)
-{
-    DWORD_PTR len = 0;
-    buf[0] = 0;
-    if (!SendMessageTimeoutW(h, WM_GETTEXT, cch, (LPARAM)buf, SMTO_ABORTIFHUNG,
-                             SEND_TIMEOUT_MS, &len))
-        return -1;
-    return (int)len;
-}
 
 static void PutText(HWND h)
 {
