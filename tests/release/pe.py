@@ -5,6 +5,7 @@ only, so the release tests need nothing beyond Python."""
 import struct
 
 IMAGE_DIRECTORY_ENTRY_IMPORT = 1
+IMAGE_DIRECTORY_ENTRY_SECURITY = 4  # its address is a file offset: the signature
 IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT = 13
 IMAGE_NT_OPTIONAL_HDR32_MAGIC = 0x10B
 IMAGE_ORDINAL_FLAG32 = 0x80000000
@@ -28,6 +29,9 @@ class PE:
         if magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC:
             raise PEError("not a PE32 optional header (magic 0x%x)" % magic)
         self.timestamp = struct.unpack_from("<I", data, nt + 8)[0]
+        # File offsets of the fields that signing rewrites.
+        self.checksum_at = opt + 64
+        self.directories_at = opt + 96
         count = struct.unpack_from("<I", data, opt + 92)[0]
         self.directories = [struct.unpack_from("<II", data, opt + 96 + 8 * i) for i in range(min(count, 16))]
         self.sections = []
