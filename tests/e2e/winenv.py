@@ -13,6 +13,7 @@ the end of a run.
 
 Standard library only.  Environment (set by CTest):
   WIRENEST_KIT_DIR  folder with Wirenest.exe and the language modules
+                    (WIRENEST_E2E_KIT_DIR, when set, wins)
   WNHELPER          path of wnhelper.exe
   WIRENEST_E2E_DIR  working folder (default: <kit>/../e2e)
 """
@@ -243,7 +244,9 @@ class WineEnv:
 
     @classmethod
     def from_environment(cls):
-        kit = os.environ.get("WIRENEST_KIT_DIR")
+        # Given by hand, WIRENEST_E2E_KIT_DIR runs the suite on another kit
+        # (a signed one, say) than the build's own, which CTest names.
+        kit = os.environ.get("WIRENEST_E2E_KIT_DIR") or os.environ.get("WIRENEST_KIT_DIR")
         helper = os.environ.get("WNHELPER")
         if not kit or not helper:
             raise RuntimeError("set WIRENEST_KIT_DIR and WNHELPER (CTest does)")
