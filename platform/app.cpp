@@ -1,5 +1,6 @@
 // The application object, the module state and the framework's entry.
 #include "platform/afxwin.h"
+#include "platform/dllsearch.h"
 
 BEGIN_MESSAGE_MAP(CWinApp, CCmdTarget)
 END_MESSAGE_MAP()
@@ -107,6 +108,7 @@ void CWinApp::OnHelp()
 
 int AfxWinMain(HINSTANCE hInstance)
 {
+    RestrictDllSearchToSystem();
     _setmbcp(_MB_CP_ANSI);
     CWinApp* pApp = AfxGetApp();
     if (!pApp) return -1;
