@@ -108,7 +108,9 @@ void CWinApp::OnHelp()
 
 int AfxWinMain(HINSTANCE hInstance)
 {
+#ifndef WIRENEST_TEST_NO_DLL_GUARD  // a test-only build shows what the guard prevents
     RestrictDllSearchToSystem();
+#endif
     _setmbcp(_MB_CP_ANSI);
     CWinApp* pApp = AfxGetApp();
     if (!pApp) return -1;
