@@ -43,6 +43,11 @@ else()
   find_program(OPENSSL openssl REQUIRED)
   find_program(SH sh REQUIRED)
   message(STATUS "Signing the kit with ${_sign_PKCS12}")
+  # The same setup for a second tree configured from this one's steps.
+  set(WIRENEST_SIGN_ENVIRONMENT
+    "WIRENEST_SIGN_PKCS12=${_sign_PKCS12}"
+    "WIRENEST_SIGN_PASSWORD_FILE=${_sign_PASSWORD_FILE}"
+    "WIRENEST_SIGN_TIMESTAMP_URL=${_sign_TIMESTAMP_URL}")
 
   # The certificate's fingerprint: rewritten only when it changes, and every
   # signed target links again after that, so a new certificate re-signs all.
