@@ -140,7 +140,7 @@ def machine():
             cpu = next((l.split(":", 1)[1].strip() for l in f if l.startswith("model name")), cpu)
     except OSError:
         pass
-    wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+    wine = subprocess.run([winenv.WINE, "--version"], capture_output=True, text=True).stdout.strip()
     return {"cpu": cpu, "cores": os.cpu_count(), "wine": wine,
             "system": "%s %s" % (platform.system(), platform.release())}
 
@@ -240,7 +240,7 @@ def run_wnbench(env, wnbench, exes, runs, warmup, timeout_ms):
     """wnbench's JSON lines: (runs, summary).  Output into files, not pipes:
     Wine's background processes would hold a pipe open."""
     log_path = os.path.join(env.logs, "wnbench.wine.log")
-    cmd = ["wine", wnbench, "-n", str(runs), "-w", str(warmup), "-c", CAPTION, "-t", str(timeout_ms)] + exes
+    cmd = [winenv.WINE, wnbench, "-n", str(runs), "-w", str(warmup), "-c", CAPTION, "-t", str(timeout_ms)] + exes
     limit = (runs + warmup) * len(exes) * (3 * timeout_ms / 1000 + 2) + 120
     with tempfile.TemporaryFile() as out, open(log_path, "wb") as err:
         proc = subprocess.Popen(cmd, env=env.environment(), stdout=out, stderr=err)
