@@ -3,6 +3,7 @@ and, on a machine whose kernel runs no 32-bit code, the same targets of
 the x86_64 build of the same sources in <build>/x64 (see winenv.py).
 
     winbuild.py [--x64-only] <build dir> <target>...
+    winbuild.py --amd64-manifest <manifest> <copy>   (for CMake)
 
 The PE32 build is brought up to date first (it is what ships and what the
 release checks read), unless --x64-only says the caller has done that,
@@ -11,8 +12,6 @@ as a target of that build does."""
 import os
 import subprocess
 import sys
-
-import winenv
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.abspath(os.path.join(HERE, "..", ".."))
@@ -23,7 +22,34 @@ def run(cmd):
     subprocess.run(cmd, check=True)
 
 
+SHIPPED_ARCH, X64_ARCH = b'processorArchitecture="X86"', b'processorArchitecture="amd64"'
+
+
+def amd64_manifest(source, copy):
+    """The manifest for the x86_64 tree: processor amd64 for itself and the
+    common controls, every other byte as shipped.  Written only when it
+    changes, so the resources are not rebuilt for nothing."""
+    with open(source, "rb") as f:
+        shipped = f.read()
+    if shipped.count(SHIPPED_ARCH) != 2:
+        print("%s: expected %s twice (itself and the common controls), found %d"
+              % (source, SHIPPED_ARCH.decode(), shipped.count(SHIPPED_ARCH)), file=sys.stderr)
+        return 1
+    data = shipped.replace(SHIPPED_ARCH, X64_ARCH)
+    if os.path.exists(copy):
+        with open(copy, "rb") as f:
+            if f.read() == data:
+                return 0
+    os.makedirs(os.path.dirname(os.path.abspath(copy)), exist_ok=True)
+    with open(copy, "wb") as f:
+        f.write(data)
+    return 0
+
+
 def main(argv):
+    if argv[:1] == ["--amd64-manifest"] and len(argv) == 3:
+        return amd64_manifest(argv[1], argv[2])
+    import winenv  # finds out, once, whether 32-bit Wine runs here
     x64_only = argv[:1] == ["--x64-only"]
     if x64_only:
         argv = argv[1:]
