@@ -224,9 +224,13 @@ WINE = "wine" if RUNS_32BIT else WINE64_LOADER
 
 
 def x64_path(path, build_dir):
-    """The same file in the x64 tree, for a path under the build folder."""
+    """The same file in the x64 tree, for a path under the build folder.
+    A path already in that tree stays (a child process inherits the
+    environment this module has pointed there)."""
     rel = os.path.relpath(os.path.abspath(path), os.path.abspath(build_dir))
     if rel == os.pardir or rel.startswith(os.pardir + os.sep):
+        return path
+    if rel == X64_TREE or rel.startswith(X64_TREE + os.sep):
         return path
     return os.path.join(os.path.abspath(build_dir), X64_TREE, rel)
 
