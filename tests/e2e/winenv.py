@@ -450,7 +450,7 @@ class WineEnv:
         it complete, so a half-made one is made again."""
         stamp = os.path.join(self.prefix, ".wirenest-ready")
         baseline = os.path.join(self.prefix, INF_BASELINE)
-        if os.path.exists(stamp) and os.path.exists(baseline):
+        if os.path.exists(stamp) and os.path.exists(baseline) and self._prefix_arch(stamp) == WINEARCH:
             return
         log("creating the Wine prefix %s (once)" % self.prefix)
         start = time.monotonic()
@@ -476,7 +476,17 @@ class WineEnv:
             json.dump(sorted(os.listdir(self.drive_c("windows", "inf"))), f)
         with open(stamp, "w") as f:
             f.write("created in %.1f s\n" % self.prefix_seconds)
+            f.write("arch %s\n" % WINEARCH)
         log("prefix ready in %.1f s" % self.prefix_seconds)
+
+    @staticmethod
+    def _prefix_arch(stamp):
+        """The WINEARCH a prefix was made with, from its stamp: a win32
+        prefix is never reused for the 64-bit run, nor the other way round.
+        Stamps from before the 64-bit run name none: those are win32."""
+        with open(stamp) as f:
+            named = [line.split()[1] for line in f if line.startswith("arch ")]
+        return named[0] if named else "win32"
 
     # ---- the helper ---------------------------------------------------
 
