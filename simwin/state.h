@@ -68,6 +68,7 @@ namespace simwin {
 
 struct FileEntry {
     bool folder = false;
+    bool readOnly = false;
     std::vector<BYTE> data;
 };
 
