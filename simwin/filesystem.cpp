@@ -65,6 +65,16 @@ void VanishAfterCopy(const std::string& target, const std::string& path)
     W().install.vanishAfterCopy[Lower(target)] = Lower(path);
 }
 
+void ClearInjectedFailures()
+{
+    InstallWorld& w = W().install;
+    w.failCopyTo.clear();
+    w.failOpen.clear();
+    w.failAttributes.clear();
+    w.failDelete.clear();
+    w.vanishAfterCopy.clear();
+}
+
 // Removes a name and everything under it.
 static void Remove(const std::string& lowerPath)
 {

@@ -155,6 +155,9 @@ void VanishAfterCopy(const std::string& target, const std::string& path);
 void MutexHeldElsewhere(const std::string& name);
 void MutexAbandonedElsewhere(const std::string& name);
 bool MutexOwnedHere(const std::string& name);
+// Every injected copy, open, attribute, delete and vanishing failure is
+// forgotten, as when a fault is cleared; files stay as they are.
+void ClearInjectedFailures();
 // Opening this file to read it fails: CreateFileA, and CopyFileA as a source.
 void FailOpen(const std::string& path, DWORD error);
 // GetFileAttributesA on this path fails.
