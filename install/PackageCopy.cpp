@@ -46,7 +46,9 @@ static BOOL NameTaken(LPCSTR lpszPath)
 // refuses it. A copy that fails leaves nothing new behind: a file under a
 // name that was free before it is the failed copy's own. The copy's own
 // error is looked at too, because Windows deletes such a file itself and
-// an existing name fails the copy before anything is written.
+// an existing name fails the copy before anything is written. A copy
+// takes the read-only attribute of a package on a CD, which would keep
+// its partial file from going: as our own file, it loses the attribute.
 static void CopyPackageFile(LPCSTR lpszSource, LPCSTR lpszTarget)
 {
     if (CompareWithPackageFile(lpszSource, lpszTarget) == TARGET_CUT_SHORT)
@@ -54,9 +56,11 @@ static void CopyPackageFile(LPCSTR lpszSource, LPCSTR lpszTarget)
     const BOOL bTaken = NameTaken(lpszTarget);
     if (::CopyFileA(lpszSource, lpszTarget, TRUE)) return;
     const DWORD dwError = ::GetLastError();
-    if (!bTaken && dwError != ERROR_FILE_EXISTS && dwError != ERROR_ALREADY_EXISTS &&
-        IsFileAt(lpszTarget))
-        ::DeleteFileA(lpszTarget);
+    if (bTaken || dwError == ERROR_FILE_EXISTS || dwError == ERROR_ALREADY_EXISTS ||
+        !IsFileAt(lpszTarget))
+        return;
+    ::SetFileAttributesA(lpszTarget, FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileA(lpszTarget);
 }
 
 BOOL CopyDriverPackage(const CString& strModuleDir)

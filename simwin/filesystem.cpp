@@ -136,6 +136,7 @@ static BOOL Copy(const std::string& source, const std::string& target, BOOL bFai
     }
     FileEntry copy;
     copy.data = src->data;
+    copy.readOnly = src->readOnly;  // a copy keeps its source's attributes
     auto failure = W().install.failCopyTo.find(t);
     if (failure != W().install.failCopyTo.end()) {
         if (failure->second.written == std::string::npos) return Fail(failure->second.error);
@@ -171,6 +172,19 @@ BOOL DeleteFileA(LPCSTR lpFileName)
     if (e->folder || e->readOnly) return Fail(ERROR_ACCESS_DENIED);
     W().files.erase(p);
     W().spelling.erase(p);
+    return TRUE;
+}
+
+// Only the read-only attribute is kept; folders keep theirs.
+BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes)
+{
+    std::string path = lpFileName ? lpFileName : "";
+    Log("SetFileAttributesA " + path);
+    std::string p = Lower(path);
+    if (path.size() >= kMaxPath) return Fail(ERROR_FILENAME_EXCED_RANGE);
+    auto it = W().files.find(p);
+    if (it == W().files.end()) return Fail(MissingError(p));
+    if (!it->second.folder) it->second.readOnly = (dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
     return TRUE;
 }
 

@@ -267,6 +267,7 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
 BOOL CloseHandle(HANDLE hObject);
 DWORD GetFileAttributesA(LPCSTR lpFileName);
 BOOL DeleteFileA(LPCSTR lpFileName);
+BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
 
 // kernel32: one installer at a time between the copies and the registration.
 #define INFINITE 0xFFFFFFFF

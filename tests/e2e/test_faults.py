@@ -75,9 +75,11 @@ class FaultTestCase(install.InstallTestCase):
         shutil.rmtree(self.scratch)
         os.makedirs(self.scratch)
 
-    def make_package(self, **files):
+    def make_package(self, read_only=False, **files):
         """A package folder: the sample's files, any of them replaced by
-        the bytes given (inf=, sys=, exe=).  Returns {name: bytes}."""
+        the bytes given (inf=, sys=, exe=), all read-only if asked (as on a
+        CD: Windows and Wine give a copy the read-only attribute of its
+        source).  Returns {name: bytes}."""
         folder = os.path.join(self.scratch, PACKAGE)
         os.makedirs(folder)
         package = {}
@@ -85,6 +87,8 @@ class FaultTestCase(install.InstallTestCase):
             package[name] = files.get(key) or install.read(install.package_file(name))
             with open(os.path.join(folder, name), "wb") as f:
                 f.write(package[name])
+            if read_only:
+                os.chmod(os.path.join(folder, name), 0o444)
         self.package_dir = folder
         return package
 
@@ -199,6 +203,7 @@ class FullDiskTest(FaultTestCase):
             ("during the INF copy", {"inf": big_inf()}),
             ("during the driver copy", {"sys": big_bytes()}),
             ("during the uninstaller copy", {"exe": big_bytes()}),
+            ("during the driver copy from a read-only package", {"sys": big_bytes(), "read_only": True}),
         ]
         for i, (what, files) in enumerate(cases):
             with self.subTest(disk_fills=what):

@@ -552,6 +552,12 @@ TEST_F(Install, FaultsDuringOK)
              simwin::FailDelete(Target(SYS), ERROR_SHARING_VIOLATION);
          },
          false, SYS, Head(kSys, 5), true},
+        {"disk full during a copy from a read-only package (a CD)",
+         [] {
+             simwin::SetReadOnly(Source(SYS));
+             simwin::FailCopyTo(Target(SYS), ERROR_DISK_FULL, 5);
+         },
+         false, -1, {}, true},
         {"a name that someone else took between the look and the copy",
          [] { simwin::FailCopyTo(Target(SYS), ERROR_FILE_EXISTS, 5); }, false, SYS, Head(kSys, 5), true},
         {"a package file locked by another program",

@@ -167,6 +167,13 @@ TEST_F(SimFiles, DeleteFileAnswers)
     }
     EXPECT_FALSE(simwin::FileExists("C:\\a\\f.bin"));
     EXPECT_TRUE(simwin::FileExists("C:\\a\\ro.bin"));
+
+    /* try a copy of the read-only file: read-only too, until the attribute goes */
+    EXPECT_TRUE(CopyFileA("C:\\a\\ro.bin", "C:\\a\\ro2.bin", TRUE));
+    EXPECT_FALSE(DeleteFileA("C:\\a\\ro2.bin"));
+    EXPECT_TRUE(SetFileAttributesA("C:\\a\\ro2.bin", FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(0u, GetFileAttributesA("C:\\a\\ro2.bin") & FILE_ATTRIBUTE_READONLY);
+    EXPECT_TRUE(DeleteFileA("C:\\a\\ro2.bin")) << GetLastError();
     EXPECT_TRUE(simwin::FileExists("C:\\a\\open.bin"));
     EXPECT_TRUE(simwin::FolderExists("C:\\a\\folder"));
 }
