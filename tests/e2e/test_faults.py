@@ -55,10 +55,17 @@ def big_inf():
     return inf + line * ((BIG - len(inf)) // len(line) + 1)
 
 
+class ReadOnly(bytes):
+    """A target laid out with the read-only attribute (no write bits)."""
+
+
 def state(path):
-    """A target's bytes and modification time, None when it is absent."""
+    """A target's bytes (or "folder") and modification time, None when it
+    is absent."""
     if not os.path.lexists(path):
         return None
+    if os.path.isdir(path):
+        return "folder", os.stat(path).st_mtime_ns
     with open(path, "rb") as f:
         return f.read(), os.stat(path).st_mtime_ns
 
@@ -93,11 +100,17 @@ class FaultTestCase(install.InstallTestCase):
         return package
 
     def lay_targets(self, targets):
-        """What an earlier run left: {name: bytes} in the target folder."""
+        """What an earlier run left: {name: bytes, ReadOnly bytes or None
+        for a folder} in the target folder."""
         os.makedirs(install.drive_c(TARGET_ROOT, PACKAGE), exist_ok=True)
         for name, data in targets.items():
+            if data is None:
+                os.mkdir(install.target(name))
+                continue
             with open(install.target(name), "wb") as f:
                 f.write(data)
+            if isinstance(data, ReadOnly):
+                os.chmod(install.target(name), 0o444)
         # Times that a rewrite would change.
         for name in targets:
             os.utime(install.target(name), ns=(1000000000, 1000000000))
@@ -157,6 +170,9 @@ class TargetsLeftBehindTest(FaultTestCase):
             ("a target that differs in its first bytes", {}, {SYS: bytes(early)}, False),
             ("a target of the same length that differs only after byte 4,096", {"sys": big},
              {SYS: bytes(late)}, False),
+            ("a cut-short target that cannot be deleted (read-only)", {"sys": big},
+             {SYS: ReadOnly(big[:5000])}, False),
+            ("a folder in a target's place", {}, {EXE: None}, False),
         ]
         for i, (what, files, targets, installs) in enumerate(cases):
             with self.subTest(case=what):
