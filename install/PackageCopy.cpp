@@ -10,7 +10,7 @@
 // ended without letting go leaves the lock abandoned, and ours; what it
 // left is repaired like any interrupted copy. A holder that does not let
 // go in time (its registration waiting on the user, say) makes this run
-// fail without touching anything.
+// fail without copying or deleting anything.
 CPackageLock::CPackageLock()
     : m_hMutex(::CreateMutexA(nullptr, FALSE, PACKAGE_LOCK_NAME)), m_bHeld(FALSE)
 {
@@ -44,11 +44,11 @@ static BOOL NameTaken(LPCSTR lpszPath)
 // is what an interrupted copy leaves: it goes, and the copy is made again.
 // One that cannot be deleted (read-only, in use) stays, and the check
 // refuses it. A copy that fails leaves nothing new behind: a file under a
-// name that was free before it is the failed copy's own. The copy's own
-// error is looked at too, because Windows deletes such a file itself and
-// an existing name fails the copy before anything is written. A copy
-// takes the read-only attribute of a package on a CD, which would keep
-// its partial file from going: as our own file, it loses the attribute.
+// name that was free before it is the failed copy's own. But a copy that
+// failed because the name exists wrote nothing, so what has the name then
+// is someone else's, free a moment before or not. A copy takes the
+// read-only attribute of a package on a CD, which would keep its partial
+// file from going: as our own file, it loses the attribute first.
 static void CopyPackageFile(LPCSTR lpszSource, LPCSTR lpszTarget)
 {
     if (CompareWithPackageFile(lpszSource, lpszTarget) == TARGET_CUT_SHORT)
