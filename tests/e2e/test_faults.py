@@ -243,7 +243,7 @@ class LockedPackageTest(FaultTestCase):
         """wnhelper hold on a file; returns the file whose creation lets go."""
         release = os.path.join(self.scratch, "release")
         out = tempfile.TemporaryFile()
-        proc = subprocess.Popen(["wine", env.helper_path, "hold", path, str(timeout_ms),
+        proc = subprocess.Popen([winenv.WINE, env.helper_path, "hold", path, str(timeout_ms),
                                  winenv.windows_path(release)],
                                 env=env.environment(), stdout=out, stderr=subprocess.DEVNULL)
 
