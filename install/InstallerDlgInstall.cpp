@@ -4,7 +4,7 @@
 
 #include "app/InstallerApp.h"
 #include "install/DriverPackage.h"
-#include "install/TargetCheck.h"
+#include "install/PackageCopy.h"
 #include "platform/dllsearch.h"
 
 typedef BOOL(WINAPI* PFN_SETUPCOPYOEMINFA)(LPCSTR, LPCSTR, DWORD, DWORD, LPSTR, DWORD, LPDWORD,
@@ -53,24 +53,14 @@ void CInstallerDlg::OnOK()
         return;
     }
 
-    // Existing folders and files are the normal case on a second run:
-    // these results are not looked at, and nothing is ever overwritten.
+    // Existing folders are the normal case on a second run: these results
+    // are not looked at.
     ::CreateDirectoryA(DRIVER_TARGET_ROOT, nullptr);
     ::CreateDirectoryA(DRIVER_TARGET_FOLDER, nullptr);
-    for (int i = 0; i < DRIVER_FILE_COUNT; ++i) {
-        const CString strSource = strModuleDir + g_driverFiles[i].lpszSource;
-        ::CopyFileA(strSource, g_driverFiles[i].lpszTarget, TRUE);
-    }
-
-    // The registration alone would call the driver installed with its file
-    // missing, or with another package's files at the target: the copies
-    // have to hold up before the INF goes to the system.
-    BOOL bInstalled = TRUE;
-    for (int i = 0; i < DRIVER_FILE_COUNT && bInstalled; ++i) {
-        const CString strSource = strModuleDir + g_driverFiles[i].lpszSource;
-        bInstalled = TargetIsPackageFile(strSource, g_driverFiles[i].lpszTarget);
-    }
+    CPackageLock packageLock;
+    BOOL bInstalled = packageLock.IsHeld() && CopyDriverPackage(strModuleDir);
     if (bInstalled) bInstalled = RegisterDriverInf();
+    packageLock.Unlock();  // before the box, which waits for the user
 
     const CString strMessage =
         GetInstallerApp()->m_langModule.LoadString(bInstalled ? IDS_INSTALL_OK : IDS_INSTALL_FAILED);

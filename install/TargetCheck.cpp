@@ -2,17 +2,13 @@
 
 #include <string.h>
 
-enum SOURCE_STATE { SOURCE_ABSENT, SOURCE_FILE, SOURCE_UNKNOWN };
-
-static BOOL IsFile(LPCSTR lpszPath)
+BOOL IsFileAt(LPCSTR lpszPath)
 {
     const DWORD dwAttributes = ::GetFileAttributesA(lpszPath);
     return dwAttributes != INVALID_FILE_ATTRIBUTES && !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// A folder of that name is not the package's file. A path too long for the
-// system counts as absent, as it does for the copy that just failed on it.
-static SOURCE_STATE PackageHolds(LPCSTR lpszSource)
+PACKAGE_SOURCE PackageHolds(LPCSTR lpszSource)
 {
     const DWORD dwAttributes = ::GetFileAttributesA(lpszSource);
     if (dwAttributes != INVALID_FILE_ATTRIBUTES)
@@ -33,44 +29,51 @@ static HANDLE OpenForReading(LPCSTR lpszPath)
                          FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// Disk files read in full chunks until the end, so two reads of different
-// length mean files of different length.
-static BOOL SameBytes(HANDLE hFile1, HANDLE hFile2)
+// Disk files read in full chunks until the end, so a shorter read is the
+// end of that file. The target counts as cut short only when one more read
+// confirms its end: a target wrongly taken for one would be deleted.
+static TARGET_MATCH CompareBytes(HANDLE hSource, HANDLE hTarget)
 {
-    BYTE ab1[4096], ab2[4096];
+    BYTE abSource[4096], abTarget[4096];
     for (;;) {
-        DWORD cb1 = 0, cb2 = 0;
-        if (!::ReadFile(hFile1, ab1, sizeof(ab1), &cb1, nullptr) ||
-            !::ReadFile(hFile2, ab2, sizeof(ab2), &cb2, nullptr))
-            return FALSE;
-        if (cb1 != cb2 || memcmp(ab1, ab2, cb1) != 0) return FALSE;
-        if (cb1 == 0) return TRUE;
+        DWORD cbSource = 0, cbTarget = 0;
+        if (!::ReadFile(hSource, abSource, sizeof(abSource), &cbSource, nullptr) ||
+            !::ReadFile(hTarget, abTarget, sizeof(abTarget), &cbTarget, nullptr))
+            return TARGET_OTHER;
+        if (cbTarget > cbSource || memcmp(abSource, abTarget, cbTarget) != 0) return TARGET_OTHER;
+        if (cbTarget < cbSource) {
+            DWORD cbMore = 1;
+            return ::ReadFile(hTarget, abTarget, sizeof(abTarget), &cbMore, nullptr) && cbMore == 0
+                       ? TARGET_CUT_SHORT
+                       : TARGET_OTHER;
+        }
+        if (cbSource == 0) return TARGET_SAME;
     }
 }
 
-static BOOL SameContent(LPCSTR lpszSource, LPCSTR lpszTarget)
+TARGET_MATCH CompareWithPackageFile(LPCSTR lpszSource, LPCSTR lpszTarget)
 {
     HANDLE hSource = OpenForReading(lpszSource);
-    if (hSource == INVALID_HANDLE_VALUE) return FALSE;
+    if (hSource == INVALID_HANDLE_VALUE) return TARGET_OTHER;
     HANDLE hTarget = OpenForReading(lpszTarget);
     if (hTarget == INVALID_HANDLE_VALUE) {
         ::CloseHandle(hSource);
-        return FALSE;
+        return TARGET_OTHER;
     }
-    const BOOL bSame = SameBytes(hSource, hTarget);
+    const TARGET_MATCH match = CompareBytes(hSource, hTarget);
     ::CloseHandle(hTarget);
     ::CloseHandle(hSource);
-    return bSame;
+    return match;
 }
 
-BOOL TargetIsPackageFile(LPCSTR lpszSource, LPCSTR lpszTarget)
+BOOL TargetIsPackageFile(LPCSTR lpszSource, LPCSTR lpszTarget, BOOL bPackageHadIt)
 {
-    if (!IsFile(lpszTarget)) return FALSE;
+    if (!IsFileAt(lpszTarget)) return FALSE;
     switch (PackageHolds(lpszSource)) {
     case SOURCE_ABSENT:
-        return TRUE;
+        return !bPackageHadIt;
     case SOURCE_FILE:
-        return SameContent(lpszSource, lpszTarget);
+        return CompareWithPackageFile(lpszSource, lpszTarget) == TARGET_SAME;
     default:
         return FALSE;
     }

@@ -47,9 +47,47 @@ std::vector<BYTE> FileData(const std::string& path)
     return e && !e->folder ? e->data : std::vector<BYTE>();
 }
 
-size_t OpenFileHandles() { return W().install.handles.size(); }
+size_t OpenFileHandles() { return W().install.handles.size() + W().install.mutexHandles.size(); }
 
-void FailCopyTo(const std::string& target, DWORD error) { W().install.failCopyTo[Lower(target)] = error; }
+void FailCopyTo(const std::string& target, DWORD error) { W().install.failCopyTo[Lower(target)] = {error}; }
+void FailCopyTo(const std::string& target, DWORD error, size_t written)
+{
+    W().install.failCopyTo[Lower(target)] = {error, written};
+}
+void FailDelete(const std::string& path, DWORD error) { W().install.failDelete[Lower(path)] = error; }
+void SetReadOnly(const std::string& path)
+{
+    auto it = W().files.find(Lower(path));
+    if (it != W().files.end()) it->second.readOnly = true;
+}
+void VanishAfterCopy(const std::string& target, const std::string& path)
+{
+    W().install.vanishAfterCopy[Lower(target)] = Lower(path);
+}
+
+void ClearInjectedFailures()
+{
+    InstallWorld& w = W().install;
+    w.failCopyTo.clear();
+    w.failOpen.clear();
+    w.failAttributes.clear();
+    w.failDelete.clear();
+    w.vanishAfterCopy.clear();
+}
+
+// Removes a name and everything under it.
+static void Remove(const std::string& lowerPath)
+{
+    const std::string under = lowerPath + "\\";
+    for (auto it = W().files.begin(); it != W().files.end();) {
+        if (it->first == lowerPath || it->first.compare(0, under.size(), under) == 0) {
+            W().spelling.erase(it->first);
+            it = W().files.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
 void FailOpen(const std::string& path, DWORD error) { W().install.failOpen[Lower(path)] = error; }
 void FailAttributes(const std::string& path, DWORD error)
 {
@@ -78,11 +116,8 @@ BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES)
     return TRUE;
 }
 
-BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists)
+static BOOL Copy(const std::string& source, const std::string& target, BOOL bFailIfExists)
 {
-    std::string source = lpExistingFileName ? lpExistingFileName : "";
-    std::string target = lpNewFileName ? lpNewFileName : "";
-    Log("CopyFileA " + source + " -> " + target + (bFailIfExists ? " fail-if-exists" : ""));
     if (source.size() >= kMaxPath || target.size() >= kMaxPath)
         return Fail(ERROR_FILENAME_EXCED_RANGE);
 
@@ -97,14 +132,59 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
     if (const FileEntry* dst = Find(t)) {
         // A folder answers like a file to a create-new (Wine, Windows).
         if (bFailIfExists) return Fail(ERROR_FILE_EXISTS);
-        if (dst->folder) return Fail(ERROR_ACCESS_DENIED);
+        if (dst->folder || dst->readOnly) return Fail(ERROR_ACCESS_DENIED);
     }
-    if (DWORD e = Injected(W().install.failCopyTo, t)) return Fail(e);
-
     FileEntry copy;
     copy.data = src->data;
+    copy.readOnly = src->readOnly;  // a copy keeps its source's attributes
+    auto failure = W().install.failCopyTo.find(t);
+    if (failure != W().install.failCopyTo.end()) {
+        if (failure->second.written == std::string::npos) return Fail(failure->second.error);
+        copy.data.resize(std::min(copy.data.size(), failure->second.written));
+    }
     W().files[t] = copy;
     W().spelling[t] = target;
+    return failure == W().install.failCopyTo.end() ? TRUE : Fail(failure->second.error);
+}
+
+BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists)
+{
+    std::string source = lpExistingFileName ? lpExistingFileName : "";
+    std::string target = lpNewFileName ? lpNewFileName : "";
+    Log("CopyFileA " + source + " -> " + target + (bFailIfExists ? " fail-if-exists" : ""));
+    const BOOL ok = Copy(source, target, bFailIfExists);
+    const DWORD error = GetLastError();
+    auto vanish = W().install.vanishAfterCopy.find(Lower(target));
+    if (vanish != W().install.vanishAfterCopy.end()) Remove(vanish->second);
+    SetLastError(error);
+    return ok;
+}
+
+BOOL DeleteFileA(LPCSTR lpFileName)
+{
+    std::string path = lpFileName ? lpFileName : "";
+    Log("DeleteFileA " + path);
+    std::string p = Lower(path);
+    if (path.size() >= kMaxPath) return Fail(ERROR_FILENAME_EXCED_RANGE);
+    if (DWORD e = Injected(W().install.failDelete, p)) return Fail(e);
+    const FileEntry* e = Find(p);
+    if (!e) return Fail(MissingError(p));
+    if (e->folder || e->readOnly) return Fail(ERROR_ACCESS_DENIED);
+    W().files.erase(p);
+    W().spelling.erase(p);
+    return TRUE;
+}
+
+// Only the read-only attribute is kept; folders keep theirs.
+BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes)
+{
+    std::string path = lpFileName ? lpFileName : "";
+    Log("SetFileAttributesA " + path);
+    std::string p = Lower(path);
+    if (path.size() >= kMaxPath) return Fail(ERROR_FILENAME_EXCED_RANGE);
+    auto it = W().files.find(p);
+    if (it == W().files.end()) return Fail(MissingError(p));
+    if (!it->second.folder) it->second.readOnly = (dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
     return TRUE;
 }
 
@@ -127,7 +207,8 @@ DWORD GetFileAttributesA(LPCSTR lpFileName)
         SetLastError(MissingError(p));
         return INVALID_FILE_ATTRIBUTES;
     }
-    return e->folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    if (e->folder) return FILE_ATTRIBUTE_DIRECTORY;
+    return FILE_ATTRIBUTE_ARCHIVE | (e->readOnly ? FILE_ATTRIBUTE_READONLY : 0);
 }
 
 // Only what the program uses: an existing file opened to read it.
@@ -183,5 +264,88 @@ BOOL CloseHandle(HANDLE hObject)
         W().install.handles.erase(it);
         return TRUE;
     }
+    for (auto it = W().install.mutexHandles.begin(); it != W().install.mutexHandles.end(); ++it) {
+        if (&*it != hObject) continue;
+        Log("CloseHandle " + it->name);
+        W().install.mutexHandles.erase(it);
+        return TRUE;
+    }
     return Fail(ERROR_INVALID_HANDLE);
+}
+
+// ---------------------------------------------------------------------------
+// Named mutexes. This process is the only one simulated: another's hold is
+// what a test injected. Closing a handle does not let go of a mutex.
+
+namespace simwin {
+
+void MutexHeldElsewhere(const std::string& name)
+{
+    W().install.mutexes[name].elsewhere = MutexState::kHeldElsewhere;
+}
+
+void MutexAbandonedElsewhere(const std::string& name)
+{
+    W().install.mutexes[name].elsewhere = MutexState::kAbandoned;
+}
+
+bool MutexOwnedHere(const std::string& name)
+{
+    auto it = W().install.mutexes.find(name);
+    return it != W().install.mutexes.end() && it->second.ownedHere > 0;
+}
+
+}  // namespace simwin
+
+static MutexHandle* FindMutex(HANDLE h)
+{
+    for (MutexHandle& m : W().install.mutexHandles)
+        if (&m == h) return &m;
+    return nullptr;
+}
+
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL bInitialOwner, LPCSTR lpName)
+{
+    std::string name = lpName ? lpName : "";
+    Log("CreateMutexA " + name + (bInitialOwner ? " owned" : ""));
+    const bool existed = W().install.mutexes.count(name) != 0;
+    MutexState& m = W().install.mutexes[name];
+    if (bInitialOwner && m.elsewhere == MutexState::kFree) ++m.ownedHere;
+    W().install.mutexHandles.push_back({name});
+    SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return &W().install.mutexHandles.back();
+}
+
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
+{
+    MutexHandle* h = FindMutex(hHandle);
+    if (!h) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return DWORD(-1);  // WAIT_FAILED
+    }
+    Log("WaitForSingleObject " + h->name + " " +
+        (dwMilliseconds == INFINITE ? std::string("INFINITE") : std::to_string(dwMilliseconds)));
+    MutexState& m = W().install.mutexes[h->name];
+    switch (m.elsewhere) {
+    case MutexState::kHeldElsewhere:
+        return WAIT_TIMEOUT;  // even for INFINITE: the test would hang
+    case MutexState::kAbandoned:
+        m.elsewhere = MutexState::kFree;
+        ++m.ownedHere;
+        return WAIT_ABANDONED;
+    default:
+        ++m.ownedHere;
+        return WAIT_OBJECT_0;
+    }
+}
+
+BOOL ReleaseMutex(HANDLE hMutex)
+{
+    MutexHandle* h = FindMutex(hMutex);
+    if (!h) return Fail(ERROR_INVALID_HANDLE);
+    Log("ReleaseMutex " + h->name);
+    MutexState& m = W().install.mutexes[h->name];
+    if (m.ownedHere == 0) return Fail(ERROR_NOT_OWNER);
+    --m.ownedHere;
+    return TRUE;
 }

@@ -15,9 +15,28 @@ struct OpenFileRecord {
     size_t at = 0;
 };
 
+// A copy that fails, having written this much of the file (npos: nothing,
+// not even an empty file).
+struct CopyFailure {
+    DWORD error = 0;
+    size_t written = std::string::npos;
+};
+
+// A named mutex; another process's hold on it is injected by tests.
+struct MutexState {
+    enum { kFree, kHeldElsewhere, kAbandoned } elsewhere = kFree;
+    int ownedHere = 0;  // recursion count of this process's waits
+};
+
+struct MutexHandle {
+    std::string name;
+};
+
 struct InstallWorld {
     // Injected failures, by lower-case path.
-    std::map<std::string, DWORD> failCopyTo;
+    std::map<std::string, CopyFailure> failCopyTo;
+    std::map<std::string, DWORD> failDelete;
+    std::map<std::string, std::string> vanishAfterCopy;  // target -> path that goes
     std::map<std::string, DWORD> failOpen;
     std::map<std::string, DWORD> failAttributes;
     // The INF store refuses: with this error, for calls of this copy style (0: all).
@@ -25,6 +44,8 @@ struct InstallWorld {
     DWORD refuseError = 0;
     DWORD refuseStyle = 0;
     std::list<OpenFileRecord> handles;  // addresses are the HANDLE values
+    std::map<std::string, MutexState> mutexes;  // by name, case-sensitive as on Windows
+    std::list<MutexHandle> mutexHandles;        // addresses are the HANDLE values
 };
 
 }  // namespace simwin

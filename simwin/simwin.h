@@ -144,10 +144,29 @@ extern const char* const kInfStoreFolder;  // "C:\WINDOWS\inf"
 
 std::vector<BYTE> FileData(const std::string& path);  // empty when there is no such file
 std::vector<std::string> StoredInfs();                // paths of the INFs in the store
-size_t OpenFileHandles();                             // CreateFileA handles not yet closed
+size_t OpenFileHandles();  // CreateFileA and CreateMutexA handles not yet closed
 
 // CopyFileA to this target fails with the error and writes nothing.
 void FailCopyTo(const std::string& target, DWORD error);
+// CopyFileA to this target creates it, writes the first bytes of the
+// source (at most that many) and fails with the error, leaving the partial
+// file behind as Wine does on a full disk and a power cut does anywhere.
+void FailCopyTo(const std::string& target, DWORD error, size_t written);
+// DeleteFileA on this file fails with the error.
+void FailDelete(const std::string& path, DWORD error);
+// The file gets the read-only attribute: DeleteFileA refuses it.
+void SetReadOnly(const std::string& path);
+// Right after the CopyFileA to this target, what lies at path (a file or a
+// folder with everything in it) disappears.
+void VanishAfterCopy(const std::string& target, const std::string& path);
+// Another process holds the named mutex and never lets go, or held it and
+// ended without letting go (the next wait owns it, WAIT_ABANDONED).
+void MutexHeldElsewhere(const std::string& name);
+void MutexAbandonedElsewhere(const std::string& name);
+bool MutexOwnedHere(const std::string& name);
+// Every injected copy, open, attribute, delete and vanishing failure is
+// forgotten, as when a fault is cleared; files stay as they are.
+void ClearInjectedFailures();
 // Opening this file to read it fails: CreateFileA, and CopyFileA as a source.
 void FailOpen(const std::string& path, DWORD error);
 // GetFileAttributesA on this path fails.

@@ -71,6 +71,7 @@ namespace simwin {
 
 struct FileEntry {
     bool folder = false;
+    bool readOnly = false;
     std::vector<BYTE> data;
 };
 

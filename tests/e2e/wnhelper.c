@@ -378,16 +378,26 @@ static int CmdFocus(int argc, char **argv)
     return 0;
 }
 
-/* click <hwnd> <control id>: presses a button. Posted, never sent: the
-   handler may open a modal box and would block the helper. */
+/* click <hwnd> <control id> [more hwnds...]: presses a button, in each
+   window given, one right after the other (a double start pressed at
+   once).  Posted, never sent: the handler may open a modal box and would
+   block the helper. */
 static int CmdClick(int argc, char **argv)
 {
-    HWND ctl;
-    if (argc < 2) return Usage("click <hwnd> <control id>");
-    ctl = GetDlgItem(ArgHwnd(argv[0]), strtol(argv[1], NULL, 0));
-    if (!ctl) return Fail("no such control");
-    if (!PostMessageA(ctl, BM_CLICK, 0, 0)) return Fail("PostMessage failed");
-    printf("{\"ok\":true,\"control\":%lu}\n", (ULONG)(ULONG_PTR)ctl);
+    HWND ctl[8];
+    DWORD start;
+    int i, count;
+
+    if (argc < 2 || argc > 9) return Usage("click <hwnd> <control id> [up to 7 more hwnds]");
+    count = argc - 1;
+    for (i = 0; i < count; i++)
+        if (!(ctl[i] = GetDlgItem(ArgHwnd(argv[i ? i + 1 : 0]), strtol(argv[1], NULL, 0))))
+            return Fail("no such control");
+    start = GetTickCount();
+    for (i = 0; i < count; i++)
+        if (!PostMessageA(ctl[i], BM_CLICK, 0, 0)) return Fail("PostMessage failed");
+    printf("{\"ok\":true,\"control\":%lu,\"spread_ms\":%lu}\n", (ULONG)(ULONG_PTR)ctl[0],
+           GetTickCount() - start);
     return 0;
 }
 
@@ -696,6 +706,33 @@ static int CmdInfCopy(int argc, char **argv)
     return 0;
 }
 
+/* hold <file> <timeout_ms> <release file>: opens the file for reading and
+   shares it with nobody, as another program that has it open would; says
+   so at once, then keeps it open until the release file exists or the
+   time is up, and ends. */
+static int CmdHold(int argc, char **argv)
+{
+    HANDLE f;
+    DWORD start, timeout;
+    BOOL released;
+
+    if (argc < 3) return Usage("hold <file> <timeout_ms> <release file>");
+    f = CreateFileA(argv[0], GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (f == INVALID_HANDLE_VALUE) return Fail("cannot open the file");
+    timeout = strtoul(argv[1], NULL, 0);
+    printf("{\"ok\":true,\"held\":");
+    PutJsonStringA(argv[0]);
+    printf("}\n");
+    fflush(stdout);
+    start = GetTickCount();
+    while (!(released = GetFileAttributesA(argv[2]) != INVALID_FILE_ATTRIBUTES) &&
+           GetTickCount() - start < timeout)
+        Sleep(POLL_MS);
+    CloseHandle(f);
+    /* The answer is out already: the exit code says how the hold ended. */
+    return released ? 0 : 3;
+}
+
 static const COMMAND commands[] = {
     { "wait", CmdWait },
     { "gone", CmdGone },
@@ -714,11 +751,12 @@ static const COMMAND commands[] = {
     { "loadstring", CmdLoadString },
     { "infcopy", CmdInfCopy },
     { "font", CmdFont },
+    { "hold", CmdHold },
 };
 
 int main(int argc, char **argv)
 {
     return RunCommand(commands, sizeof(commands) / sizeof(commands[0]), argc, argv,
                       "wnhelper <wait|gone|window|windows|text|msgbox|focus|click|key|syscommand|activate|"
-                      "screenshot|regset|regdel|loadstring|infcopy|font> ...");
+                      "screenshot|regset|regdel|loadstring|infcopy|font|hold> ...");
 }

@@ -3,7 +3,9 @@
 // check that the copied files are this package's before anything is
 // registered.
 #include "fixture.h"
+#include "install/PackageCopy.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,21 @@ std::vector<BYTE> Text(const std::string& s) { return std::vector<BYTE>(s.begin(
 const std::vector<BYTE> kInf = Text("[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Modem\r\n");
 const std::vector<BYTE> kSys = Text("sample driver");
 const std::vector<BYTE> kExe = Text("MZ sample uninstaller");
+
+// Over two reads of the check, so that a check of the first 4,096 bytes
+// alone would pass a target that differs after them.
+std::vector<BYTE> BigDriver()
+{
+    std::vector<BYTE> v(10000);
+    for (size_t i = 0; i < v.size(); ++i) v[i] = BYTE(i * 7 + i / 251);
+    return v;
+}
+const std::vector<BYTE> kBigSys = BigDriver();
+
+std::vector<BYTE> Head(const std::vector<BYTE>& v, size_t n)
+{
+    return std::vector<BYTE>(v.begin(), v.begin() + std::min(n, v.size()));
+}
 
 std::string Source(int file, const std::string& package = kPackage)
 {
@@ -547,6 +564,144 @@ TEST_F(Mended, PackageFileThatCannotBeLookedAtIsNotTrusted)
     simwin::FailAttributes(Source(INF), ERROR_ACCESS_DENIED);
     RunOK();
     ExpectFailedWithoutRegistration();
+}
+
+// ---------------------------------------------------------------------------
+// Faults during OK and what earlier ones left behind. A failed copy leaves
+// nothing new behind; a target that is the start of its package file, as
+// an interrupted copy leaves it, is copied again; every other target stays
+// as it was. Once the fault is cleared, the next run installs.
+
+TEST_F(Install, FaultsDuringOK)
+{
+    const std::vector<BYTE> halfSys = Head(kBigSys, 5000);
+    std::vector<BYTE> lateDifference = kBigSys;
+    lateDifference[5000] ^= 1;
+    std::vector<BYTE> earlyDifference = Head(kSys, 6);
+    earlyDifference[0] ^= 1;
+    const auto bigPackage = [] { simwin::AddFile(Source(SYS), kBigSys); };
+    const auto earlier = [](int file, const std::vector<BYTE>& data, bool readOnly = false) {
+        simwin::AddFile(Target(file), data);
+        if (readOnly) simwin::SetReadOnly(Target(file));
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> lay;  // after the package is in place
+        bool installs;              // string 3 and the INF registered; else string 4, nothing
+        int kept;                   // the target left with these bytes (-1: none)
+        std::vector<BYTE> keptData;
+        bool recovers;              // installs once the fault is cleared
+    };
+    const Case cases[] = {
+        {"disk full during the INF copy", [] { simwin::FailCopyTo(Target(INF), ERROR_DISK_FULL, 10); },
+         false, -1, {}, true},
+        {"disk full during the driver copy, past its first 4 KiB",
+         [&] { bigPackage(); simwin::FailCopyTo(Target(SYS), ERROR_DISK_FULL, 6000); }, false, -1, {}, true},
+        {"disk full at the start of the uninstaller copy",
+         [] { simwin::FailCopyTo(Target(EXE), ERROR_DISK_FULL, 0); }, false, -1, {}, true},
+        {"a failed copy's own file that cannot be deleted",
+         [] {
+             simwin::FailCopyTo(Target(SYS), ERROR_DISK_FULL, 5);
+             simwin::FailDelete(Target(SYS), ERROR_SHARING_VIOLATION);
+         },
+         false, SYS, Head(kSys, 5), true},
+        {"disk full during a copy from a read-only package (a CD)",
+         [] {
+             simwin::SetReadOnly(Source(SYS));
+             simwin::FailCopyTo(Target(SYS), ERROR_DISK_FULL, 5);
+         },
+         false, -1, {}, true},
+        {"a name that someone else took between the look and the copy",
+         [] { simwin::FailCopyTo(Target(SYS), ERROR_FILE_EXISTS, 5); }, false, SYS, Head(kSys, 5), true},
+        {"a package file locked by another program",
+         [] { simwin::FailOpen(Source(SYS), ERROR_SHARING_VIOLATION); }, false, -1, {}, true},
+        {"the package vanishes between the copies and the check",
+         [] { simwin::VanishAfterCopy(Target(EXE), kPackage); }, false, -1, {}, true},
+        {"an interrupted copy: half the driver, an empty uninstaller",
+         [&] { bigPackage(); earlier(SYS, halfSys); earlier(EXE, {}); }, true, -1, {}, false},
+        {"an interrupted copy of the INF", [&] { earlier(INF, Head(kInf, 20)); }, true, -1, {}, false},
+        {"a cut-short target that is read-only", [&] { bigPackage(); earlier(SYS, halfSys, true); },
+         false, SYS, halfSys, false},
+        {"a shorter target that differs in its first bytes", [&] { earlier(SYS, earlyDifference); },
+         false, SYS, earlyDifference, false},
+        {"a target of the same length that differs only after byte 4,096",
+         [&] { bigPackage(); earlier(SYS, lateDifference); }, false, SYS, lateDifference, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        UseExecutable(kExePath);
+        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
+        AddPackage();
+        c.lay();
+        std::vector<BYTE> package[3];
+        for (int file : {INF, SYS, EXE}) package[file] = simwin::FileData(Source(file));
+
+        RunOK();
+        EXPECT_EQ(c.installs ? "eng installed" : "eng failed", LastBox());
+        EXPECT_EQ(c.installs ? 1u : 0u, simwin::StoredInfs().size());
+        if (!c.installs) EXPECT_EQ(0u, Registrations().size());
+        for (int file : {INF, SYS, EXE}) {
+            SCOPED_TRACE(kFiles[file]);
+            if (file == c.kept)
+                EXPECT_EQ(c.keptData, simwin::FileData(Target(file)));
+            else if (c.installs || simwin::FileExists(Target(file)))
+                EXPECT_EQ(package[file], simwin::FileData(Target(file)));
+        }
+        EXPECT_EQ(0u, simwin::OpenFileHandles());
+        if (!c.recovers) continue;
+
+        // The fault cleared: the space freed, the other program ended, the
+        // package back in its place.
+        simwin::ClearInjectedFailures();
+        for (int file : {INF, SYS, EXE})
+            if (!simwin::FileExists(Source(file))) simwin::AddFile(Source(file), package[file]);
+        RunOK();
+        EXPECT_EQ("eng installed", LastBox()) << "after the fault was cleared";
+        for (int file : {INF, SYS, EXE}) EXPECT_EQ(package[file], simwin::FileData(Target(file)));
+        EXPECT_EQ(1u, simwin::StoredInfs().size());
+    }
+}
+
+// A second installer started at the same moment sees the first one's copy
+// as an existing name or as the start of the package file: it must not
+// touch the target folder while the first one copies, checks and registers.
+TEST_F(FirstRun, OneInstallerAtATimeFromTheCopiesToTheRegistration)
+{
+    RunOK();
+    const std::string wait = "WaitForSingleObject " PACKAGE_LOCK_NAME " ";
+    ASSERT_TRUE(simwin::Called(wait));
+    EXPECT_FALSE(simwin::Called(wait + "INFINITE")) << "a hung holder would hang this run too";
+    EXPECT_LT(simwin::CallIndex(wait), simwin::CallIndex("CreateFileA"));
+    EXPECT_LT(simwin::CallIndex(wait), simwin::CallIndex("CopyFileA"));
+    const size_t release = simwin::CallIndex("ReleaseMutex " PACKAGE_LOCK_NAME);
+    EXPECT_LT(simwin::CallIndex("SetupCopyOEMInfA"), release);
+    EXPECT_LT(release, simwin::CallIndex("MessageBoxA")) << "the next one would wait for the user";
+    EXPECT_FALSE(simwin::MutexOwnedHere(PACKAGE_LOCK_NAME));
+    EXPECT_EQ(0u, simwin::OpenFileHandles());
+}
+
+// Held elsewhere past the wait: string 4 and nothing touched. Abandoned by
+// an installer that ended mid-copy: ours, and its half copy is repaired.
+TEST_F(Install, LockHeldOrAbandonedElsewhere)
+{
+    for (bool abandoned : {false, true}) {
+        SCOPED_TRACE(abandoned ? "abandoned" : "held");
+        UseExecutable(kExePath);
+        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
+        AddPackage();
+        simwin::AddFile(Target(SYS), Head(kSys, 4));
+        if (abandoned)
+            simwin::MutexAbandonedElsewhere(PACKAGE_LOCK_NAME);
+        else
+            simwin::MutexHeldElsewhere(PACKAGE_LOCK_NAME);
+        RunOK();
+        EXPECT_EQ(abandoned ? "eng installed" : "eng failed", LastBox());
+        EXPECT_EQ(abandoned ? kSys : Head(kSys, 4), simwin::FileData(Target(SYS)));
+        EXPECT_EQ(abandoned, simwin::Called("CopyFileA"));
+        EXPECT_EQ(abandoned ? 1u : 0u, Registrations().size());
+        EXPECT_FALSE(simwin::MutexOwnedHere(PACKAGE_LOCK_NAME));
+        EXPECT_EQ(0u, simwin::OpenFileHandles());
+    }
 }
 
 // ---------------------------------------------------------------------------

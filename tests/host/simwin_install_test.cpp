@@ -108,6 +108,100 @@ TEST_F(SimFiles, InjectedCopyAndOpenFailures)
     EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA("C:\\a\\src.bin", GENERIC_READ, FILE_SHARE_READ,
                                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     EXPECT_EQ(DWORD(ERROR_SHARING_VIOLATION), GetLastError());
+
+    /* try a copy cut short: the first bytes stay behind, an empty file for none */
+    simwin::FailCopyTo("C:\\b\\cut.bin", ERROR_DISK_FULL, 2);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(CopyFileA("C:\\a\\none.bin", "C:\\b\\cut.bin", FALSE));
+    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), GetLastError()) << "a missing source writes nothing";
+    EXPECT_FALSE(simwin::FileExists("C:\\b\\cut.bin"));
+    simwin::AddFile("C:\\a\\next.bin", Text("new"));
+    for (size_t written : {2, 0}) {
+        SCOPED_TRACE(written);
+        simwin::FailCopyTo("C:\\b\\cut.bin", ERROR_DISK_FULL, written);
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(CopyFileA("C:\\a\\next.bin", "C:\\b\\cut.bin", FALSE));
+        EXPECT_EQ(DWORD(ERROR_DISK_FULL), GetLastError());
+        EXPECT_TRUE(simwin::FileExists("C:\\b\\cut.bin"));
+        EXPECT_EQ(Text(std::string("new", written)), simwin::FileData("C:\\b\\cut.bin"));
+    }
+
+    /* try a folder that goes once a copy is made, whatever its outcome */
+    simwin::AddFile("C:\\gone\\f.bin", Text("f"));
+    simwin::VanishAfterCopy("C:\\b\\full.bin", "C:\\Gone");
+    EXPECT_FALSE(CopyFileA("C:\\gone\\f.bin", "C:\\b\\full.bin", TRUE));
+    EXPECT_EQ(DWORD(ERROR_DISK_FULL), GetLastError());
+    EXPECT_FALSE(simwin::FolderExists("C:\\gone"));
+    EXPECT_FALSE(simwin::FileExists("C:\\gone\\f.bin"));
+
+    /* try them all cleared */
+    simwin::ClearInjectedFailures();
+    EXPECT_TRUE(CopyFileA("C:\\a\\src.bin", "C:\\b\\full.bin", TRUE)) << GetLastError();
+}
+
+TEST_F(SimFiles, DeleteFileAnswers)
+{
+    simwin::AddFile("C:\\a\\f.bin", Text("f"));
+    simwin::AddFile("C:\\a\\ro.bin", Text("r"));
+    simwin::SetReadOnly("C:\\a\\ro.bin");
+    simwin::AddFile("C:\\a\\open.bin", Text("o"));
+    simwin::FailDelete("C:\\a\\open.bin", ERROR_SHARING_VIOLATION);
+    simwin::AddFolder("C:\\a\\folder");
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_READONLY), GetFileAttributesA("C:\\a\\ro.bin") & FILE_ATTRIBUTE_READONLY);
+    struct Case {
+        const char* path;
+        DWORD error;  // 0: deleted
+    } cases[] = {
+        {"C:\\a\\F.BIN", 0},
+        {"C:\\a\\f.bin", ERROR_FILE_NOT_FOUND},
+        {"C:\\none\\f.bin", ERROR_PATH_NOT_FOUND},
+        {"C:\\a\\ro.bin", ERROR_ACCESS_DENIED},
+        {"C:\\a\\open.bin", ERROR_SHARING_VIOLATION},
+        {"C:\\a\\folder", ERROR_ACCESS_DENIED},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(c.error == 0, DeleteFileA(c.path) != FALSE);
+        if (c.error) EXPECT_EQ(c.error, GetLastError());
+    }
+    EXPECT_FALSE(simwin::FileExists("C:\\a\\f.bin"));
+    EXPECT_TRUE(simwin::FileExists("C:\\a\\ro.bin"));
+
+    /* try a copy of the read-only file: read-only too, until the attribute goes */
+    EXPECT_TRUE(CopyFileA("C:\\a\\ro.bin", "C:\\a\\ro2.bin", TRUE));
+    EXPECT_FALSE(DeleteFileA("C:\\a\\ro2.bin"));
+    EXPECT_TRUE(SetFileAttributesA("C:\\a\\ro2.bin", FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(0u, GetFileAttributesA("C:\\a\\ro2.bin") & FILE_ATTRIBUTE_READONLY);
+    EXPECT_TRUE(DeleteFileA("C:\\a\\ro2.bin")) << GetLastError();
+    EXPECT_TRUE(simwin::FileExists("C:\\a\\open.bin"));
+    EXPECT_TRUE(simwin::FolderExists("C:\\a\\folder"));
+}
+
+// One process: another's hold is injected; a wait on it times out, an
+// abandoned one is owned by the next wait.
+TEST_F(SimFiles, NamedMutexes)
+{
+    HANDLE free = CreateMutexA(nullptr, FALSE, "free");
+    EXPECT_EQ(DWORD(WAIT_OBJECT_0), WaitForSingleObject(free, 10));
+    EXPECT_TRUE(simwin::MutexOwnedHere("free"));
+    EXPECT_TRUE(ReleaseMutex(free));
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(ReleaseMutex(free));
+    EXPECT_EQ(DWORD(ERROR_NOT_OWNER), GetLastError());
+
+    simwin::MutexHeldElsewhere("held");
+    simwin::MutexAbandonedElsewhere("abandoned");
+    HANDLE held = CreateMutexA(nullptr, FALSE, "held");
+    EXPECT_EQ(DWORD(ERROR_ALREADY_EXISTS), GetLastError());
+    EXPECT_EQ(DWORD(WAIT_TIMEOUT), WaitForSingleObject(held, 10));
+    EXPECT_FALSE(ReleaseMutex(held));
+    HANDLE abandoned = CreateMutexA(nullptr, FALSE, "abandoned");
+    EXPECT_EQ(DWORD(WAIT_ABANDONED), WaitForSingleObject(abandoned, 10));
+    EXPECT_EQ(DWORD(WAIT_OBJECT_0), WaitForSingleObject(abandoned, 10)) << "owned now: recursive";
+    EXPECT_EQ(3u, simwin::OpenFileHandles());
+    for (HANDLE h : {free, held, abandoned}) EXPECT_TRUE(CloseHandle(h));
+    EXPECT_EQ(0u, simwin::OpenFileHandles());
 }
 
 TEST_F(SimFiles, GetFileAttributesTellsFilesFoldersAndMissingNames)

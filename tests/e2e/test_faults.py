@@ -1,0 +1,319 @@
+"""Faults during OK under Wine: a full disk, copies cut short, targets that
+are not the package's, a package file another program holds, and two
+installers pressed at once.  A failed or interrupted run must never block
+the next one: a failed copy leaves nothing new behind, a target that is
+the start of its package file is copied again, every other target stays
+as it was (bytes and times), and once the fault is cleared the next OK
+installs (string 3, the three targets identical, the INF in the store).
+
+The full disk is a small tmpfs mounted by the test (CI runs as root) with
+C:\\RuruRIZIrizuViz a symbolic link to it; Wine follows the link.  If the
+mount is refused the test fails and says so.  The package held open is
+held by wnhelper hold, with no sharing."""
+
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+import json
+
+import test_install as install
+import winenv
+
+IDOK = install.IDOK
+IDS_INSTALL_OK, IDS_INSTALL_FAILED = install.IDS_INSTALL_OK, install.IDS_INSTALL_FAILED
+PACKAGE, FILES, TARGET_ROOT = install.PACKAGE, install.FILES, install.TARGET_ROOT
+INF, SYS, EXE = FILES
+
+# Over two reads of the program's check, and over three times the small
+# disk: a copy of it stops part-way.
+BIG = 200000
+SMALL_DISK, BIG_DISK = "64k", "4m"
+
+env = None
+
+
+def setUpModule():
+    global env
+    env = install.env = winenv.WineEnv.from_environment().start()
+
+
+def tearDownModule():
+    env.stop()
+
+
+def big_bytes(size=BIG):
+    """Bytes whose pattern does not repeat at 4,096."""
+    return (bytes(range(251)) * (size // 251 + 1))[:size]
+
+
+def big_inf():
+    """The sample INF, padded with comment lines to a big one."""
+    inf = install.read(install.package_file(INF))
+    line = b"; padding to make the INF larger than the disk it is copied to\r\n"
+    return inf + line * ((BIG - len(inf)) // len(line) + 1)
+
+
+class ReadOnly(bytes):
+    """A target laid out with the read-only attribute (no write bits)."""
+
+
+def state(path):
+    """A target's bytes (or "folder") and modification time, None when it
+    is absent."""
+    if not os.path.lexists(path):
+        return None
+    if os.path.isdir(path):
+        return "folder", os.stat(path).st_mtime_ns
+    with open(path, "rb") as f:
+        return f.read(), os.stat(path).st_mtime_ns
+
+
+class FaultTestCase(install.InstallTestCase):
+    def setUp(self):
+        super().setUp()
+        self.scratch = tempfile.mkdtemp(dir=env.work_dir, prefix="faults-")
+        self.addCleanup(shutil.rmtree, self.scratch, ignore_errors=True)
+
+    def fresh(self):
+        """A clean machine and an empty scratch folder for the next case of a table."""
+        env.restore_state()
+        shutil.rmtree(self.scratch)
+        os.makedirs(self.scratch)
+
+    def make_package(self, read_only=False, **files):
+        """A package folder: the sample's files, any of them replaced by
+        the bytes given (inf=, sys=, exe=), all read-only if asked (as on a
+        CD: Windows and Wine give a copy the read-only attribute of its
+        source).  Returns {name: bytes}."""
+        folder = os.path.join(self.scratch, PACKAGE)
+        os.makedirs(folder)
+        package = {}
+        for name, key in zip(FILES, ("inf", "sys", "exe")):
+            package[name] = files.get(key) or install.read(install.package_file(name))
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write(package[name])
+            if read_only:
+                os.chmod(os.path.join(folder, name), 0o444)
+        self.package_dir = folder
+        return package
+
+    def lay_targets(self, targets):
+        """What an earlier run left: {name: bytes, ReadOnly bytes or None
+        for a folder} in the target folder."""
+        os.makedirs(install.drive_c(TARGET_ROOT, PACKAGE), exist_ok=True)
+        for name, data in targets.items():
+            if data is None:
+                os.mkdir(install.target(name))
+                continue
+            with open(install.target(name), "wb") as f:
+                f.write(data)
+            if isinstance(data, ReadOnly):
+                os.chmod(install.target(name), 0o444)
+        # Times that a rewrite would change.
+        for name in targets:
+            os.utime(install.target(name), ns=(1000000000, 1000000000))
+        return {name: state(install.target(name)) for name in FILES}
+
+    def run_ok(self, name, expect, **run):
+        """One run on the package made by make_package: presses OK, checks
+        the box, closes it, and returns the registration calls."""
+        with env.run(name, extra={PACKAGE: self.package_dir}, wine_debug="trace+setupapi", **run) as app:
+            dialog, box = self.press_ok_for_box(app)
+            self.check_result_box(box, dialog, expect)
+            app.click(box, IDOK)
+            app.wait_exit()
+            return install.registrations(app)
+
+    def stored(self, inf):
+        """Names in the INF store that hold these INF bytes."""
+        return [n for n, data in install.store_listing().items() if n.lower().endswith(".inf") and data == inf]
+
+    def check_installed(self, package, calls):
+        for name in FILES:
+            with self.subTest(file=name):
+                self.assertEqual(state(install.target(name))[0], package[name])
+        self.assertEqual(len(self.stored(package[INF])), 1, "store: %s" % sorted(install.store_listing()))
+        self.assertTrue(calls, "no registration")
+
+    def check_failed(self, package, calls, store, kept=None):
+        """String 4 was shown: nothing registered, and every target either
+        absent, the package's, or (kept) exactly as it was laid out."""
+        self.assertEqual(calls, [])
+        self.assertEqual(install.store_listing(), store)
+        for name in FILES:
+            with self.subTest(file=name):
+                now = state(install.target(name))
+                if kept and name in kept:
+                    self.assertEqual(now, kept[name], "a target that was not the failed copy's changed")
+                elif now is not None:
+                    self.assertEqual(now[0], package[name],
+                                     "left behind: %d bytes of %d" % (len(now[0]), len(package[name])))
+
+
+class TargetsLeftBehindTest(FaultTestCase):
+    """What an earlier run or someone else left in the target folder."""
+
+    def test_targets_left_behind(self):
+        big = big_bytes(10000)
+        late = bytearray(big)
+        late[5000] ^= 1
+        sample_sys = install.read(install.package_file(SYS))
+        early = bytearray(sample_sys[:len(sample_sys) // 2])
+        early[0] ^= 1
+        cases = [
+            # (what, package files, targets laid out, installs)
+            ("a copy cut short: half the driver, an empty uninstaller", {"sys": big},
+             {SYS: big[:5000], EXE: b""}, True),
+            ("a target longer than its package file", {}, {SYS: sample_sys + b"\0more"}, False),
+            ("a target that differs in its first bytes", {}, {SYS: bytes(early)}, False),
+            ("a target of the same length that differs only after byte 4,096", {"sys": big},
+             {SYS: bytes(late)}, False),
+            ("a cut-short target that cannot be deleted (read-only)", {"sys": big},
+             {SYS: ReadOnly(big[:5000])}, False),
+            ("a folder in a target's place", {}, {EXE: None}, False),
+        ]
+        for i, (what, files, targets, installs) in enumerate(cases):
+            with self.subTest(case=what):
+                self.fresh()
+                package = self.make_package(**files)
+                before = self.lay_targets(targets)
+                store = install.store_listing()
+                expect = IDS_INSTALL_OK if installs else IDS_INSTALL_FAILED
+                calls = self.run_ok("left%d" % i, expect)
+                if installs:
+                    self.check_installed(package, calls)
+                else:
+                    self.check_failed(package, calls, store, kept={n: before[n] for n in targets})
+
+
+class FullDiskTest(FaultTestCase):
+    """The target tree on a small tmpfs: the disk fills during one of the
+    three copies; then it grows and the next run installs."""
+
+    def mount_small_disk(self):
+        """Mounts the small tmpfs and links the target root to it; returns
+        the mount point, which the caller unmounts."""
+        disk = os.path.join(self.scratch, "disk")
+        os.makedirs(disk)
+        done = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + SMALL_DISK, "tmpfs", disk],
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=30)
+        if done.returncode:
+            self.fail("mounting a %s tmpfs at %s was refused (exit %d: %s); the fault tests need "
+                      "root, as CI has" % (SMALL_DISK, disk, done.returncode,
+                                           done.stdout.decode("utf-8", "replace").strip()))
+        os.symlink(disk, install.drive_c(TARGET_ROOT))
+        return disk
+
+    @staticmethod
+    def unmount(disk):
+        root = install.drive_c(TARGET_ROOT)
+        if os.path.islink(root):
+            os.remove(root)
+        if subprocess.run(["umount", disk], stderr=subprocess.DEVNULL, timeout=30).returncode:
+            subprocess.run(["umount", "-l", disk], timeout=30, check=True)
+
+    def test_disk_fills(self):
+        cases = [
+            ("during the INF copy", {"inf": big_inf()}),
+            ("during the driver copy", {"sys": big_bytes()}),
+            ("during the uninstaller copy", {"exe": big_bytes()}),
+            ("during the driver copy from a read-only package", {"sys": big_bytes(), "read_only": True}),
+        ]
+        for i, (what, files) in enumerate(cases):
+            with self.subTest(disk_fills=what):
+                self.fresh()
+                package = self.make_package(**files)
+                disk = self.mount_small_disk()
+                try:
+                    store = install.store_listing()
+                    calls = self.run_ok("full%d" % i, IDS_INSTALL_FAILED)
+                    self.check_failed(package, calls, store)
+
+                    subprocess.run(["mount", "-o", "remount,size=" + BIG_DISK, disk], timeout=30, check=True)
+                    calls = self.run_ok("freed%d" % i, IDS_INSTALL_OK)
+                    self.check_installed(package, calls)
+                finally:
+                    self.unmount(disk)
+
+
+class LockedPackageTest(FaultTestCase):
+    def hold(self, path, timeout_ms=60000):
+        """wnhelper hold on a file; returns the file whose creation lets go."""
+        release = os.path.join(self.scratch, "release")
+        out = tempfile.TemporaryFile()
+        proc = subprocess.Popen([winenv.WINE, env.helper_path, "hold", path, str(timeout_ms),
+                                 winenv.windows_path(release)],
+                                env=env.environment(), stdout=out, stderr=subprocess.DEVNULL)
+
+        def let_go():
+            open(release, "w").close()
+            try:
+                proc.wait(30)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
+            out.close()
+        self.addCleanup(let_go)
+        deadline = time.monotonic() + 30
+        while True:
+            out.seek(0)
+            lines = [l for l in out.read().decode("ascii", "replace").splitlines() if l.startswith("{")]
+            if lines:
+                answer = json.loads(lines[0])
+                self.assertTrue(answer.get("ok"), answer)
+                return let_go
+            if proc.poll() is not None or time.monotonic() > deadline:
+                self.fail("wnhelper hold %s: no answer (exit %s)" % (path, proc.poll()))
+            time.sleep(0.05)
+
+    def test_locked_package_file(self):
+        package = self.make_package()
+        store = install.store_listing()
+        with env.run("locked", extra={PACKAGE: self.package_dir}, wine_debug="trace+setupapi") as app:
+            let_go = self.hold(app.kit_windows + "\\" + PACKAGE + "\\" + SYS)
+            dialog, box = self.press_ok_for_box(app)
+            self.check_result_box(box, dialog, IDS_INSTALL_FAILED)
+            app.click(box, IDOK)
+            app.wait_exit()
+            calls = install.registrations(app)
+        self.check_failed(package, calls, store)
+        self.assertIsNone(state(install.target(SYS)), "the held file was copied after all")
+
+        let_go()
+        calls = self.run_ok("unlocked", IDS_INSTALL_OK)
+        self.check_installed(package, calls)
+
+
+class DoubleStartTest(FaultTestCase):
+    """Two installers, OK pressed in both at once: both end with string 3
+    and the targets are the package's.  A 64 MiB driver keeps the first
+    copy going while the second installer starts on it; if they did not
+    take turns, the second would see the first's copy half made (measured:
+    string 4 in every run so, and in one run of four with a 200,000-byte
+    driver)."""
+
+    def test_two_installers_pressed_at_once(self):
+        package = self.make_package(sys=big_bytes(64 << 20))
+        extra = {PACKAGE: self.package_dir}
+        with env.run("twinA", extra=extra) as a, env.run("twinB", extra=extra, exe="Wirenest2.exe") as b:
+            dialogs = [a.wait_window("Wirenest"), b.wait_window("Wirenest")]
+            # One helper call posts both presses: far within 100 ms.
+            pressed = env.must("click", dialogs[0]["hwnd"], IDOK, dialogs[1]["hwnd"])
+            self.assertLess(pressed["spread_ms"], 100, pressed)
+            for app, dialog, caption in ((a, dialogs[0], "Wirenest"), (b, dialogs[1], "Wirenest2")):
+                box = self.wait_box(app, dialog)
+                self.check_result_box(box, dialog, IDS_INSTALL_OK, caption)
+                app.click(box, IDOK)
+            for app in (a, b):
+                app.wait_exit()
+        for name in FILES:
+            with self.subTest(file=name):
+                self.assertEqual(state(install.target(name))[0], package[name])
+        self.assertEqual(len(self.stored(package[INF])), 1, "store: %s" % sorted(install.store_listing()))
+
+
+if __name__ == "__main__":
+    import unittest
+    unittest.main()
