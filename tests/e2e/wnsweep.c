@@ -20,8 +20,8 @@
  *   showed) or "hang" (no window within the time limit);
  *   "windows": the captions of the program's visible windows at that moment;
  *   "lines" (dialog): the texts of the two instruction lines;
- *   "modules" (dialog): the file names of the modules loaded from the
- *   program's own folder;
+ *   "modules" (dialog): the file names of the files the program mapped
+ *   from its own folder, as modules or as data;
  *   "message" (error): the box's text;
  *   "result" (ok pressed): the caption and text of the box OK brought up;
  *   "exit": the exit code, or null if the program had to be killed;
@@ -36,6 +36,7 @@
 
 #define _WIN32_WINNT 0x0600
 #include <windows.h>
+#include <psapi.h>
 #include <tlhelp32.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -214,31 +215,44 @@ static void PutCaptions(const VISIBLEWINDOWS *vw)
     printf("]");
 }
 
-/* Names of the modules the process loaded from its own folder, the
-   executable itself left out. */
+/* Names of the files the process has mapped from its own folder, as
+   modules or as data (the language module is mapped as data, which the
+   module list does not show), the executable itself left out.  Mapped
+   names come back as NT paths, so the folder is compared without its
+   drive. */
 static void PutOwnModules(DWORD pid, const char *exe)
 {
-    MODULEENTRY32 me;
     const char *slash = strrchr(exe, '\\');
-    size_t dir = slash ? (size_t)(slash - exe) + 1 : 0;
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
+    const char *folder = strchr(exe, '\\');
+    int cchFolder = slash && folder ? (int)(slash - folder) + 1 : 0;
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+    MEMORY_BASIC_INFORMATION mbi;
+    const BYTE *at = NULL;
     int n = 0;
 
     printf(",\"modules\":[");
-    if (snap != INVALID_HANDLE_VALUE)
+    while (process && cchFolder && VirtualQueryEx(process, at, &mbi, sizeof(mbi)) == sizeof(mbi))
     {
-        me.dwSize = sizeof(me);
-        for (BOOL more = Module32First(snap, &me); more; more = Module32Next(snap, &me))
+        char name[MAX_PATH];
+        DWORD cch;
+        if (mbi.BaseAddress == mbi.AllocationBase && (mbi.Type == MEM_MAPPED || mbi.Type == MEM_IMAGE)
+            && (cch = GetMappedFileNameA(process, mbi.BaseAddress, name, sizeof(name))) != 0)
         {
-            if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, me.szExePath, (int)dir, exe, (int)dir)
-                    != CSTR_EQUAL
-                || strchr(me.szExePath + dir, '\\') || !lstrcmpiA(me.szExePath, exe))
-                continue;
-            printf("%s", n++ ? "," : "");
-            PutJsonStringA(me.szModule);
+            const char *file = strrchr(name, '\\');
+            int dir = file ? (int)(file - name) + 1 : 0;
+            if (file && dir >= cchFolder
+                && CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name + dir - cchFolder, cchFolder,
+                                  folder, cchFolder) == CSTR_EQUAL
+                && lstrcmpiA(file + 1, slash + 1))
+            {
+                printf("%s", n++ ? "," : "");
+                PutJsonStringA(file + 1);
+            }
         }
-        CloseHandle(snap);
+        at = (const BYTE *)mbi.BaseAddress + mbi.RegionSize;
+        if (at < (const BYTE *)mbi.BaseAddress) break;  /* wrapped: the end of the address space */
     }
+    if (process) CloseHandle(process);
     printf("]");
 }
 
