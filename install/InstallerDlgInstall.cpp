@@ -4,6 +4,7 @@
 
 #include "app/InstallerApp.h"
 #include "install/DriverPackage.h"
+#include "install/FolderSecurity.h"
 #include "install/TargetCheck.h"
 
 // Registers the copied INF without replacing anything in the system's INF
@@ -42,7 +43,9 @@ void CInstallerDlg::OnOK()
     // these results are not looked at, and nothing is ever overwritten.
     ::CreateDirectoryA(DRIVER_TARGET_ROOT, nullptr);
     ::CreateDirectoryA(DRIVER_TARGET_FOLDER, nullptr);
-    for (int i = 0; i < DRIVER_FILE_COUNT; ++i) {
+    // Nothing goes into a folder that others may still write to.
+    const BOOL bProtected = ProtectDriverFolders();
+    for (int i = 0; i < DRIVER_FILE_COUNT && bProtected; ++i) {
         const CString strSource = strModuleDir + g_driverFiles[i].lpszSource;
         ::CopyFileA(strSource, g_driverFiles[i].lpszTarget, TRUE);
     }
@@ -50,7 +53,7 @@ void CInstallerDlg::OnOK()
     // The registration alone would call the driver installed with its file
     // missing, or with another package's files at the target: the copies
     // have to hold up before the INF goes to the system.
-    BOOL bInstalled = TRUE;
+    BOOL bInstalled = bProtected;
     for (int i = 0; i < DRIVER_FILE_COUNT && bInstalled; ++i) {
         const CString strSource = strModuleDir + g_driverFiles[i].lpszSource;
         bInstalled = TargetIsPackageFile(strSource, g_driverFiles[i].lpszTarget);

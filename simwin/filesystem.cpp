@@ -127,7 +127,8 @@ DWORD GetFileAttributesA(LPCSTR lpFileName)
         SetLastError(MissingError(p));
         return INVALID_FILE_ATTRIBUTES;
     }
-    return e->folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    return (e->folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE) |
+           (e->reparsePoint ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
 }
 
 // Only what the program uses: an existing file opened to read it.

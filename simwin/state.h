@@ -68,7 +68,9 @@ namespace simwin {
 
 struct FileEntry {
     bool folder = false;
+    bool reparsePoint = false;  // a junction or a link
     std::vector<BYTE> data;
+    std::map<char, std::string> security;  // SDDL part by letter ('O', 'D'...), as set
 };
 
 struct ModuleDef {
