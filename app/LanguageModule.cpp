@@ -12,18 +12,23 @@ CLanguageModule::~CLanguageModule()
 BOOL CLanguageModule::Load(CString strPath)
 {
     m_hPrevResource = AfxGetModuleState()->m_hCurrentResourceHandle;
-    m_hModule = ::LoadLibraryA(strPath);
+    // Mapped as data: only its string table is read, and none of its code
+    // runs, whatever it holds.
+    m_hModule = ::LoadLibraryExA(strPath, nullptr, LOAD_LIBRARY_AS_DATAFILE);
     return m_hModule != nullptr;
 }
 
 // TRUE when cb bytes from p are committed, readable memory of the module.
+// A module mapped as data is a plain file mapping, and its handle is the
+// mapping's address with the low bits used as flags.
 static BOOL IsModuleMemory(HMODULE hModule, const BYTE* p, DWORD cb)
 {
+    const LPVOID pBase = reinterpret_cast<LPVOID>(reinterpret_cast<UINT_PTR>(hModule) & ~UINT_PTR(3));
     SIZE_T left = cb;
     while (left) {
         MEMORY_BASIC_INFORMATION mbi;
         if (!::VirtualQuery(p, &mbi, sizeof(mbi))) return FALSE;
-        if (mbi.AllocationBase != hModule || mbi.State != MEM_COMMIT) return FALSE;
+        if (mbi.AllocationBase != pBase || mbi.State != MEM_COMMIT) return FALSE;
         if (mbi.Protect & (PAGE_NOACCESS | PAGE_EXECUTE | PAGE_GUARD)) return FALSE;
         const SIZE_T inRegion = mbi.RegionSize - SIZE_T(p - static_cast<const BYTE*>(mbi.BaseAddress));
         if (inRegion >= left) return TRUE;

@@ -6,21 +6,36 @@
 #include "install/DriverPackage.h"
 #include "install/FolderSecurity.h"
 #include "install/TargetCheck.h"
+#include "platform/dllsearch.h"
+
+typedef BOOL(WINAPI* PFN_SETUPCOPYOEMINFA)(LPCSTR, LPCSTR, DWORD, DWORD, LPSTR, DWORD, LPDWORD,
+                                            LPSTR*);
 
 // Registers the copied INF without replacing anything in the system's INF
-// store; an INF already stored is confirmed in replace-only mode.
+// store; an INF already stored is confirmed in replace-only mode. The Setup
+// API is taken from the system folder by full path, never by name from
+// beside the program; without it nothing is registered.
 static BOOL RegisterDriverInf()
 {
-    CHAR szDestinationName[260];
-    LPSTR pszDestinationComponent = nullptr;
-    if (::SetupCopyOEMInfA(DRIVER_INF_TARGET, nullptr, SPOST_PATH, SP_COPY_NOOVERWRITE,
-                           szDestinationName, sizeof(szDestinationName), nullptr,
-                           &pszDestinationComponent))
-        return TRUE;
-    if (::GetLastError() != ERROR_FILE_EXISTS) return FALSE;
-    return ::SetupCopyOEMInfA(DRIVER_INF_TARGET, nullptr, SPOST_PATH, SP_COPY_REPLACEONLY,
-                              szDestinationName, sizeof(szDestinationName), nullptr,
-                              &pszDestinationComponent);
+    HMODULE hSetupApi = LoadSystemLibrary("setupapi.dll");
+    if (!hSetupApi) return FALSE;
+    const PFN_SETUPCOPYOEMINFA pfnSetupCopyOEMInfA =
+        reinterpret_cast<PFN_SETUPCOPYOEMINFA>(::GetProcAddress(hSetupApi, "SetupCopyOEMInfA"));
+    BOOL bRegistered = FALSE;
+    if (pfnSetupCopyOEMInfA) {
+        CHAR szDestinationName[260];
+        LPSTR pszDestinationComponent = nullptr;
+        bRegistered = pfnSetupCopyOEMInfA(DRIVER_INF_TARGET, nullptr, SPOST_PATH, SP_COPY_NOOVERWRITE,
+                                          szDestinationName, sizeof(szDestinationName), nullptr,
+                                          &pszDestinationComponent);
+        if (!bRegistered && ::GetLastError() == ERROR_FILE_EXISTS)
+            bRegistered = pfnSetupCopyOEMInfA(DRIVER_INF_TARGET, nullptr, SPOST_PATH,
+                                              SP_COPY_REPLACEONLY, szDestinationName,
+                                              sizeof(szDestinationName), nullptr,
+                                              &pszDestinationComponent);
+    }
+    ::FreeLibrary(hSetupApi);
+    return bRegistered;
 }
 
 void CInstallerDlg::OnOK()

@@ -1,5 +1,6 @@
 // The application object, the module state and the framework's entry.
 #include "platform/afxwin.h"
+#include "platform/dllsearch.h"
 
 BEGIN_MESSAGE_MAP(CWinApp, CCmdTarget)
 END_MESSAGE_MAP()
@@ -107,6 +108,9 @@ void CWinApp::OnHelp()
 
 int AfxWinMain(HINSTANCE hInstance)
 {
+#ifndef WIRENEST_TEST_NO_DLL_GUARD  // a test-only build shows what the guard prevents
+    RestrictDllSearchToSystem();
+#endif
     _setmbcp(_MB_CP_ANSI);
     CWinApp* pApp = AfxGetApp();
     if (!pApp) return -1;

@@ -158,7 +158,12 @@ int LoadedModuleCount()
 HINSTANCE__* FindModule(HMODULE h)
 {
     if (h && h == W().exe.get()) return W().exe.get();
+    // A module mapped as data is handed out with its low bit set.
+    const bool dataFile = reinterpret_cast<UINT_PTR>(h) & 1;
+    HINSTANCE__* record = reinterpret_cast<HINSTANCE__*>(reinterpret_cast<UINT_PTR>(h) & ~UINT_PTR(3));
     for (const auto& m : W().loaded)
+        if (m.get() == record && m->dataFile == dataFile) return m.get();
+    for (const auto& m : W().systemLoaded)
         if (m.get() == h) return m.get();
     return nullptr;
 }
@@ -180,52 +185,6 @@ std::string IconName(HICON icon) { return icon ? icon->name : std::string(); }
 }  // namespace simwin
 
 using namespace simwin;
-
-HMODULE LoadLibraryA(LPCSTR lpLibFileName)
-{
-    std::string path = lpLibFileName ? lpLibFileName : "";
-    Log("LoadLibraryA " + path);
-    if (path.size() >= 260) {  // beyond MAX_PATH the loader gives up
-        SetLastError(206);     // ERROR_FILENAME_EXCED_RANGE
-        return nullptr;
-    }
-    std::string key = Lower(path);
-    for (const auto& m : W().loaded) {
-        if (Lower(m->path) == key) {
-            ++m->refs;
-            return m.get();
-        }
-    }
-    auto def = W().moduleDefs.find(key);
-    if (def != W().moduleDefs.end() && FileExists(path)) {
-        std::unique_ptr<HINSTANCE__> m(new HINSTANCE__);
-        m->path = path;
-        m->refs = 1;
-        m->strings = def->second.strings;
-        m->resources = def->second.resources;
-        W().loaded.push_back(std::move(m));
-        return W().loaded.back().get();
-    }
-    if (FolderExists(path))
-        SetLastError(ERROR_ACCESS_DENIED);
-    else if (FileExists(path))
-        SetLastError(ERROR_BAD_EXE_FORMAT);
-    else
-        SetLastError(ERROR_MOD_NOT_FOUND);
-    return nullptr;
-}
-
-BOOL FreeLibrary(HMODULE hLibModule)
-{
-    for (auto it = W().loaded.begin(); it != W().loaded.end(); ++it) {
-        if (it->get() != hLibModule) continue;
-        Log("FreeLibrary " + (*it)->path);
-        if (--(*it)->refs == 0) W().loaded.erase(it);
-        return TRUE;
-    }
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-}
 
 HRSRC FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType)
 {
@@ -268,7 +227,7 @@ SIZE_T VirtualQuery(LPCVOID lpAddress, PMEMORY_BASIC_INFORMATION lpBuffer, SIZE_
             const BYTE* begin = r.data.data();
             if (p >= begin && p < begin + r.data.size()) {
                 *lpBuffer = {const_cast<BYTE*>(begin), m, PAGE_READONLY, r.data.size(),
-                             MEM_COMMIT, PAGE_READONLY, MEM_IMAGE};
+                             MEM_COMMIT, PAGE_READONLY, m->dataFile ? DWORD(MEM_MAPPED) : DWORD(MEM_IMAGE)};
                 return sizeof(MEMORY_BASIC_INFORMATION);
             }
             if (begin > p && (!nextRegion || begin < nextRegion)) nextRegion = begin;

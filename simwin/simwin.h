@@ -92,6 +92,15 @@ void AddLanguageModule(const std::string& path, const std::map<UINT, std::string
 void AddLanguageModuleBlocks(const std::string& path, const std::vector<Resource>& blocks);
 void RemoveExecutableString(UINT id);
 int LoadedModuleCount();  // language modules currently loaded
+
+// The system folder's DLLs, by file name, and the functions each exports.
+// A fresh machine has kernel32.dll (with SetDefaultDllDirectories and
+// SetDllDirectoryA, as on Windows 8), setupapi.dll (SetupCopyOEMInfA),
+// uxtheme.dll, version.dll and userenv.dll. Loading a language module as an
+// image runs its DllMain, which the call log shows as "DllMain <path>".
+extern const char* const kSystemFolder;  // "C:\WINDOWS\system32"
+void SetSystemDll(const std::string& name, const std::vector<std::string>& exports);
+void RemoveSystemDll(const std::string& name);
 const Resource* FindExecutableResource(WORD type, WORD name);
 
 // The script of user actions, consumed by dialogs in order.

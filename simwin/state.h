@@ -5,6 +5,7 @@
 #include "simwin/install_state.h"
 
 #include <list>
+#include <set>
 
 struct HKEY__ {
     std::string path;
@@ -35,6 +36,8 @@ struct HINSTANCE__ {
     std::vector<simwin::Resource> resources;
     std::list<HRSRC__> handles;             // stable HRSRC values
     std::map<WORD, std::unique_ptr<HICON__>> icons;  // shared icons, one per id
+    bool dataFile = false;                  // mapped with LOAD_LIBRARY_AS_DATAFILE
+    std::set<std::string> exports;          // system DLLs: what GetProcAddress finds
 };
 
 struct HWND__ {
@@ -95,6 +98,16 @@ struct World {
     std::unique_ptr<HINSTANCE__> exe;
     std::map<std::string, ModuleDef> moduleDefs;  // lower-case path -> definition
     std::list<std::unique_ptr<HINSTANCE__>> loaded;
+    // The system folder's DLLs by lower-case file name, with their exports,
+    // and those mapped (kernel32 always is, once asked for).
+    std::map<std::string, std::set<std::string>> systemDlls = {
+        {"kernel32.dll", {"SetDefaultDllDirectories", "SetDllDirectoryA"}},
+        {"setupapi.dll", {"SetupCopyOEMInfA"}},
+        {"uxtheme.dll", {}},
+        {"version.dll", {}},
+        {"userenv.dll", {}},
+    };
+    std::list<std::unique_ptr<HINSTANCE__>> systemLoaded;
 
     std::deque<Action> script;
     std::vector<std::unique_ptr<HWND__>> dialogs;

@@ -93,13 +93,6 @@ int _vsnprintf(char* buffer, size_t count, const char* format, va_list argptr)
     return n;
 }
 
-HMODULE GetModuleHandleA(LPCSTR lpModuleName)
-{
-    if (!lpModuleName) return W().exe.get();
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return nullptr;
-}
-
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
 {
     HINSTANCE__* m = hModule ? FindModule(hModule) : W().exe.get();

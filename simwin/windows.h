@@ -66,6 +66,7 @@ typedef struct tagPAINTSTRUCT {
 typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 
 typedef INT_PTR (CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef INT_PTR (WINAPI* FARPROC)();
 
 typedef struct _MEMORY_BASIC_INFORMATION {
     LPVOID BaseAddress;
@@ -93,6 +94,7 @@ typedef struct _MEMORY_BASIC_INFORMATION {
 #define MEM_COMMIT 0x1000
 #define MEM_FREE 0x10000
 #define MEM_IMAGE 0x1000000
+#define MEM_MAPPED 0x40000
 #define PAGE_NOACCESS 0x01
 #define PAGE_READONLY 0x02
 #define PAGE_EXECUTE 0x10
@@ -187,6 +189,13 @@ typedef struct _MEMORY_BASIC_INFORMATION {
 // msvcrt's multibyte code page selector.
 #define _MB_CP_ANSI (-3)
 
+#define MAX_PATH 260
+#define LOAD_LIBRARY_AS_DATAFILE 0x00000002
+#define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+
+typedef void* HANDLE;
+
 // kernel32
 DWORD GetLastError();
 void SetLastError(DWORD dwErrCode);
@@ -194,6 +203,9 @@ DWORD GetVersion();
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 HMODULE GetModuleHandleA(LPCSTR lpModuleName);
 HMODULE LoadLibraryA(LPCSTR lpLibFileName);
+HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
+FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
 BOOL FreeLibrary(HMODULE hLibModule);
 HRSRC FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType);
 HGLOBAL LoadResource(HMODULE hModule, HRSRC hResInfo);
@@ -243,7 +255,6 @@ BOOL SetupCopyOEMInfA(LPCSTR SourceInfFileName, LPCSTR OEMSourceMediaLocation,
                       LPSTR* DestinationInfFileNameComponent);
 
 // kernel32: reading files back, for the driver installation's checks.
-typedef void* HANDLE;
 typedef struct _OVERLAPPED* LPOVERLAPPED;
 #define INVALID_HANDLE_VALUE ((HANDLE)(INT_PTR)-1)
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)

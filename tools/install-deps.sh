@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 xvfb x11-utils locales
   fonts-liberation fonts-wqy-microhei fonts-thai-tlwg fonts-wine
-  python3 zip
+  python3 python3-pefile zip
 )
 
 missing=()

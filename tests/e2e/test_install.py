@@ -279,6 +279,58 @@ class PlatformTest(InstallTestCase):
         self.assertEqual(self.drive_c_state(), before)
 
 
+# A DLL of ours planted beside the program under each of these names, with
+# Wine told to take it before its own (native first), as Windows takes a DLL
+# that is not a known DLL.  version.dll stays builtin first: Wine's own
+# user32 imports it (Windows' does not), so a planted one would show Wine's
+# loader, not ours.
+PLANTED = ("setupapi", "version", "uxtheme", "userenv", "apphelp", "propsys", "dwmapi",
+           "cryptbase", "oleacc", "clbcatq", "comctl32")
+NATIVE_FIRST = ",".join(n for n in PLANTED if n != "version") + "=n,b"
+SC_ABOUT = 0x0010
+
+
+class PlantedDllTest(InstallTestCase):
+    """Each planted DLL, and a DravikEngRes.dll with the usual strings,
+    leaves "<name>.ran" beside the program if its DllMain runs."""
+
+    def planted_run(self, name, exe_source=None):
+        extra = {PACKAGE: os.path.join(env.kit_dir, PACKAGE)}
+        extra.update({n + ".dll": os.environ["WNPLANTED"] for n in PLANTED})
+        extra[ENGLISH] = os.environ["WNPLANTEDLANG"]
+        return env.run(name, modules=[m for m in winenv.MODULES if m != ENGLISH], extra=extra,
+                       wine_debug="trace+setupapi", dll_overrides=NATIVE_FIRST, exe_source=exe_source)
+
+    @staticmethod
+    def markers(app):
+        return sorted(n for n in os.listdir(app.kit) if n.endswith(".ran"))
+
+    def test_nothing_planted_runs(self):
+        with self.planted_run("planted") as app:
+            dialog = app.wait_window("Wirenest")
+            app.syscommand(dialog, SC_ABOUT)
+            about = app.wait_window("About Wirenest", 10000)
+            app.click(about, IDOK)
+            env.must("gone", about["hwnd"], 5000)
+            app.click(dialog, IDOK)
+            box = self.wait_box(app, dialog)
+            self.check_result_box(box, dialog, IDS_INSTALL_OK)
+            app.click(box, IDOK)
+            app.wait_exit()
+            self.assertEqual(self.markers(app), [])
+            self.assertEqual(registrations(app), [(TARGET_INF, SP_COPY_NOOVERWRITE)])
+        self.check_copies()
+        self.assertEqual(len(stored_copies()), 1)
+
+    def test_a_build_without_the_guard_runs_a_planted_dll(self):
+        # So the test above can fail: the same program without its start-up
+        # guard takes the planted uxtheme.dll as the dialog comes up.
+        with self.planted_run("unguarded", exe_source=os.environ["WNUNGUARDED"]) as app:
+            app.click(app.wait_window("Wirenest"), IDCANCEL)
+            app.wait_exit()
+            self.assertIn("uxtheme.dll.ran", self.markers(app))
+
+
 class CodePageTest(InstallTestCase):
     """Code page 932: the folder and the executable's name end in U+8868,
     0x95 0x5C in that code page, whose second byte is the backslash code.

@@ -296,9 +296,10 @@ class WineEnv:
                 self.lock.close()  # releases the session lock
                 self.lock = None
 
-    def environment(self, wine_debug="-all", lang=None):
+    def environment(self, wine_debug="-all", lang=None, dll_overrides=""):
         """Wine's environment; lang (e.g. "zh_CN.UTF-8") sets the locale, and
-        with it the ANSI code page the programs run with (default 1252)."""
+        with it the ANSI code page the programs run with (default 1252);
+        dll_overrides is added to WINEDLLOVERRIDES (e.g. "uxtheme=n,b")."""
         env = dict(os.environ)
         for name in [k for k in env if k.startswith("LC_")]:
             del env[name]
@@ -306,7 +307,7 @@ class WineEnv:
             env.update(LOCPATH=self._locale_dir(lang), LC_ALL=lang)
         env.update(
             WINEPREFIX=self.prefix, WINEARCH="win32", WINEDEBUG=wine_debug,
-            WINEDLLOVERRIDES="mscoree=;mshtml=", HOME=self.home, LANG=lang or "C.UTF-8",
+            WINEDLLOVERRIDES=";".join(filter(None, ["mscoree=;mshtml=", dll_overrides])), HOME=self.home, LANG=lang or "C.UTF-8",
             XDG_CONFIG_HOME=os.path.join(self.home, ".config"),
             XDG_DATA_HOME=os.path.join(self.home, ".local", "share"),
             XDG_CACHE_HOME=os.path.join(self.home, ".cache"),
@@ -489,11 +490,14 @@ class AppRun:
     in; wine_debug: WINEDEBUG for the program (e.g. "trace+reg"); version:
     the Windows version Wine reports to this executable (winxp, win2k, win10,
     win98, win31; default: the prefix's); record_state: take machine_state()
-    just before the start, for machine_changes()."""
+    just before the start, for machine_changes(); exe_source: the executable
+    to run instead of the kit's; dll_overrides: added to WINEDLLOVERRIDES."""
 
     def __init__(self, env, name, modules=MODULES, extra=None, settings=None, lang=None, exe=EXE_NAME,
-                 wine_debug="-all", version=None, record_state=False):
+                 wine_debug="-all", version=None, record_state=False, exe_source=None, dll_overrides=""):
         self.env = env
+        self.exe_source = exe_source or os.path.join(env.kit_dir, EXE_NAME)
+        self.dll_overrides = dll_overrides
         self.version = version
         self.record_state = record_state
         self.state_before = None
@@ -514,7 +518,7 @@ class AppRun:
         env.reset_settings()
         shutil.rmtree(self.kit, ignore_errors=True)
         os.makedirs(self.kit)
-        shutil.copy(os.path.join(env.kit_dir, EXE_NAME), os.path.join(self.kit, self.exe))
+        shutil.copy(self.exe_source, os.path.join(self.kit, self.exe))
         for m in self.modules:
             shutil.copy(os.path.join(env.kit_dir, m), self.kit)
         for file_name, source in self.extra.items():
@@ -534,7 +538,7 @@ class AppRun:
             self.state_before = env.machine_state()
         self._log = open(self.log_path, "wb")
         self.proc = subprocess.Popen(["wine", self.kit_windows + "\\" + self.exe], cwd=self.kit,
-                                     env=env.environment(self.wine_debug, self.lang),
+                                     env=env.environment(self.wine_debug, self.lang, self.dll_overrides),
                                      stdout=self._log, stderr=subprocess.STDOUT)
         return self
 

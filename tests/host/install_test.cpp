@@ -357,6 +357,59 @@ TEST_F(Install, InfTheSetupApiRejectsShowsString4)
 }
 
 // ---------------------------------------------------------------------------
+// Where DLLs come from: the search is confined before anything else runs,
+// by whatever this kernel32 offers, and the Setup API is taken from the
+// system folder by full path when OK needs it.
+
+TEST_F(Install, DllsComeFromTheSystemFolderOnly)
+{
+    const std::string kSystem = std::string(simwin::kSystemFolder) + "\\";
+    const std::vector<std::string> kBoth = {"SetDefaultDllDirectories", "SetDllDirectoryA"};
+    const std::vector<std::string> kRegister = {"SetupCopyOEMInfA"};
+    struct Case {
+        const char* what;
+        std::vector<std::string> kernel32;    // which of the two it exports
+        bool setupApi;                        // setupapi.dll in the system folder
+        std::vector<std::string> setupApiExports;
+        std::string confinedBy;               // the program's first call
+        bool preloads;                        // system DLLs loaded by full path at start
+        const char* box;
+    } cases[] = {
+        {"Windows 8", kBoth, true, kRegister, "SetDefaultDllDirectories 0x800", false, "eng installed"},
+        {"XP SP1 to 7", {"SetDllDirectoryA"}, true, kRegister, "SetDllDirectoryA \"\"", true, "eng installed"},
+        {"2000", {}, true, kRegister, "LoadLibraryExA " + kSystem + "uxtheme.dll 0x8", true, "eng installed"},
+        {"2000 without setupapi.dll", {}, false, {}, "LoadLibraryExA " + kSystem + "uxtheme.dll 0x8", true, "eng failed"},
+        {"no setupapi.dll", kBoth, false, {}, "SetDefaultDllDirectories 0x800", false, "eng failed"},
+        {"setupapi.dll without SetupCopyOEMInfA", kBoth, true, {}, "SetDefaultDllDirectories 0x800", false, "eng failed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        UseExecutable(kExePath);
+        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
+        AddPackage();
+        simwin::SetSystemDll("kernel32.dll", c.kernel32);
+        if (c.setupApi)
+            simwin::SetSystemDll("setupapi.dll", c.setupApiExports);
+        else
+            simwin::RemoveSystemDll("setupapi.dll");
+        RunOK();
+
+        EXPECT_EQ(c.box, LastBox());
+        EXPECT_EQ(c.setupApi && !c.setupApiExports.empty() ? 1u : 0u, simwin::StoredInfs().size());
+        EXPECT_EQ(0u, simwin::CallIndex(c.confinedBy)) << "first call: " << simwin::Calls()[0];
+        const size_t start = simwin::CallIndex("_setmbcp");
+        const size_t preload = simwin::CallIndex("LoadLibraryExA " + kSystem + "setupapi.dll 0x8");
+        if (c.preloads)
+            EXPECT_LT(preload, start) << "setupapi.dll not preloaded by full path";
+        else
+            EXPECT_FALSE(simwin::Called("LoadLibraryExA " + kSystem + "uxtheme.dll"));
+        EXPECT_NE(std::string::npos, preload) << "setupapi.dll not loaded by full path";
+        EXPECT_LT(simwin::CallIndex("LoadLibraryExA C:\\Kit\\DravikEngRes.dll 0x2"), simwin::CallIndex("DialogBoxParamA"));
+        EXPECT_FALSE(simwin::Called("DllMain")) << "a language module ran its code";
+    }
+}
+
+// ---------------------------------------------------------------------------
 // Copies that did not happen, or files at the target that are not this
 // package's: string 4, nothing registered, nothing overwritten or removed.
 

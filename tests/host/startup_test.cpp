@@ -39,7 +39,8 @@ TEST_F(Startup, NoSettingsKeyShowsTheEnglishModule)
                     }),
                     simwin::PressCancel()});
     RunProgram();
-    EXPECT_TRUE(simwin::Called("LoadLibraryA C:\\Kit\\DravikEngRes.dll"));
+    EXPECT_TRUE(simwin::Called("LoadLibraryExA C:\\Kit\\DravikEngRes.dll 0x2")) << "mapped as data";
+    EXPECT_FALSE(simwin::Called("DllMain")) << "the module's code ran";
     EXPECT_EQ("eng step 1", step1);
     EXPECT_EQ("eng step 2", step2);
     EXPECT_TRUE(simwin::MessageBoxes().empty());

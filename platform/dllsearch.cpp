@@ -1,0 +1,52 @@
+#include "platform/dllsearch.h"
+
+#include <string.h>
+
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
+
+typedef BOOL(WINAPI* PFN_SETDEFAULTDLLDIRECTORIES)(DWORD);
+typedef BOOL(WINAPI* PFN_SETDLLDIRECTORYA)(LPCSTR);
+
+// What the dialog and the Setup API load by name, where the search cannot be
+// confined. A DLL already loaded is found by its name, so loading these from
+// the system folder first leaves a planted copy unused.
+static const LPCSTR s_apszPreloads[] = {
+    "uxtheme.dll", "userenv.dll", "setupapi.dll", "apphelp.dll", "propsys.dll",
+    "dwmapi.dll",  "cryptbase.dll", "oleacc.dll", "clbcatq.dll", "version.dll",
+};
+
+HMODULE LoadSystemLibrary(LPCSTR lpszFileName)
+{
+    CHAR szPath[MAX_PATH];
+    const UINT cchDir = ::GetSystemDirectoryA(szPath, MAX_PATH);
+    const size_t cchName = strlen(lpszFileName);
+    if (cchDir == 0 || cchDir + 1 + cchName >= MAX_PATH) return nullptr;
+    szPath[cchDir] = '\\';
+    memcpy(szPath + cchDir + 1, lpszFileName, cchName + 1);
+    // The DLL's own imports are then looked for in the system folder first,
+    // not beside the program.
+    return ::LoadLibraryExA(szPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+void RestrictDllSearchToSystem()
+{
+    // Looked up, not imported, so that the program still starts on 2000.
+    HMODULE hKernel = ::GetModuleHandleA("kernel32.dll");
+    if (!hKernel) return;
+
+    // Windows 8, and 7 with KB2533623: the loader itself keeps every load by
+    // name in the system folder.
+    FARPROC pfn = ::GetProcAddress(hKernel, "SetDefaultDllDirectories");
+    if (pfn && reinterpret_cast<PFN_SETDEFAULTDLLDIRECTORIES>(pfn)(LOAD_LIBRARY_SEARCH_SYSTEM32))
+        return;
+
+    // XP SP1 to 7: at least the current folder leaves the search.
+    pfn = ::GetProcAddress(hKernel, "SetDllDirectoryA");
+    if (pfn) reinterpret_cast<PFN_SETDLLDIRECTORYA>(pfn)("");
+
+    // The program's own folder still comes first there, and on 2000 there is
+    // nothing else to do. These stay loaded for the life of the process.
+    for (LPCSTR lpszName : s_apszPreloads) LoadSystemLibrary(lpszName);
+}
