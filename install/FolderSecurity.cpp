@@ -35,6 +35,21 @@ static PATH_KIND KindOf(LPCSTR lpszPath)
     return (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) ? PATH_FOLDER : PATH_FILE;
 }
 
+// A file of more than one name may be a hard link that a user made to one
+// of the system's files: that file would get the new owner and DACL. Once
+// the folder is protected nobody else can add a name in it, so the count
+// read here still holds when the DACL is set.
+static BOOL HasOneName(LPCSTR lpszPath)
+{
+    HANDLE hFile = ::CreateFileA(lpszPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE) return FALSE;
+    BY_HANDLE_FILE_INFORMATION info;
+    const BOOL bOne = ::GetFileInformationByHandle(hFile, &info) && info.nNumberOfLinks == 1;
+    ::CloseHandle(hFile);
+    return bOne;
+}
+
 static BOOL SetSecurity(LPCSTR lpszPath, LPCSTR lpszSddl)
 {
     PSECURITY_DESCRIPTOR pSD = nullptr;
@@ -71,7 +86,7 @@ BOOL ProtectDriverFolders()
         case PATH_FOLDER:  // not the package's: the check after the copies refuses it
             break;
         case PATH_FILE:
-            if (!SetSecurity(lpszTarget, kFileSecurity)) return FALSE;
+            if (!HasOneName(lpszTarget) || !SetSecurity(lpszTarget, kFileSecurity)) return FALSE;
             break;
         default:
             return FALSE;

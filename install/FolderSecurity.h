@@ -8,6 +8,7 @@
 // DACL: full control for SYSTEM and Administrators, read and execute for
 // Users. TRUE when that is done, or when drive C keeps no ACLs (FAT) and
 // there is nothing to set. FALSE when either folder is missing, is a file
-// or a reparse point, or refuses the change: then nothing may be copied
-// into the folder or registered from it.
+// or a reparse point, when a target file is a reparse point or has more
+// than one name, or when any of them refuses the change: then nothing may
+// be copied into the folder or registered from it.
 BOOL ProtectDriverFolders();

@@ -177,6 +177,20 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
     return TRUE;
 }
 
+// Only what the program reads: attributes, size and the number of names.
+BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation)
+{
+    OpenFileRecord* r = FindHandle(hFile);
+    if (!r) return Fail(ERROR_INVALID_HANDLE);
+    const FileEntry* e = Find(Lower(r->path));
+    if (!e) return Fail(ERROR_FILE_NOT_FOUND);
+    memset(lpFileInformation, 0, sizeof(*lpFileInformation));
+    lpFileInformation->dwFileAttributes = GetFileAttributesA(r->path.c_str());
+    lpFileInformation->nFileSizeLow = DWORD(r->data.size());
+    lpFileInformation->nNumberOfLinks = e->links;
+    return TRUE;
+}
+
 BOOL CloseHandle(HANDLE hObject)
 {
     for (auto it = W().install.handles.begin(); it != W().install.handles.end(); ++it) {

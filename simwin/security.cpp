@@ -18,6 +18,12 @@ void MakeReparsePoint(const std::string& path)
     if (it != W().files.end()) it->second.reparsePoint = true;
 }
 
+void SetLinkCount(const std::string& path, DWORD links)
+{
+    auto it = W().files.find(Lower(path));
+    if (it != W().files.end()) it->second.links = links;
+}
+
 size_t HeldSecurityDescriptors() { return W().install.descriptors.size(); }
 
 static const char kParts[] = "OGDS";

@@ -161,6 +161,8 @@ void FailVolumeInformation(DWORD error);
 void FailSecurity(const std::string& path, DWORD error);
 // An existing file or folder becomes a reparse point (a planted junction or link).
 void MakeReparsePoint(const std::string& path);
+// An existing file has this many names: the others are hard links elsewhere.
+void SetLinkCount(const std::string& path, DWORD links);
 // What SetFileSecurityA set on the path, as SDDL in the order O, G, D, S:
 // only the parts its information flags named ("" when nothing was set).
 std::string SecurityOf(const std::string& path);

@@ -684,6 +684,12 @@ TEST_F(Install, FolderSecurity)
              simwin::MakeReparsePoint(kTarget);
          },
          false, 1, F, "", {"", "", ""}},
+        {"earlier target is a hard link to another file",
+         [] {
+             simwin::AddFile(Target(INF), kInf);
+             simwin::SetLinkCount(Target(INF), 2);
+         },
+         false, 2, F, F, {"", "", ""}},
         {"earlier target is a link",
          [] {
              simwin::AddFile(Target(SYS), kSys);
