@@ -10,7 +10,10 @@ namespace simwin {
 
 void SetVolumeKeepsAcls(bool keeps) { W().install.volumeKeepsAcls = keeps; }
 void FailVolumeInformation(DWORD error) { W().install.failVolume = error; }
-void FailSecurity(const std::string& path, DWORD error) { W().install.failSecurity[Lower(path)] = error; }
+void FailSecurity(const std::string& path, DWORD error)
+{
+    W().install.failSecurity[Lower(path)] = error;
+}
 
 void MakeReparsePoint(const std::string& path)
 {
@@ -98,7 +101,8 @@ BOOL GetVolumeInformationA(LPCSTR lpRootPathName, LPSTR lpVolumeNameBuffer, DWOR
         *lpFileSystemFlags = acls ? FS_CASE_SENSITIVE | FS_CASE_IS_PRESERVED |
                                         FS_UNICODE_STORED_ON_DISK | FS_PERSISTENT_ACLS
                                   : FS_CASE_IS_PRESERVED | FS_UNICODE_STORED_ON_DISK;
-    if (lpFileSystemNameBuffer) snprintf(lpFileSystemNameBuffer, nFileSystemNameSize, "%s", acls ? "NTFS" : "FAT32");
+    if (lpFileSystemNameBuffer)
+        snprintf(lpFileSystemNameBuffer, nFileSystemNameSize, "%s", acls ? "NTFS" : "FAT32");
     return TRUE;
 }
 
@@ -128,7 +132,8 @@ BOOL SetFileSecurityA(LPCSTR lpFileName, SECURITY_INFORMATION SecurityInformatio
     const std::string* descriptor = FindDescriptor(pSecurityDescriptor);
     char info[16];
     snprintf(info, sizeof(info), "0x%X", unsigned(SecurityInformation));
-    Log("SetFileSecurityA " + path + " " + info + " " + (descriptor ? *descriptor : "<no descriptor>"));
+    Log("SetFileSecurityA " + path + " " + info + " " +
+        (descriptor ? *descriptor : "<no descriptor>"));
     if (!descriptor) return Fail(ERROR_INVALID_SECURITY_DESCR);
     if (path.size() >= 260) return Fail(ERROR_FILENAME_EXCED_RANGE);
     const std::string p = Lower(path);
@@ -137,7 +142,8 @@ BOOL SetFileSecurityA(LPCSTR lpFileName, SECURITY_INFORMATION SecurityInformatio
     auto it = W().files.find(p);
     if (it == W().files.end()) {
         auto parent = W().files.find(ParentOf(p));
-        const bool inFolder = IsDriveRoot(ParentOf(p)) || (parent != W().files.end() && parent->second.folder);
+        const bool inFolder =
+            IsDriveRoot(ParentOf(p)) || (parent != W().files.end() && parent->second.folder);
         return Fail(inFolder ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
     }
     if (!W().install.volumeKeepsAcls) return TRUE;  // keeps nothing
