@@ -237,7 +237,7 @@ class BaselineLikeOurs(unittest.TestCase):
                 env.must("regset", winenv.SETTINGS_KEY, "PrimLangID", winenv.REG_DWORD, "%02x000000" % prim)
                 if sub is not None:
                     env.must("regset", winenv.SETTINGS_KEY, "SubLangID", winenv.REG_DWORD, "%02x000000" % sub)
-                proc = subprocess.Popen(["wine", self.exe], env=env.environment(),
+                proc = subprocess.Popen([winenv.WINE, self.exe], env=env.environment(),
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
                 try:
                     dialog = env.must("wait", bench.CAPTION, 15000, "Baseline.exe", timeout=45)

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages only, everything the build and the tests need.
 # Safe to run again: packages already present are skipped by apt.
+# The x86_64 cross compiler and wine64 serve machines whose kernel runs no
+# 32-bit code: there the Wine suite runs an x86_64 build of the same sources.
 set -euo pipefail
 
 packages=(
   cmake ninja-build g++ make googletest libgtest-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
-  wine wine32:i386 xvfb x11-utils locales
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+  wine wine32:i386 wine64 xvfb x11-utils locales
   fonts-liberation fonts-wqy-microhei fonts-thai-tlwg fonts-wine
   python3 python3-pefile zip
 )

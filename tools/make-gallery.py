@@ -166,7 +166,9 @@ def main():
     a = parser.parse_args()
     out = os.path.abspath(a.out)
     os.makedirs(out, exist_ok=True)
-    env = winenv.WineEnv(a.kit, a.helper, a.work, prefix_reg=PREFIX_FONTS).start()
+    build = os.path.dirname(os.path.abspath(a.kit))
+    env = winenv.WineEnv(winenv.build_path(a.kit, build), winenv.build_path(a.helper, build),
+                         winenv.build_path(a.work, build), prefix_reg=PREFIX_FONTS).start()
     try:
         check(os.path.exists(winenv.MARLETT), "%s is missing (Debian package fonts-wine)" % winenv.MARLETT)
         family = env.must("font", "Marlett", "2")["family"]

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the Windows preset and runs the start-up
-# and install benchmark: Wirenest.exe against Baseline.exe under 32-bit Wine,
+# and install benchmark: Wirenest.exe against Baseline.exe under 32-bit Wine
+# (the x86_64 build under 64-bit Wine where the kernel runs no 32-bit code),
 # 21 timed runs of each.  It reports; a missed target does not fail it.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -20,7 +20,7 @@ def path():
 
 def run(env, *args, timeout=30):
     """One wnprobe command; returns its JSON answer, which has to be ok."""
-    cmd = ["wine", path()] + [str(a) for a in args]
+    cmd = [winenv.WINE, path()] + [str(a) for a in args]
     # Files, not pipes: see WineEnv.helper.
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         proc = subprocess.Popen(cmd, env=env.environment(), stdout=out, stderr=err)

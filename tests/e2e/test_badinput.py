@@ -356,7 +356,7 @@ def run_sweep(name, cases):
     err_path = os.path.join(env.logs, "sweep-%s.err" % name)
     # Files, not pipes: Wine's background processes inherit the handles.
     with open(out_path, "wb") as out, open(err_path, "wb") as err:
-        proc = subprocess.Popen(["wine", sweep, winenv.windows_path(case_file), str(TIMEOUT_MS)],
+        proc = subprocess.Popen([winenv.WINE, sweep, winenv.windows_path(case_file), str(TIMEOUT_MS)],
                                 env=env.environment(), stdout=out, stderr=err)
         try:
             # Three waits per case at the most; a normal run takes well under a second.

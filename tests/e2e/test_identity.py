@@ -55,6 +55,16 @@ MANIFEST = b"\r\n".join([
     b'',
 ])
 
+# The x86_64 build (run where the kernel runs no 32-bit code) carries the
+# same manifest with processor amd64 for itself and the common controls: a
+# 64-bit process activates nothing named x86.  That word is the only
+# difference, so the check stays byte for byte.
+SHIPPED_ARCH, X64_ARCH = b'processorArchitecture="X86"', b'processorArchitecture="amd64"'
+
+
+def manifest_of_this_build(shipped):
+    return shipped if winenv.RUNS_32BIT else shipped.replace(SHIPPED_ARCH, X64_ARCH)
+
 # Windows adds these to every top-level dialog it creates (measured the
 # same under Wine): WS_CLIPSIBLINGS | DS_3DLOOK, and WS_EX_DLGMODALFRAME
 # (from DS_MODALFRAME) | WS_EX_WINDOWEDGE | WS_EX_CONTROLPARENT.
@@ -89,7 +99,9 @@ INSTALLER = {
     ],
 }
 
-COMCTL6_FOLDER = "x86_microsoft.windows.common-controls_6595b64144ccf1df_6.0."
+# The side-by-side store names the folder after the processor; a 64-bit
+# process (the x86_64 build) binds the amd64 assembly.
+COMCTL6_FOLDER = ("x86" if winenv.RUNS_32BIT else "amd64") + "_microsoft.windows.common-controls_6595b64144ccf1df_6.0."
 
 env = None
 exe = None
@@ -165,12 +177,14 @@ class ResourcesTest(unittest.TestCase):
         for n, line in enumerate(lines[:-1], 1):
             with self.subTest(line=n):
                 self.assertTrue(line.endswith(b"\r"), "line %d ends without CR LF: %r" % (n, line))
-        self.assertEqual(data, MANIFEST)
+        self.assertEqual(data, manifest_of_this_build(MANIFEST))
 
     def test_manifest_is_the_file_in_res(self):
         data = bytes.fromhex(probe.run(env, "resource", exe, RT_MANIFEST, 1, LANG_ZH_TW)["bytes"])
         with open(os.path.join(REPO, "res", "Wirenest.manifest"), "rb") as f:
-            self.assertEqual(data, f.read())
+            shipped = f.read()
+        self.assertEqual(shipped.count(SHIPPED_ARCH), 2, "res/Wirenest.manifest names processor x86 twice")
+        self.assertEqual(data, manifest_of_this_build(shipped))
 
 
 class DialogTemplateTest(unittest.TestCase):

@@ -11,12 +11,21 @@ per-program Windows version, kits, target tree on drive C, INF store).
 Nothing is left running afterwards, which `winenv.py leftovers` checks at
 the end of a run.
 
+On a machine whose kernel runs no 32-bit code, 32-bit Wine cannot start
+at all.  There, and only there, the suite runs the x86_64 build of the
+same sources (the tree <build>/x64, made by winbuild.py in e2e_build)
+under 64-bit Wine in a win64 prefix of its own, and says so in every
+test's output: importing this module finds out which (the i386 loader is
+started once) and points the paths CTest gives into that tree.
+
 Standard library only.  Environment (set by CTest):
-  WIRENEST_KIT_DIR  folder with Wirenest.exe and the language modules
-  WNHELPER          path of wnhelper.exe
-  WIRENEST_E2E_DIR  working folder (default: <kit>/../e2e)
+  WIRENEST_KIT_DIR    folder with Wirenest.exe and the language modules
+  WNHELPER            path of wnhelper.exe
+  WIRENEST_E2E_DIR    working folder (default: <kit>/../e2e)
+  WIRENEST_BUILD_DIR  the Windows build folder (default: <kit>/..)
 """
 
+import errno
 import fcntl
 import json
 import os
@@ -174,6 +183,91 @@ def registry_changes(before, after):
     return changes
 
 
+# ---- 32-bit Wine, or the x86_64 build under 64-bit Wine --------------------
+
+WINE32_LOADER = "/usr/lib/wine/wine"
+WINE64_LOADER = "/usr/lib/wine/wine64"
+X64_TREE = "x64"  # under the Windows build folder
+FALLBACK_NOTE = ("this machine runs no 32-bit code: running the x86_64 build of the same "
+                 "sources under 64-bit Wine")
+# Paths CTest hands over, all under the Windows build folder; the x64 tree
+# has the same layout.
+BUILT_PATHS = ("WIRENEST_KIT_DIR", "WNHELPER", "WNPROBE", "WNNOLINES", "WNSWEEP", "WNNOSTRINGS",
+               "WNPLANTED", "WNPLANTEDLANG", "WNUNGUARDED",
+               "WIRENEST_E2E_DIR", "WNBENCH", "WNBASELINE", "WIRENEST_BENCH_DIR")
+
+
+def runs_32bit_wine():
+    """Whether 32-bit Wine runs here: its i386 loader is started.  A kernel
+    without IA-32 emulation refuses any i386 program with ENOEXEC; that,
+    and only that, means no.  Anything else is an error, never a fallback."""
+    try:
+        proc = subprocess.run([WINE32_LOADER, "--version"], stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, timeout=60)
+    except OSError as e:
+        if e.errno == errno.ENOEXEC:
+            return False
+        raise RuntimeError("cannot start %s (%s): install wine32 (tools/install-deps.sh)"
+                           % (WINE32_LOADER, e))
+    if proc.returncode == 126:  # the same refusal, reported by a shell or wrapper
+        return False
+    if proc.returncode != 0:
+        raise RuntimeError("%s --version failed (exit %d): %s"
+                           % (WINE32_LOADER, proc.returncode, proc.stdout.decode("utf-8", "replace")))
+    return True
+
+
+RUNS_32BIT = runs_32bit_wine()
+WINEARCH = "win32" if RUNS_32BIT else "win64"
+# The wine command: Debian's wrapper picks the 32-bit loader whenever it is
+# installed, runnable or not, so the fallback names the 64-bit one itself.
+WINE = "wine" if RUNS_32BIT else WINE64_LOADER
+
+
+def x64_path(path, build_dir):
+    """The same file in the x64 tree, for a path under the build folder.
+    A path already in that tree stays (a child process inherits the
+    environment this module has pointed there)."""
+    rel = os.path.relpath(os.path.abspath(path), os.path.abspath(build_dir))
+    if rel == os.pardir or rel.startswith(os.pardir + os.sep):
+        return path
+    if rel == X64_TREE or rel.startswith(X64_TREE + os.sep):
+        return path
+    return os.path.join(os.path.abspath(build_dir), X64_TREE, rel)
+
+
+def build_path(path, build_dir=None):
+    """Where a built file (or work folder) of the Windows build is for this
+    run: as given, or in the x64 tree when 32-bit Wine cannot run."""
+    if RUNS_32BIT or not path:
+        return path
+    if build_dir is None:
+        build_dir = os.environ.get("WIRENEST_BUILD_DIR")
+    if not build_dir:
+        kit = os.environ.get("WIRENEST_KIT_DIR")
+        if not kit:
+            raise RuntimeError("set WIRENEST_BUILD_DIR or WIRENEST_KIT_DIR (CTest does)")
+        build_dir = os.path.dirname(os.path.abspath(kit))
+    return x64_path(path, build_dir)
+
+
+def _select_build():
+    """Points the paths CTest gave into the x64 tree when 32-bit Wine cannot
+    run here, and says so loudly; otherwise leaves everything as it is."""
+    if RUNS_32BIT:
+        return
+    log(FALLBACK_NOTE)
+    build_dir = os.environ.get("WIRENEST_BUILD_DIR")
+    if not build_dir and os.environ.get("WIRENEST_KIT_DIR"):
+        build_dir = os.path.dirname(os.path.abspath(os.environ["WIRENEST_KIT_DIR"]))
+    for name in BUILT_PATHS:
+        if os.environ.get(name) and build_dir:
+            os.environ[name] = x64_path(os.environ[name], build_dir)
+
+
+_select_build()
+
+
 class HelperError(AssertionError):
     pass
 
@@ -250,11 +344,20 @@ class WineEnv:
         work = os.environ.get("WIRENEST_E2E_DIR") or os.path.join(os.path.dirname(os.path.abspath(kit)), "e2e")
         return cls(kit, helper, work)
 
+    def check_built(self):
+        """The kit and helper this run uses exist (in the fallback, e2e_build
+        made them in the x64 tree)."""
+        for path in (os.path.join(self.kit_dir, EXE_NAME), self.helper_path):
+            if not os.path.exists(path):
+                raise RuntimeError("%s is missing: run the e2e_build test (ctest) or tests/e2e/winbuild.py%s"
+                                   % (path, "" if RUNS_32BIT else " (" + FALLBACK_NOTE + ")"))
+
     # ---- lifetime -----------------------------------------------------
 
     def start(self, fresh_artifacts=True):
         """fresh_artifacts: empty the artifacts folder, so that what it holds
         afterwards belongs to this run's failures only."""
+        self.check_built()
         for d in (self.work_dir, self.home, self.logs):
             os.makedirs(d, exist_ok=True)
         self.lock = lock_session(self.work_dir)
@@ -306,12 +409,15 @@ class WineEnv:
         if lang:
             env.update(LOCPATH=self._locale_dir(lang), LC_ALL=lang)
         env.update(
-            WINEPREFIX=self.prefix, WINEARCH="win32", WINEDEBUG=wine_debug,
-            WINEDLLOVERRIDES=";".join(filter(None, ["mscoree=;mshtml=", dll_overrides])), HOME=self.home, LANG=lang or "C.UTF-8",
+            WINEPREFIX=self.prefix, WINEARCH=WINEARCH, WINEDEBUG=wine_debug,
+            WINEDLLOVERRIDES=";".join(filter(None, ["mscoree=;mshtml=", dll_overrides])),
+            HOME=self.home, LANG=lang or "C.UTF-8",
             XDG_CONFIG_HOME=os.path.join(self.home, ".config"),
             XDG_DATA_HOME=os.path.join(self.home, ".local", "share"),
             XDG_CACHE_HOME=os.path.join(self.home, ".cache"),
             DISPLAY=self.display or "")
+        if not RUNS_32BIT:
+            env["WINELOADER"] = WINE64_LOADER  # what Wine starts further programs with
         return env
 
     def _wineserver(self, flag):
@@ -349,12 +455,12 @@ class WineEnv:
         shutil.rmtree(self.prefix, ignore_errors=True)  # a half-made one
         env = self.environment()
         with open(os.path.join(self.logs, "prefix.log"), "wb") as f:
-            subprocess.run(["wineboot", "-i"], env=env, stdout=f, stderr=subprocess.STDOUT,
+            subprocess.run([WINE, "wineboot", "-i"], env=env, stdout=f, stderr=subprocess.STDOUT,
                            timeout=300, check=True)
             reg = os.path.join(self.work_dir, "prefix-settings.reg")
             with open(reg, "w") as r:
                 r.write(PREFIX_SETTINGS + self.prefix_reg)
-            subprocess.run(["wine", "regedit", "/S", windows_path(reg)], env=env, stdout=f,
+            subprocess.run([WINE, "regedit", "/S", windows_path(reg)], env=env, stdout=f,
                            stderr=subprocess.STDOUT, timeout=120, check=True)
             # The registry reaches the disk when the server ends.
             subprocess.run(["wineserver", "-w"], env=env, timeout=120, check=True)
@@ -373,7 +479,7 @@ class WineEnv:
 
     def helper(self, *args, timeout=30, lang=None):
         """Runs one wnhelper command; returns its JSON answer (ok or not)."""
-        cmd = ["wine", self.helper_path] + [str(a) for a in args]
+        cmd = [WINE, self.helper_path] + [str(a) for a in args]
         # Files, not pipes: Wine's own background processes, started by
         # whichever program comes first, inherit the handles and would keep
         # a pipe open long after the helper has ended.
@@ -439,7 +545,7 @@ class WineEnv:
         for hive in ("HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE"):
             with tempfile.TemporaryDirectory(dir=self.work_dir) as tmp:
                 out = os.path.join(tmp, "export.reg")
-                subprocess.run(["wine", "regedit", "/E", windows_path(out), hive], env=self.environment(),
+                subprocess.run([WINE, "regedit", "/E", windows_path(out), hive], env=self.environment(),
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120, check=True)
                 with open(out, "rb") as f:
                     keys.update(parse_reg_export(f.read()))
@@ -537,7 +643,7 @@ class AppRun:
         if self.record_state:
             self.state_before = env.machine_state()
         self._log = open(self.log_path, "wb")
-        self.proc = subprocess.Popen(["wine", self.kit_windows + "\\" + self.exe], cwd=self.kit,
+        self.proc = subprocess.Popen([WINE, self.kit_windows + "\\" + self.exe], cwd=self.kit,
                                      env=env.environment(self.wine_debug, self.lang, self.dll_overrides),
                                      stdout=self._log, stderr=subprocess.STDOUT)
         return self
@@ -752,7 +858,7 @@ def demo(kit_dir, helper, work_dir, out_dir):
     try:
         if env.prefix_seconds is not None:
             print("Wine prefix created in %.1f s" % env.prefix_seconds)
-        proc = subprocess.Popen(["wine", windows_path(exe)], cwd=os.path.dirname(exe),
+        proc = subprocess.Popen([WINE, windows_path(exe)], cwd=os.path.dirname(exe),
                                 env=env.environment())
         try:
             if display:
@@ -841,18 +947,19 @@ if __name__ == "__main__":
         # The end of a test run: nothing of it may still be running.
         if not a.work:
             parser.error("leftovers needs --work")
-        left = leftovers(a.work)
+        left = leftovers(build_path(a.work))
         for item in left:
             print("still running: " + item)
         if left:
             print("FAIL: the session of %s left %d process(es) running" % (a.work, len(left)))
             sys.exit(1)
-        print("nothing left running by the sessions of %s" % a.work)
+        print("nothing left running by the sessions of %s" % build_path(a.work))
         sys.exit(0)
     if not a.kit or not a.helper:
         parser.error("%s needs --kit and --helper" % a.command)
     parent = os.path.dirname(os.path.abspath(a.kit))
-    work = a.work or os.path.join(parent, "e2e")
+    a.kit, a.helper = build_path(a.kit, parent), build_path(a.helper, parent)
+    work = build_path(a.work or os.path.join(parent, "e2e"), parent)
     if a.command == "prepare":
         e = WineEnv(a.kit, a.helper, work).start(fresh_artifacts=False)
         e.stop()

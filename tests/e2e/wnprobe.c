@@ -582,13 +582,21 @@ static int CmdThreadState(int argc, char **argv)
    (type 24, ID 1, language 1028) is replaced, through the resource update
    API, by one that names no dependency: the control case for what the
    dependency changes.  (Wine 8 keeps a resource that UpdateResource is
-   asked to delete, so it is replaced rather than removed.) */
+   asked to delete, so it is replaced rather than removed.)  It names the
+   processor of this build, as the program's own does: the x86_64 build of
+   the suite would otherwise compare against a manifest that cannot be
+   activated at all. */
+#ifdef _WIN64
+#define MANIFEST_ARCH "amd64"
+#else
+#define MANIFEST_ARCH "X86"
+#endif
 static int CmdNoDependency(int argc, char **argv)
 {
     static const char plain[] =
         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
         "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">\r\n"
-        "\t<assemblyIdentity version=\"0.1.0.0\" processorArchitecture=\"X86\" "
+        "\t<assemblyIdentity version=\"0.1.0.0\" processorArchitecture=\"" MANIFEST_ARCH "\" "
         "name=\"Ombrel.Wirenest\" type=\"win32\"/>\r\n"
         "</assembly>\r\n";
     HANDLE upd;
