@@ -4,6 +4,7 @@
 
 #include "app/InstallerApp.h"
 #include "install/DriverPackage.h"
+#include "install/FolderSecurity.h"
 #include "install/PackageCopy.h"
 #include "platform/dllsearch.h"
 
@@ -57,8 +58,10 @@ void CInstallerDlg::OnOK()
     // are not looked at.
     ::CreateDirectoryA(DRIVER_TARGET_ROOT, nullptr);
     ::CreateDirectoryA(DRIVER_TARGET_FOLDER, nullptr);
+    // Nothing goes into a folder that others may still write to.
     CPackageLock packageLock;
-    BOOL bInstalled = packageLock.IsHeld() && CopyDriverPackage(strModuleDir);
+    BOOL bInstalled = packageLock.IsHeld() && ProtectDriverFolders() &&
+                      CopyDriverPackage(strModuleDir);
     if (bInstalled) bInstalled = RegisterDriverInf();
     packageLock.Unlock();  // before the box, which waits for the user
 

@@ -4,6 +4,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <sddl.h>
 #include <setupapi.h>
 #include <mbctype.h>
 #include <mbstring.h>

@@ -207,8 +207,10 @@ DWORD GetFileAttributesA(LPCSTR lpFileName)
         SetLastError(MissingError(p));
         return INVALID_FILE_ATTRIBUTES;
     }
-    if (e->folder) return FILE_ATTRIBUTE_DIRECTORY;
-    return FILE_ATTRIBUTE_ARCHIVE | (e->readOnly ? FILE_ATTRIBUTE_READONLY : 0);
+    if (e->folder)
+        return FILE_ATTRIBUTE_DIRECTORY | (e->reparsePoint ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
+    return FILE_ATTRIBUTE_ARCHIVE | (e->readOnly ? FILE_ATTRIBUTE_READONLY : 0) |
+           (e->reparsePoint ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
 }
 
 // Only what the program uses: an existing file opened to read it.
@@ -254,6 +256,20 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
     if (n) memcpy(lpBuffer, r->data.data() + r->at, n);
     r->at += n;
     if (lpNumberOfBytesRead) *lpNumberOfBytesRead = DWORD(n);
+    return TRUE;
+}
+
+// Only what the program reads: attributes, size and the number of names.
+BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation)
+{
+    OpenFileRecord* r = FindHandle(hFile);
+    if (!r) return Fail(ERROR_INVALID_HANDLE);
+    const FileEntry* e = Find(Lower(r->path));
+    if (!e) return Fail(ERROR_FILE_NOT_FOUND);
+    memset(lpFileInformation, 0, sizeof(*lpFileInformation));
+    lpFileInformation->dwFileAttributes = GetFileAttributesA(r->path.c_str());
+    lpFileInformation->nFileSizeLow = DWORD(r->data.size());
+    lpFileInformation->nNumberOfLinks = e->links;
     return TRUE;
 }
 

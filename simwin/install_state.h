@@ -46,6 +46,12 @@ struct InstallWorld {
     std::list<OpenFileRecord> handles;  // addresses are the HANDLE values
     std::map<std::string, MutexState> mutexes;  // by name, case-sensitive as on Windows
     std::list<MutexHandle> mutexHandles;        // addresses are the HANDLE values
+    // Drive volumes keep ACLs (NTFS) or not (FAT32); GetVolumeInformationA
+    // fails with this error when not 0.
+    bool volumeKeepsAcls = true;
+    DWORD failVolume = 0;
+    std::map<std::string, DWORD> failSecurity;
+    std::list<std::string> descriptors;  // SDDL of the descriptors not yet freed
 };
 
 }  // namespace simwin

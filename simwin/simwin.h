@@ -171,6 +171,22 @@ void ClearInjectedFailures();
 void FailOpen(const std::string& path, DWORD error);
 // GetFileAttributesA on this path fails.
 void FailAttributes(const std::string& path, DWORD error);
+// Security of files and folders (simwin/security.cpp). Drive volumes are
+// NTFS unless told otherwise; FAT32 keeps no ACLs, so nothing is recorded.
+void SetVolumeKeepsAcls(bool keeps);
+// GetVolumeInformationA fails with the error.
+void FailVolumeInformation(DWORD error);
+// SetFileSecurityA on this path fails with the error and changes nothing.
+void FailSecurity(const std::string& path, DWORD error);
+// An existing file or folder becomes a reparse point (a planted junction or link).
+void MakeReparsePoint(const std::string& path);
+// An existing file has this many names: the others are hard links elsewhere.
+void SetLinkCount(const std::string& path, DWORD links);
+// What SetFileSecurityA set on the path, as SDDL in the order O, G, D, S:
+// only the parts its information flags named ("" when nothing was set).
+std::string SecurityOf(const std::string& path);
+size_t HeldSecurityDescriptors();  // converted from SDDL and not yet given to LocalFree
+
 // SetupCopyOEMInfA refuses with the error: every call, or with copyStyle
 // other than 0 only the calls made with exactly that copy style.
 void RefuseInfStore(DWORD error, DWORD copyStyle = 0);

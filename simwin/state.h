@@ -72,7 +72,10 @@ namespace simwin {
 struct FileEntry {
     bool folder = false;
     bool readOnly = false;
+    bool reparsePoint = false;  // a junction or a link
+    DWORD links = 1;            // names of a file: more are hard links elsewhere
     std::vector<BYTE> data;
+    std::map<char, std::string> security;  // SDDL part by letter ('O', 'D'...), as set
 };
 
 struct ModuleDef {

@@ -290,6 +290,56 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner,
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 BOOL ReleaseMutex(HANDLE hMutex);
 
+// kernel32 and advapi32: the security of the driver's folders.
+typedef DWORD ULONG;
+typedef ULONG* PULONG;
+typedef DWORD SECURITY_INFORMATION;
+typedef void* PSECURITY_DESCRIPTOR;
+typedef void* HLOCAL;
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
+#define FS_CASE_SENSITIVE 0x00000001
+#define FS_CASE_IS_PRESERVED 0x00000002
+#define FS_UNICODE_STORED_ON_DISK 0x00000004
+#define FS_PERSISTENT_ACLS 0x00000008
+#define OWNER_SECURITY_INFORMATION 0x00000001L
+#define GROUP_SECURITY_INFORMATION 0x00000002L
+#define DACL_SECURITY_INFORMATION 0x00000004L
+#define SACL_SECURITY_INFORMATION 0x00000008L
+#define SDDL_REVISION_1 1
+#define ERROR_NOT_READY 21L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_UNKNOWN_REVISION 1305L
+#define ERROR_INVALID_OWNER 1307L
+#define ERROR_INVALID_SECURITY_DESCR 1338L
+BOOL GetVolumeInformationA(LPCSTR lpRootPathName, LPSTR lpVolumeNameBuffer, DWORD nVolumeNameSize,
+                           LPDWORD lpVolumeSerialNumber, LPDWORD lpMaximumComponentLength,
+                           LPDWORD lpFileSystemFlags, LPSTR lpFileSystemNameBuffer,
+                           DWORD nFileSystemNameSize);
+BOOL ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR StringSecurityDescriptor,
+                                                          DWORD StringSDRevision,
+                                                          PSECURITY_DESCRIPTOR* SecurityDescriptor,
+                                                          PULONG SecurityDescriptorSize);
+BOOL SetFileSecurityA(LPCSTR lpFileName, SECURITY_INFORMATION SecurityInformation,
+                      PSECURITY_DESCRIPTOR pSecurityDescriptor);
+HLOCAL LocalFree(HLOCAL hMem);
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME;
+typedef struct _BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh;
+    DWORD nFileIndexLow;
+} BY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
+BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
+
 // msvcrt
 unsigned char* _mbsrchr(const unsigned char* str, unsigned int c);
 int _setmbcp(int codepage);

@@ -16,7 +16,12 @@ ERROR_INSUFFICIENT_BUFFER for every early failure of the ANSI entry point).
 test_store_refuses measures the error with wnhelper infcopy each time.
 64-bit Wine 8, which runs the x86_64 build where the kernel runs no 32-bit
 code, answers the same link with ERROR_FILE_EXISTS in both copy styles
-(measured), so there the program rightly tries replace-only mode too."""
+(measured), so there the program rightly tries replace-only mode too.
+
+Wine keeps no DACL that it is given: GetFileSecurity afterwards answers
+from the Unix mode bits.  What the program sets on the driver's folders is
+read from Wine's advapi and security trace instead: each SetFileSecurityW
+with its path and flags, and the SDDL converted just before it."""
 
 import os
 import re
@@ -40,6 +45,20 @@ WINDOWS_ONLY = "For Windows only !"
 
 # SetupCopyOEMInfA's trace line: source, location, media type, copy style.
 REGISTRATION = re.compile(r'trace:setupapi:SetupCopyOEMInfA "(.*?)", (\S+), (\d+), (\d+),')
+
+# The security of the driver's folders: Administrators own them; SYSTEM and
+# Administrators have full control, Users read and execute; protected from
+# what C:\ passes on.  Target files already there get the same access.
+SECURITY_TRACE = "trace+setupapi,trace+advapi,trace+security"
+CONVERSION = re.compile(r'trace:advapi:ConvertStringSecurityDescriptorToSecurityDescriptorA "(.*?)", (\d+),')
+SET_SECURITY = re.compile(r'trace:security:SetFileSecurityW \(L"(.*?)", 0x([0-9a-fA-F]+),')
+FOLDER_SDDL = "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+FILE_SDDL = "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)"
+OWNER_AND_DACL = 0x1 | 0x4  # OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION
+TARGET_ROOT_PATH = "C:\\" + TARGET_ROOT
+TARGET_FOLDER_PATH = TARGET_ROOT_PATH + "\\" + PACKAGE
+PROTECTED_FOLDERS = [(TARGET_ROOT_PATH, OWNER_AND_DACL, FOLDER_SDDL),
+                     (TARGET_FOLDER_PATH, OWNER_AND_DACL, FOLDER_SDDL)]
 
 env = None
 
@@ -116,15 +135,30 @@ def registrations(app):
             for m in REGISTRATION.finditer(app.wine_output())]
 
 
+def security_set(output):
+    """(path, flags, SDDL) of every SetFileSecurity call in a run's trace,
+    with the SDDL that the program converted last before it."""
+    sets, sddl = [], None
+    for line in output.splitlines():
+        conversion = CONVERSION.search(line)
+        if conversion:
+            sddl = conversion.group(1) if conversion.group(2) == "1" else "revision " + conversion.group(2)
+            continue
+        found = SET_SECURITY.search(line)
+        if found:
+            sets.append((found.group(1).replace("\\\\", "\\"), int(found.group(2), 16), sddl))
+    return sets
+
+
 class InstallTestCase(winenv.TestCase):
     def setUp(self):
         super().setUp()
         remove_installation()
         self.addCleanup(remove_installation)
 
-    def run_kit(self, name, package=True, **kw):
+    def run_kit(self, name, package=True, wine_debug=SECURITY_TRACE, **kw):
         extra = {PACKAGE: os.path.join(env.kit_dir, PACKAGE)} if package else {}
-        return env.run(name, extra=extra, wine_debug="trace+setupapi", **kw)
+        return env.run(name, extra=extra, wine_debug=wine_debug, **kw)
 
     def wait_box(self, app, dialog, timeout=15):
         """The first visible window of the program other than the dialog."""
@@ -152,12 +186,14 @@ class InstallTestCase(winenv.TestCase):
 
     def install(self, name, string_id, caption="Wirenest", **run):
         """One run that presses OK, checks the result box, closes it, and
-        returns the program's registration calls."""
+        returns the program's registration calls; the security it set is
+        left in self.security."""
         with self.run_kit(name, **run) as app:
             dialog, box = self.press_ok_for_box(app)
             self.check_result_box(box, dialog, string_id, caption, run.get("lang"))
             app.click(box, IDOK)
             app.wait_exit()
+            self.security = security_set(app.wine_output())
             return registrations(app)
 
     def check_copies(self):
@@ -185,6 +221,8 @@ class FirstRunTest(InstallTestCase):
         added = sorted(set(store_listing()) - set(store_before))
         self.assertEqual(len(added), 2, "added to the store: %s" % added)  # the INF and its .pnf
         self.assertEqual(calls, [(TARGET_INF, SP_COPY_NOOVERWRITE)])
+        # New copies take the folder's DACL; nothing is set on them.
+        self.assertEqual(self.security, PROTECTED_FOLDERS)
 
     def test_renamed_executable_names_the_box(self):
         calls = self.install("renamed", IDS_INSTALL_OK, caption="K58 Setup", exe="K58 Setup.exe")
@@ -199,6 +237,9 @@ class SecondRunTest(InstallTestCase):
 
         calls = self.install("second", IDS_INSTALL_OK)
         self.assertEqual(calls, [(TARGET_INF, SP_COPY_NOOVERWRITE), (TARGET_INF, SP_COPY_REPLACEONLY)])
+        # The earlier run's files get the folder's access too.
+        self.assertEqual(self.security, PROTECTED_FOLDERS + [
+            (TARGET_FOLDER_PATH + "\\" + name, OWNER_AND_DACL, FILE_SDDL) for name in FILES])
         for name in FILES:
             with self.subTest(file=name):
                 self.assertEqual((read(target(name)), os.stat(target(name)).st_mtime_ns), targets[name])
@@ -211,6 +252,18 @@ class FailureTest(InstallTestCase):
         calls = self.install("nopackage", IDS_INSTALL_FAILED, package=False)
         self.assertEqual(calls, [])
         self.assertEqual(os.listdir(drive_c(TARGET_ROOT, PACKAGE)), [])
+        self.assertEqual(store_listing(), store)
+
+    def test_file_in_the_way_of_the_package_folder(self):
+        os.makedirs(drive_c(TARGET_ROOT))
+        in_the_way = b"a file, not the package folder\r\n"
+        with open(drive_c(TARGET_ROOT, PACKAGE), "wb") as f:
+            f.write(in_the_way)
+        store = store_listing()
+        calls = self.install("intheway", IDS_INSTALL_FAILED)
+        self.assertEqual(read(drive_c(TARGET_ROOT, PACKAGE)), in_the_way)
+        self.assertEqual(self.security, PROTECTED_FOLDERS[:1])  # nothing set on the file
+        self.assertEqual(calls, [])
         self.assertEqual(store_listing(), store)
 
     def test_store_refuses(self):

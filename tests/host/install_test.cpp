@@ -781,3 +781,98 @@ TEST_F(Install, EmptyInfIsRefusedByTheSetupApi)
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// The driver's folders: Administrators own them and alone may change them,
+// from before the first copy; nothing is copied into a folder, or
+// registered from it, that others may still write to.
+
+const std::string kFolderSecurity = "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+const std::string kFileSecurity = "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)";
+
+TEST_F(Install, FolderSecurity)
+{
+    const std::string F = kFolderSecurity, T = kFileSecurity;
+    const std::vector<BYTE> inTheWay = Text("a file in the way");
+    struct Case {
+        const char* what;
+        std::function<void()> layout;
+        bool installs;  // string 3, the copies and one registration; else string 4 and none
+        size_t sets;    // SetFileSecurityA calls, failed ones included
+        std::string root, folder, files[3];  // what each ends with ("": nothing set)
+    } cases[] = {
+        {"fresh install", [] {}, true, 2, F, F, {"", "", ""}},
+        {"folders exist", [] { simwin::AddFolder(kTarget); }, true, 2, F, F, {"", "", ""}},
+        {"identical targets from an earlier run",
+         [] {
+             simwin::AddFile(Target(INF), kInf);
+             simwin::AddFile(Target(SYS), kSys);
+             simwin::AddFile(Target(EXE), kExe);
+         },
+         true, 5, F, F, {T, T, T}},
+        {"volume without ACLs", [] { simwin::SetVolumeKeepsAcls(false); }, true, 0, "", "", {"", "", ""}},
+        {"volume that cannot tell", [] { simwin::FailVolumeInformation(ERROR_NOT_READY); }, false, 0, "",
+         "", {"", "", ""}},
+        {"root refuses (not elevated)", [] { simwin::FailSecurity(kTargetRoot, ERROR_ACCESS_DENIED); },
+         false, 1, "", "", {"", "", ""}},
+        {"package folder refuses a new owner",
+         [] { simwin::FailSecurity(kTarget, ERROR_INVALID_OWNER); }, false, 2, F, "", {"", "", ""}},
+        {"earlier target refuses",
+         [] {
+             simwin::AddFile(Target(INF), kInf);
+             simwin::AddFile(Target(SYS), kSys);
+             simwin::FailSecurity(Target(SYS), ERROR_ACCESS_DENIED);
+         },
+         false, 4, F, F, {T, "", ""}},
+        {"file in the way of the package folder", [&] { simwin::AddFile(kTarget, inTheWay); }, false, 1,
+         F, "", {"", "", ""}},
+        {"root is a junction",
+         [] {
+             simwin::AddFolder(kTarget);
+             simwin::MakeReparsePoint(kTargetRoot);
+         },
+         false, 0, "", "", {"", "", ""}},
+        {"package folder is a junction",
+         [] {
+             simwin::AddFolder(kTarget);
+             simwin::MakeReparsePoint(kTarget);
+         },
+         false, 1, F, "", {"", "", ""}},
+        {"earlier target is a hard link to another file",
+         [] {
+             simwin::AddFile(Target(INF), kInf);
+             simwin::SetLinkCount(Target(INF), 2);
+         },
+         false, 2, F, F, {"", "", ""}},
+        {"earlier target is a link",
+         [] {
+             simwin::AddFile(Target(SYS), kSys);
+             simwin::MakeReparsePoint(Target(SYS));
+         },
+         false, 2, F, F, {"", "", ""}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        UseExecutable(kExePath);
+        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
+        AddPackage();
+        c.layout();
+        RunOK();
+
+        EXPECT_EQ(c.installs ? "eng installed" : "eng failed", LastBox());
+        EXPECT_EQ(c.installs ? 1u : 0u, Registrations().size());
+        EXPECT_EQ(c.installs, simwin::Called("CopyFileA")) << "copied into an unprotected folder";
+        EXPECT_EQ(c.root, simwin::SecurityOf(kTargetRoot));
+        EXPECT_EQ(c.folder, simwin::SecurityOf(kTarget));
+        for (int file : {INF, SYS, EXE})
+            EXPECT_EQ(c.files[file], simwin::SecurityOf(Target(file))) << kFiles[file];
+
+        size_t sets = 0, lastSet = 0;
+        for (size_t i = 0; i < simwin::Calls().size(); ++i)
+            if (simwin::Calls()[i].compare(0, 17, "SetFileSecurityA ") == 0) ++sets, lastSet = i;
+        EXPECT_EQ(c.sets, sets);
+        if (sets && c.installs) EXPECT_LT(lastSet, simwin::CallIndex("CopyFileA"));
+        EXPECT_EQ(0u, simwin::HeldSecurityDescriptors()) << "descriptors not freed";
+        if (simwin::FileExists(kTarget)) EXPECT_EQ(inTheWay, simwin::FileData(kTarget));
+    }
+}

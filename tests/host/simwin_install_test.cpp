@@ -350,4 +350,98 @@ TEST_F(SimInfStore, DifferentInfsGetTheirOwnNames)
     EXPECT_EQ(2u, simwin::StoredInfs().size());
 }
 
+// ---------------------------------------------------------------------------
+// Volumes and security: what the folder protection relies on.
+
+class SimSecurity : public SimTest
+{
+protected:
+    static PSECURITY_DESCRIPTOR Descriptor(const char* sddl)
+    {
+        PSECURITY_DESCRIPTOR p = nullptr;
+        EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &p,
+                                                                         nullptr))
+            << sddl << ": " << GetLastError();
+        return p;
+    }
+};
+
+TEST_F(SimSecurity, VolumeTellsWhetherItKeepsAcls)
+{
+    DWORD flags = 0;
+    /* try NTFS, then FAT32 */
+    EXPECT_TRUE(GetVolumeInformationA("C:\\", nullptr, 0, nullptr, nullptr, &flags, nullptr, 0));
+    EXPECT_EQ(DWORD(FS_PERSISTENT_ACLS), flags & FS_PERSISTENT_ACLS) << flags;
+    simwin::SetVolumeKeepsAcls(false);
+    EXPECT_TRUE(GetVolumeInformationA("C:\\", nullptr, 0, nullptr, nullptr, &flags, nullptr, 0));
+    EXPECT_EQ(0u, flags & FS_PERSISTENT_ACLS) << flags;
+
+    /* try the root without its backslash, then an injected failure */
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(GetVolumeInformationA("C:", nullptr, 0, nullptr, nullptr, &flags, nullptr, 0));
+    EXPECT_EQ(DWORD(ERROR_INVALID_NAME), GetLastError());
+    simwin::FailVolumeInformation(ERROR_NOT_READY);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(GetVolumeInformationA("C:\\", nullptr, 0, nullptr, nullptr, &flags, nullptr, 0));
+    EXPECT_EQ(DWORD(ERROR_NOT_READY), GetLastError());
+}
+
+TEST_F(SimSecurity, SetFileSecurityKeepsTheNamedParts)
+{
+    simwin::AddFolder("C:\\a");
+    PSECURITY_DESCRIPTOR both = Descriptor("O:BAD:P(A;OICI;FA;;;SY)");
+
+    /* try the DACL alone, then owner and DACL */
+    EXPECT_TRUE(SetFileSecurityA("C:\\a", DACL_SECURITY_INFORMATION, both)) << GetLastError();
+    EXPECT_EQ("D:P(A;OICI;FA;;;SY)", simwin::SecurityOf("C:\\A"));
+    EXPECT_TRUE(SetFileSecurityA("C:\\a", OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, both));
+    EXPECT_EQ("O:BAD:P(A;OICI;FA;;;SY)", simwin::SecurityOf("C:\\a"));
+
+    /* try a descriptor without a DACL: none is left */
+    PSECURITY_DESCRIPTOR owner = Descriptor("O:SY");
+    EXPECT_TRUE(SetFileSecurityA("C:\\a", DACL_SECURITY_INFORMATION, owner));
+    EXPECT_EQ("O:BAD:NO_ACCESS_CONTROL", simwin::SecurityOf("C:\\a"));
+
+    /* try a missing name, a missing folder, an injected refusal */
+    struct {
+        const char* path;
+        DWORD error;
+    } failures[] = {{"C:\\a\\none", ERROR_FILE_NOT_FOUND},
+                    {"C:\\none\\x", ERROR_PATH_NOT_FOUND},
+                    {"C:\\a", ERROR_ACCESS_DENIED}};
+    simwin::FailSecurity("C:\\A", ERROR_ACCESS_DENIED);
+    for (const auto& f : failures) {
+        SCOPED_TRACE(f.path);
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(SetFileSecurityA(f.path, DACL_SECURITY_INFORMATION, both));
+        EXPECT_EQ(f.error, GetLastError());
+    }
+    EXPECT_EQ("O:BAD:NO_ACCESS_CONTROL", simwin::SecurityOf("C:\\a"));
+
+    /* try a freed descriptor */
+    EXPECT_EQ(2u, simwin::HeldSecurityDescriptors());
+    EXPECT_EQ(nullptr, LocalFree(both));
+    EXPECT_EQ(nullptr, LocalFree(owner));
+    EXPECT_EQ(0u, simwin::HeldSecurityDescriptors());
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(SetFileSecurityA("C:\\b", DACL_SECURITY_INFORMATION, both));
+    EXPECT_EQ(DWORD(ERROR_INVALID_SECURITY_DESCR), GetLastError());
+}
+
+TEST_F(SimSecurity, ConversionRefusals)
+{
+    PSECURITY_DESCRIPTOR p = nullptr;
+    /* try another revision, then strings that are not SDDL */
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;FA;;;SY)", 2, &p, nullptr));
+    EXPECT_EQ(DWORD(ERROR_UNKNOWN_REVISION), GetLastError());
+    for (const char* sddl : {"", "P(A;;FA;;;SY)", "D:P(A;;FA;;;SY", "D:P(A;;FA;;;SY))"}) {
+        SCOPED_TRACE(sddl);
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &p, nullptr));
+        EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), GetLastError());
+    }
+    EXPECT_EQ(0u, simwin::HeldSecurityDescriptors());
+}
+
 }  // namespace
