@@ -6,9 +6,12 @@ the start of its package file is copied again, every other target stays
 as it was (bytes and times), and once the fault is cleared the next OK
 installs (string 3, the three targets identical, the INF in the store).
 
-The full disk is a small tmpfs mounted by the test (CI runs as root) with
-C:\\RuruRIZIrizuViz a symbolic link to it; Wine follows the link.  If the
-mount is refused the test fails and says so.  The package held open is
+The full disk is a small tmpfs mounted by the test (CI runs as root) that
+becomes drive C itself, holding links to everything else of drive C; the
+program creates C:\\RuruRIZIrizuViz on it as a real folder.  (A link or a
+mount point at C:\\RuruRIZIrizuViz would be a reparse point to Wine, which
+the program rightly refuses to secure or copy into.)  If the mount is
+refused the test fails and says so.  The package held open is
 held by wnhelper hold, with no sharing."""
 
 import os
@@ -193,7 +196,10 @@ class FullDiskTest(FaultTestCase):
     three copies; then it grows and the next run installs."""
 
     def mount_small_disk(self):
-        """Mounts the small tmpfs and links the target root to it; returns
+        """Mounts the small tmpfs and makes it drive C: everything already
+        on drive C stays where it is, linked from the tmpfs, and the target
+        root the program creates lands on the tmpfs (reached from the
+        prefix's drive_c, where the checks look, through a link).  Returns
         the mount point, which the caller unmounts."""
         disk = os.path.join(self.scratch, "disk")
         os.makedirs(disk)
@@ -203,11 +209,22 @@ class FullDiskTest(FaultTestCase):
             self.fail("mounting a %s tmpfs at %s was refused (exit %d: %s); the fault tests need "
                       "root, as CI has" % (SMALL_DISK, disk, done.returncode,
                                            done.stdout.decode("utf-8", "replace").strip()))
-        os.symlink(disk, install.drive_c(TARGET_ROOT))
+        drive_c = install.drive_c()
+        for name in os.listdir(drive_c):
+            os.symlink(os.path.join(drive_c, name), os.path.join(disk, name))
+        os.symlink(os.path.join(disk, TARGET_ROOT), install.drive_c(TARGET_ROOT))
+        os.remove(self.drive_letter())
+        os.symlink(disk, self.drive_letter())
         return disk
 
     @staticmethod
-    def unmount(disk):
+    def drive_letter():
+        return os.path.join(env.prefix, "dosdevices", "c:")
+
+    def unmount(self, disk):
+        if os.path.islink(self.drive_letter()):
+            os.remove(self.drive_letter())
+        os.symlink("../drive_c", self.drive_letter())
         root = install.drive_c(TARGET_ROOT)
         if os.path.islink(root):
             os.remove(root)
