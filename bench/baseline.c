@@ -5,10 +5,14 @@
  * and makes the same calls for the same user-visible result: language
  * module from the phone suite's settings, the two instruction lines, the
  * icon, the About entry of the window menu, the centred dialog; on OK the
- * folders, the three copies checked against the package, one registration
- * of the INF and the result box.  A reference, not a product.
+ * folders with their owner and protected DACL, the three copies checked
+ * against the package under a named mutex, one registration of the INF
+ * through setupapi.dll loaded by full path, and the result box.  Like
+ * Wirenest it confines the DLL search at start and maps the language
+ * module as data.  A reference, not a product.
  */
 #include <windows.h>
+#include <sddl.h>
 #include <setupapi.h>
 #include <mbctype.h>
 #include <mbstring.h>
@@ -91,15 +95,59 @@ static BOOL SameBytes(const char *source, const char *target)
     return same;
 }
 
+typedef BOOL(WINAPI *SETUPCOPYOEMINFA)(PCSTR, PCSTR, DWORD, DWORD, PSTR, DWORD, PDWORD, PSTR *);
+
+static BOOL Register(void)
+{
+    char path[MAX_PATH], stored[MAX_PATH];
+    HMODULE hSetupApi;
+    SETUPCOPYOEMINFA pfn;
+    BOOL ok = FALSE;
+    UINT n = GetSystemDirectoryA(path, MAX_PATH - 16);
+    if (!n || n >= MAX_PATH - 16) return FALSE;
+    lstrcatA(path, "\\setupapi.dll");
+    if (!(hSetupApi = LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH))) return FALSE;
+    pfn = (SETUPCOPYOEMINFA)(void *)GetProcAddress(hSetupApi, "SetupCopyOEMInfA");
+    if (pfn)
+        ok = pfn(TARGET_FOLDER "\\OMK58CDC.INF", NULL, SPOST_PATH, SP_COPY_NOOVERWRITE, stored,
+                 sizeof(stored), NULL, NULL);
+    FreeLibrary(hSetupApi);
+    return ok;
+}
+
+static BOOL Protect(void)
+{
+    PSECURITY_DESCRIPTOR sd;
+    DWORD flags = 0;
+    BOOL ok;
+    if (!GetVolumeInformationA("C:\\", NULL, 0, NULL, NULL, &flags, NULL, 0)) return FALSE;
+    if (!(flags & FS_PERSISTENT_ACLS)) return TRUE;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
+            "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", SDDL_REVISION_1, &sd, NULL))
+        return FALSE;
+    ok = SetFileSecurityA(TARGET_ROOT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, sd)
+         && SetFileSecurityA(TARGET_FOLDER, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, sd);
+    LocalFree(sd);
+    return ok;
+}
+
 static BOOL Install(void)
 {
-    char source[MAX_PATH * 2], target[MAX_PATH], stored[MAX_PATH];
-    BOOL ok = TRUE;
+    char source[MAX_PATH * 2], target[MAX_PATH];
+    BOOL ok;
     size_t i;
+    HANDLE lock = CreateMutexA(NULL, FALSE, "Baseline." PACKAGE);
 
+    if (!lock) return FALSE;
+    if (WaitForSingleObject(lock, 30000) == WAIT_TIMEOUT)
+    {
+        CloseHandle(lock);
+        return FALSE;
+    }
     CreateDirectoryA(TARGET_ROOT, NULL);
     CreateDirectoryA(TARGET_FOLDER, NULL);
-    for (i = 0; i < FILE_COUNT; i++)
+    ok = Protect();
+    for (i = 0; i < FILE_COUNT && ok; i++)
     {
         wsprintfA(source, "%s\\" PACKAGE "\\%s", g_szDir, g_files[i]);
         wsprintfA(target, TARGET_FOLDER "\\%s", g_files[i]);
@@ -112,8 +160,10 @@ static BOOL Install(void)
         wsprintfA(target, TARGET_FOLDER "\\%s", g_files[i]);
         ok = SameBytes(source, target);
     }
-    return ok && SetupCopyOEMInfA(TARGET_FOLDER "\\OMK58CDC.INF", NULL, SPOST_PATH,
-                                  SP_COPY_NOOVERWRITE, stored, sizeof(stored), NULL, NULL);
+    ok = ok && Register();
+    ReleaseMutex(lock);
+    CloseHandle(lock);
+    return ok;
 }
 
 static void OnOK(HWND hDlg)
@@ -204,10 +254,16 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrev, LPSTR cmdLine, int show
     char path[MAX_PATH * 2];
     (void)hPrev, (void)cmdLine, (void)show;
 
+    {
+        typedef BOOL(WINAPI *SETDEFAULTDLLDIRECTORIES)(DWORD);
+        SETDEFAULTDLLDIRECTORIES pfn = (SETDEFAULTDLLDIRECTORIES)(void *)GetProcAddress(
+            GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");
+        if (pfn) pfn(0x800);  /* LOAD_LIBRARY_SEARCH_SYSTEM32 */
+    }
     _setmbcp(_MB_CP_ANSI);
     ReadModulePath();
     wsprintfA(path, "%s%s", g_szDir, LanguageModule());
-    if (!(g_hLang = LoadLibraryA(path)))
+    if (!(g_hLang = LoadLibraryExA(path, NULL, LOAD_LIBRARY_AS_DATAFILE)))
     {
         char text[MAX_PATH * 3];
         wsprintfA(text, "Couldn't load file with path: %s.", path);
