@@ -58,7 +58,8 @@ void CInstallerDlg::OnOK()
     // are not looked at.
     ::CreateDirectoryA(DRIVER_TARGET_ROOT, nullptr);
     ::CreateDirectoryA(DRIVER_TARGET_FOLDER, nullptr);
-    // Nothing goes into a folder that others may still write to.
+    // One installer at a time, and nothing goes into a folder that others
+    // may still write to.
     CPackageLock packageLock;
     BOOL bInstalled = packageLock.IsHeld() && ProtectDriverFolders() &&
                       CopyDriverPackage(strModuleDir);

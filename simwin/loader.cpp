@@ -160,7 +160,7 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
         {"SetupCopyOEMInfA", reinterpret_cast<FARPROC>(&SetupCopyOEMInfA)},
     };
     HINSTANCE__* m = FindModule(hModule);
-    if (m && IS_INTRESOURCE(lpProcName) == false && m->exports.count(lpProcName)) {
+    if (m && !IS_INTRESOURCE(lpProcName) && m->exports.count(lpProcName)) {
         for (const auto& p : s_procs)
             if (strcmp(p.name, lpProcName) == 0) return p.proc;
     }
