@@ -104,9 +104,10 @@ def store_listing():
     return listing
 
 
-def stored_copies():
-    """Names of the INFs in the store that hold the package's INF."""
-    inf = read(package_file("OMK58CDC.INF"))
+def stored_copies(inf=None):
+    """Names of the INFs in the store that hold these INF bytes (default:
+    the sample package's INF)."""
+    inf = read(package_file("OMK58CDC.INF")) if inf is None else inf
     return [name for name, data in store_listing().items()
             if name.lower().endswith(".inf") and data == inf]
 
