@@ -255,10 +255,22 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrev, LPSTR cmdLine, int show
     (void)hPrev, (void)cmdLine, (void)show;
 
     {
+        /* The same start-up as Wirenest's: the search confined, then the
+           DLLs the dialog and the Setup API load by name taken from the
+           system folder by full path. */
+        static const char *const preloads[] = { "uxtheme.dll", "userenv.dll", "setupapi.dll",
+            "apphelp.dll", "propsys.dll", "dwmapi.dll", "cryptbase.dll", "oleacc.dll", "clbcatq.dll",
+            "version.dll" };
         typedef BOOL(WINAPI *SETDEFAULTDLLDIRECTORIES)(DWORD);
         SETDEFAULTDLLDIRECTORIES pfn = (SETDEFAULTDLLDIRECTORIES)(void *)GetProcAddress(
             GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");
+        UINT i, n = GetSystemDirectoryA(path, MAX_PATH);
         if (pfn) pfn(0x800);  /* LOAD_LIBRARY_SEARCH_SYSTEM32 */
+        for (i = 0; n && n < MAX_PATH && i < sizeof(preloads) / sizeof(preloads[0]); i++)
+        {
+            wsprintfA(path + n, "\\%s", preloads[i]);
+            LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+        }
     }
     _setmbcp(_MB_CP_ANSI);
     ReadModulePath();

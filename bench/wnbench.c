@@ -6,8 +6,9 @@
  *
  * The programs take turns (A, B, A, B...), each from its own folder, which
  * is also its working folder.  Before every run the machine is put back as
- * OK found it: no target tree on drive C and no INF store files beyond
- * those there when wnbench started, so every run does a first install.
+ * OK found it: no target tree on drive C and nothing in the INF store or
+ * the driver store beyond what was there when wnbench started, so every
+ * run does a first install.
  * Per run: start -> the dialog with the caption visible; OK posted -> the
  * result box visible; the peak working set; then the box's OK and the
  * exit.  A run counts only if the driver really was installed.
@@ -27,9 +28,13 @@
 #define MAX_STORE 4096
 #define SETTLE_MS 100  /* between runs: let the last process's end settle */
 
-static char *g_store[MAX_STORE];  /* INF store names when wnbench started */
+/* What a registration adds, under the Windows folder: files in the INF
+   store, and the package's folder in the driver store that Wine 10 keeps,
+   as Windows does from Vista on.  The INF store comes first. */
+static const char *const g_storeFolders[] = { "inf", "system32\\driverstore\\filerepository" };
+static char *g_store[MAX_STORE];  /* store entries when wnbench started */
 static int g_storeCount;
-static char g_storeDir[MAX_PATH];
+static char g_windowsDir[MAX_PATH];
 static LARGE_INTEGER g_freq;
 
 /* ---- output ---------------------------------------------------------- */
@@ -67,50 +72,61 @@ static LONGLONG Now(void)
 
 /* ---- machine state --------------------------------------------------- */
 
-static BOOL InStartStore(const char *name)
+static BOOL InStartStore(const char *entry)
 {
     int i;
     for (i = 0; i < g_storeCount; i++)
-        if (!lstrcmpiA(g_store[i], name)) return TRUE;
+        if (!lstrcmpiA(g_store[i], entry)) return TRUE;
     return FALSE;
 }
 
-/* Calls fn for every plain file of the INF store; stops when it says no. */
-static void ForEachStoreFile(BOOL (*fn)(const char *name, void *ctx), void *ctx)
+/* Calls fn for everything in the stores, as "<store folder>\\<name>",
+   with its full path; stops when it says no. */
+static void ForEachStoreEntry(BOOL (*fn)(const char *entry, const char *path, void *ctx), void *ctx)
 {
-    char pattern[MAX_PATH + 4];
+    char pattern[MAX_PATH * 2], entry[MAX_PATH * 2], path[MAX_PATH * 2];
     WIN32_FIND_DATAA fd;
     HANDLE h;
-    wsprintfA(pattern, "%s\\*", g_storeDir);
-    if ((h = FindFirstFileA(pattern, &fd)) == INVALID_HANDLE_VALUE) return;
-    do
-        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !fn(fd.cFileName, ctx)) break;
-    while (FindNextFileA(h, &fd));
-    FindClose(h);
+    size_t i;
+    for (i = 0; i < sizeof(g_storeFolders) / sizeof(g_storeFolders[0]); i++)
+    {
+        wsprintfA(pattern, "%s\\%s\\*", g_windowsDir, g_storeFolders[i]);
+        if ((h = FindFirstFileA(pattern, &fd)) == INVALID_HANDLE_VALUE) continue;
+        do
+        {
+            if (!strcmp(fd.cFileName, ".") || !strcmp(fd.cFileName, "..")) continue;
+            wsprintfA(entry, "%s\\%s", g_storeFolders[i], fd.cFileName);
+            wsprintfA(path, "%s\\%s", g_windowsDir, entry);
+            if (!fn(entry, path, ctx)) break;
+        } while (FindNextFileA(h, &fd));
+        FindClose(h);
+    }
 }
 
-static BOOL RememberStoreFile(const char *name, void *ctx)
+static BOOL RememberStoreEntry(const char *entry, const char *path, void *ctx)
 {
-    (void)ctx;
+    (void)path, (void)ctx;
     if (g_storeCount == MAX_STORE) return FALSE;
-    g_store[g_storeCount++] = _strdup(name);
+    g_store[g_storeCount++] = _strdup(entry);
     return TRUE;
 }
 
-static BOOL DeleteNewStoreFile(const char *name, void *ctx)
+static BOOL DeleteTree(const char *path);
+
+static BOOL DeleteNewStoreEntry(const char *entry, const char *path, void *ctx)
 {
-    char path[MAX_PATH * 2];
-    if (InStartStore(name)) return TRUE;
-    wsprintfA(path, "%s\\%s", g_storeDir, name);
-    if (!DeleteFileA(path)) *(BOOL *)ctx = FALSE;
+    if (!InStartStore(entry) && !DeleteTree(path)) *(BOOL *)ctx = FALSE;
     return TRUE;
 }
 
-/* The first new .inf of the store (what a run's registration stored). */
-static BOOL FindNewInf(const char *name, void *ctx)
+/* The first new .inf of the INF store (what a run's registration stored). */
+static BOOL FindNewInf(const char *entry, const char *path, void *ctx)
 {
-    size_t len = strlen(name);
-    if (InStartStore(name) || len < 4 || lstrcmpiA(name + len - 4, ".inf")) return TRUE;
+    const char *name = entry + 4;  /* after "inf\\" */
+    (void)path;
+    if (InStartStore(entry) || _strnicmp(entry, "inf\\", 4) || strchr(name, '\\')
+        || strlen(name) < 4 || lstrcmpiA(name + strlen(name) - 4, ".inf"))
+        return TRUE;
     lstrcpynA((char *)ctx, name, MAX_PATH);
     return FALSE;
 }
@@ -146,7 +162,7 @@ static BOOL ResetMachine(void)
 {
     BOOL ok = TRUE;
     DeleteTree(TARGET_ROOT);
-    ForEachStoreFile(DeleteNewStoreFile, &ok);
+    ForEachStoreEntry(DeleteNewStoreEntry, &ok);
     return ok && GetFileAttributesA(TARGET_ROOT) == INVALID_FILE_ATTRIBUTES;
 }
 
@@ -268,7 +284,7 @@ static void Run(const char *exe, const char *caption, DWORD timeout, RUN *r)
     GetExitCodeProcess(pi.hProcess, &r->exitCode);
 
     /* Installed means: the INF at the target and a new copy in the store. */
-    ForEachStoreFile(FindNewInf, r->storedInf);
+    ForEachStoreEntry(FindNewInf, r->storedInf);
     if (GetFileAttributesA(TARGET_INF) == INVALID_FILE_ATTRIBUTES)
         r->error = "no INF at the target after the run";
     else if (!r->storedInf[0])
@@ -332,9 +348,8 @@ int main(int argc, char **argv)
     }
 
     QueryPerformanceFrequency(&g_freq);
-    GetWindowsDirectoryA(g_storeDir, MAX_PATH - 4);
-    lstrcatA(g_storeDir, "\\inf");
-    ForEachStoreFile(RememberStoreFile, NULL);
+    GetWindowsDirectoryA(g_windowsDir, MAX_PATH);
+    ForEachStoreEntry(RememberStoreEntry, NULL);
 
     for (i = 0; i < (warmup + runs) * programs; i++)
     {

@@ -9,9 +9,11 @@
 typedef BOOL(WINAPI* PFN_SETDEFAULTDLLDIRECTORIES)(DWORD);
 typedef BOOL(WINAPI* PFN_SETDLLDIRECTORYA)(LPCSTR);
 
-// What the dialog and the Setup API load by name, where the search cannot be
-// confined. A DLL already loaded is found by its name, so loading these from
-// the system folder first leaves a planted copy unused.
+// What the dialog and the Setup API load by name. A DLL already loaded is
+// found by its name, so loading these from the system folder first leaves a
+// planted copy unused where the search cannot be confined, and where a
+// loader resolves delay-loads by the program's own folder whatever the
+// confined search says (Wine 10 does, for comctl32's uxtheme).
 static const LPCSTR s_apszPreloads[] = {
     "uxtheme.dll", "userenv.dll", "setupapi.dll", "apphelp.dll", "propsys.dll",
     "dwmapi.dll",  "cryptbase.dll", "oleacc.dll", "clbcatq.dll", "version.dll",
@@ -39,12 +41,11 @@ void RestrictDllSearchToSystem()
     // Windows 8, and 7 with KB2533623: the loader itself keeps every load by
     // name in the system folder.
     FARPROC pfn = ::GetProcAddress(hKernel, "SetDefaultDllDirectories");
-    if (pfn && reinterpret_cast<PFN_SETDEFAULTDLLDIRECTORIES>(pfn)(LOAD_LIBRARY_SEARCH_SYSTEM32))
-        return;
-
-    // XP SP1 to 7: at least the current folder leaves the search.
-    pfn = ::GetProcAddress(hKernel, "SetDllDirectoryA");
-    if (pfn) reinterpret_cast<PFN_SETDLLDIRECTORYA>(pfn)("");
+    if (!pfn || !reinterpret_cast<PFN_SETDEFAULTDLLDIRECTORIES>(pfn)(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+        // XP SP1 to 7: at least the current folder leaves the search.
+        pfn = ::GetProcAddress(hKernel, "SetDllDirectoryA");
+        if (pfn) reinterpret_cast<PFN_SETDLLDIRECTORYA>(pfn)("");
+    }
 
     // The program's own folder still comes first there, and on 2000 there is
     // nothing else to do. These stay loaded for the life of the process.

@@ -2,6 +2,7 @@
 # Installs what is missing, builds both presets and runs every test:
 # the host unit tests, then the end-to-end tests under 32-bit Wine (or, where
 # the kernel runs no 32-bit code, the x86_64 build under 64-bit Wine).
+# Its last line says what ran where; .ci/run adds up those lines.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,8 +10,17 @@ tools/install-deps.sh
 
 cmake --preset host
 cmake --build --preset host -j"$(nproc)"
-ctest --preset host
+ctest --preset host | tee build/ctest-host.log
 
 cmake --preset windows
 cmake --build --preset windows -j"$(nproc)"
-ctest --preset windows
+ctest --preset windows | tee build/ctest-windows.log
+
+count() { sed -n 's/^100% tests passed, 0 tests failed out of \([0-9]*\)$/\1/p' "build/ctest-$1.log"; }
+if wine=$(/usr/lib/wine/wine --version 2>/dev/null); then
+  build="the PE32 under 32-bit Wine"
+else
+  wine=$(/usr/lib/wine/wine64 --version) build="the x86_64 build under 64-bit Wine"
+fi
+echo "summary: Debian $(cat /etc/debian_version), $wine, $build:" \
+  "$(count host) host tests and $(count windows) Windows tests passed"

@@ -1,6 +1,7 @@
 /* A DLL planted beside Wirenest.exe under the name of a system DLL or of a
-   language module.  When its DllMain runs it leaves "<its own path>.ran"
-   and does nothing else, so the test sees which planted names were run. */
+   language module.  Each time its DllMain runs for a process it adds a line
+   to "<its own path>.ran" and does nothing else, so the test sees which
+   planted names were run, and how often. */
 #include <windows.h>
 
 BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID lpvReserved)
@@ -8,12 +9,15 @@ BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID lpvReserved)
     (void)lpvReserved;
     if (fdwReason == DLL_PROCESS_ATTACH) {
         char path[MAX_PATH + 8];
-        DWORD n = GetModuleFileNameA(hinstDLL, path, MAX_PATH);
+        DWORD n = GetModuleFileNameA(hinstDLL, path, MAX_PATH), written;
         if (n && n < MAX_PATH) {
             HANDLE h;
             lstrcatA(path, ".ran");
-            h = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-            if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+            h = CreateFileA(path, FILE_APPEND_DATA, 0, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+            if (h != INVALID_HANDLE_VALUE) {
+                WriteFile(h, "ran\r\n", 5, &written, NULL);
+                CloseHandle(h);
+            }
         }
     }
     return TRUE;

@@ -443,12 +443,6 @@ def drive_c_state():
             if p != "kits" and not p.startswith("kits" + os.sep)}
 
 
-def inf_store():
-    store = env.drive_c("windows", "inf")
-    return {n: (None if os.path.islink(os.path.join(store, n)) else read(os.path.join(store, n)))
-            for n in sorted(os.listdir(store))}
-
-
 class CancelSweepTest(SweepTestCase):
     """The registry matrix and the damaged modules, Cancel (or the box's
     OK) pressed every time, in one sweep; drive C and the INF store are
@@ -468,11 +462,11 @@ class CancelSweepTest(SweepTestCase):
             make_kit("damaged_" + name, extra={ENGLISH: content})
             cls.damaged_cases.append(Case("damaged_" + name, "damaged_" + name, None, ENGLISH, expect,
                                           note=what))
-        cls.files_before, cls.store_before = drive_c_state(), inf_store()
+        cls.files_before, cls.store_before = drive_c_state(), env.store_listing()
         start = time.monotonic()
         cls.results, cls.output, cls.stdout, cls.stderr = run_sweep(
             "cancel", cls.matrix + cls.chosen + cls.damaged_cases)
-        cls.files_after, cls.store_after = drive_c_state(), inf_store()
+        cls.files_after, cls.store_after = drive_c_state(), env.store_listing()
         runs = [r for k, r in cls.results.items() if k != "(steps)"]
         print("%d runs (%d registry matrix, %d chosen, %d damaged modules): sweep %.1f s, of it %.1f s "
               "from each start to each end" % (len(runs), len(cls.matrix), len(cls.chosen),
@@ -577,8 +571,8 @@ class OkSweepTest(SweepTestCase):
                 self.assertEqual(read(env.drive_c(TARGET_ROOT, PACKAGE, name)),
                                  read(os.path.join(env.kit_dir, PACKAGE, name)))
         inf = read(os.path.join(env.kit_dir, PACKAGE, "OMK58CDC.INF"))
-        stored = [n for n, data in inf_store().items() if n.lower().endswith(".inf") and data == inf]
-        self.assertEqual(len(stored), 1, "INF store: %s" % sorted(inf_store()))
+        stored = env.stored_infs(inf)
+        self.assertEqual(len(stored), 1, "INF store: %s" % sorted(env.store_listing()))
 
     def test_no_crash_anywhere(self):
         self.assertEqual(crash_lines(self.stdout) + crash_lines(self.stderr), [])

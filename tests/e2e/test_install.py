@@ -14,9 +14,10 @@ free-looking name, and its copy onto the link fails; SetupCopyOEMInfA then
 answers FALSE with an error other than ERROR_FILE_EXISTS (Wine 8 reports
 ERROR_INSUFFICIENT_BUFFER for every early failure of the ANSI entry point).
 test_store_refuses measures the error with wnhelper infcopy each time.
-64-bit Wine 8, which runs the x86_64 build where the kernel runs no 32-bit
-code, answers the same link with ERROR_FILE_EXISTS in both copy styles
-(measured), so there the program rightly tries replace-only mode too.
+Wine 10, and 64-bit Wine 8 (which runs the x86_64 build where the kernel
+runs no 32-bit code), answer the same link with ERROR_FILE_EXISTS in both
+copy styles (measured), so there the program rightly tries replace-only
+mode too.
 
 Wine keeps no DACL that it is given: GetFileSecurity afterwards answers
 from the Unix mode bits.  What the program sets on the driver's folders is
@@ -25,7 +26,6 @@ with its path and flags, and the SDDL converted just before it."""
 
 import os
 import re
-import shutil
 import time
 import unittest
 
@@ -42,6 +42,8 @@ FILES = ("OMK58CDC.INF", "OMK58CDC.sys", "OMK58_un.exe")
 TARGET_ROOT = "RuruRIZIrizuViz"
 TARGET_INF = "C:\\%s\\%s\\OMK58CDC.INF" % (TARGET_ROOT, PACKAGE)
 WINDOWS_ONLY = "For Windows only !"
+# Whether the refusing link reads as an INF already stored (see above).
+LINK_READS_AS_STORED = winenv.WINE_MAJOR >= 10 or not winenv.RUNS_32BIT
 
 # SetupCopyOEMInfA's trace line: source, location, media type, copy style.
 REGISTRATION = re.compile(r'trace:setupapi:SetupCopyOEMInfA "(.*?)", (\S+), (\d+), (\d+),')
@@ -96,38 +98,28 @@ def store_path(*parts):
 
 
 def store_listing():
-    """Every name in the INF store with its bytes (None for a link)."""
-    listing = {}
-    for name in sorted(os.listdir(store_path())):
-        path = store_path(name)
-        listing[name] = None if os.path.islink(path) else read(path)
-    return listing
+    """The INF store and the driver store, file by file (winenv)."""
+    return env.store_listing()
 
 
 def stored_copies(inf=None):
-    """Names of the INFs in the store that hold these INF bytes (default:
-    the sample package's INF)."""
-    inf = read(package_file("OMK58CDC.INF")) if inf is None else inf
-    return [name for name, data in store_listing().items()
-            if name.lower().endswith(".inf") and data == inf]
+    """Names of the INFs in the INF store that hold these INF bytes
+    (default: the sample package's INF)."""
+    return env.stored_infs(read(package_file("OMK58CDC.INF")) if inf is None else inf)
+
+
+def staged_files(added):
+    """The files of a store listing's new names that the driver store holds.
+    Wine 10 stages the INF and the files it names there, as Windows does
+    from Vista on; Wine 8 keeps no driver store."""
+    return sorted(name.rsplit("/", 1)[-1].lower() for name in added if name.startswith("driverstore/"))
 
 
 def remove_installation():
-    """Drive C as before any installation: no target tree, and neither the
-    package's INF (with its .pnf) nor a refusing link in the store."""
-    root = drive_c(TARGET_ROOT)
-    if os.path.isdir(root) and not os.path.islink(root):
-        shutil.rmtree(root)
-    elif os.path.lexists(root):
-        os.remove(root)
-    for name in stored_copies():
-        os.remove(store_path(name))
-        pnf = store_path(name[:-4] + ".pnf")
-        if os.path.exists(pnf):
-            os.remove(pnf)
-    for name in os.listdir(store_path()):
-        if os.path.islink(store_path(name)):
-            os.remove(store_path(name))
+    """Drive C as before any installation: no target tree, nothing
+    registered or staged, no refusing link in the store."""
+    winenv.remove_path(drive_c(TARGET_ROOT))
+    env.restore_stores()
 
 
 def registrations(app):
@@ -220,7 +212,10 @@ class FirstRunTest(InstallTestCase):
         self.check_copies()
         self.assertEqual(len(stored_copies()), 1, "store: %s" % sorted(store_listing()))
         added = sorted(set(store_listing()) - set(store_before))
-        self.assertEqual(len(added), 2, "added to the store: %s" % added)  # the INF and its .pnf
+        inf_store = [name for name in added if "/" not in name]
+        self.assertEqual(len(inf_store), 2, "added to the store: %s" % added)  # the INF and its .pnf
+        self.assertEqual(staged_files(added), ["omk58cdc.inf", "omk58cdc.sys"] if winenv.KEEPS_DRIVER_STORE
+                         else [], "added to the store: %s" % added)
         self.assertEqual(calls, [(TARGET_INF, SP_COPY_NOOVERWRITE)])
         # New copies take the folder's DACL; nothing is set on them.
         self.assertEqual(self.security, PROTECTED_FOLDERS)
@@ -271,24 +266,32 @@ class FailureTest(InstallTestCase):
         store = store_listing()
         os.symlink("/nonexistent/wirenest-refuses", store_path("OMK58CDC.INF"))
         calls = self.install("refused", IDS_INSTALL_FAILED)
-        if winenv.RUNS_32BIT:
+        if not LINK_READS_AS_STORED:
             self.assertEqual(calls, [(TARGET_INF, SP_COPY_NOOVERWRITE)])
         else:
-            # 64-bit Wine: the link reads as an INF already stored (see above).
+            # Wine 10, 64-bit Wine 8: the link reads as an INF already stored.
             self.assertEqual(calls, [(TARGET_INF, SP_COPY_NOOVERWRITE), (TARGET_INF, SP_COPY_REPLACEONLY)])
         self.check_copies()
         self.assertEqual(stored_copies(), [])
+        # Wine 10 stages the package in its driver store first and leaves it
+        # there when the copy into C:\windows\inf fails (measured).
+        added = set(store_listing()) - set(store)
+        self.assertEqual(staged_files(added), ["omk58cdc.inf", "omk58cdc.sys"] if winenv.KEEPS_DRIVER_STORE
+                         else [], "added to the store: %s" % sorted(added))
 
-        # What the program was told: measured the same way, on its target INF.
+        # What the program was told: measured the same way, on its target
+        # INF, from the stores as the program found them.
+        env.restore_stores(["driverstore"])
         answer = env.must("infcopy", TARGET_INF)
         self.assertEqual(answer["result"], 0, answer)
-        if winenv.RUNS_32BIT:
+        if not LINK_READS_AS_STORED:
             self.assertNotEqual(answer["lasterror"], ERROR_FILE_EXISTS, answer)
         else:
             self.assertEqual(answer["lasterror"], ERROR_FILE_EXISTS, answer)
             replace = env.must("infcopy", TARGET_INF, SP_COPY_REPLACEONLY)
             self.assertEqual(replace["result"], 0, replace)
         os.remove(store_path("OMK58CDC.INF"))
+        env.restore_stores(["driverstore"])  # what the measurement staged, as above
         self.assertEqual(store_listing(), store)
 
     def test_differing_target_is_kept(self):
@@ -357,21 +360,49 @@ SC_ABOUT = 0x0010
 
 
 class PlantedDllTest(InstallTestCase):
-    """Each planted DLL, and a DravikEngRes.dll with the usual strings,
-    leaves "<name>.ran" beside the program if its DllMain runs."""
+    """Each planted DLL, and a DravikEngRes.dll with the usual strings, adds
+    a line to "<name>.ran" beside the program each time its DllMain runs.
+
+    Wine 10's user32 loads uxtheme.dll by name as it attaches to any new
+    process, before the process's first line (Windows maps uxtheme by full
+    path), so there the planted copy runs once whatever the program does;
+    Wine 8 runs none.  What Wine runs by itself is measured: the same kit,
+    started the same way, around wnprobe, which only says how it is used.
+    The program must run nothing planted beyond that, not even once more."""
+
+    wine_own = None
 
     def planted_run(self, name, exe_source=None):
+        # alone: the program and the measurement both start with no process
+        # left in the prefix, so that Wine does the same on its own in both.
         extra = {PACKAGE: os.path.join(env.kit_dir, PACKAGE)}
         extra.update({n + ".dll": os.environ["WNPLANTED"] for n in PLANTED})
         extra[ENGLISH] = os.environ["WNPLANTEDLANG"]
         return env.run(name, modules=[m for m in winenv.MODULES if m != ENGLISH], extra=extra,
-                       wine_debug="trace+setupapi", dll_overrides=NATIVE_FIRST, exe_source=exe_source)
+                       wine_debug="trace+setupapi", dll_overrides=NATIVE_FIRST, exe_source=exe_source,
+                       alone=True)
 
     @staticmethod
     def markers(app):
-        return sorted(n for n in os.listdir(app.kit) if n.endswith(".ran"))
+        """{marker: how often that DLL ran}."""
+        ran = {}
+        for name in os.listdir(app.kit):
+            if name.endswith(".ran"):
+                with open(os.path.join(app.kit, name)) as f:
+                    ran[name] = len(f.read().splitlines())
+        return ran
+
+    def wine_runs_by_itself(self):
+        if PlantedDllTest.wine_own is None:
+            with self.planted_run("planted-by-wine", exe_source=os.environ["WNPROBE"]) as app:
+                app.wait_exit()
+                ran = self.markers(app)
+            self.assertEqual(ran, {"uxtheme.dll.ran": 1} if winenv.WINE_MAJOR >= 10 else {})
+            PlantedDllTest.wine_own = ran
+        return PlantedDllTest.wine_own
 
     def test_nothing_planted_runs(self):
+        wine_own = self.wine_runs_by_itself()
         with self.planted_run("planted") as app:
             dialog = app.wait_window("Wirenest")
             app.syscommand(dialog, SC_ABOUT)
@@ -383,7 +414,7 @@ class PlantedDllTest(InstallTestCase):
             self.check_result_box(box, dialog, IDS_INSTALL_OK)
             app.click(box, IDOK)
             app.wait_exit()
-            self.assertEqual(self.markers(app), [])
+            self.assertEqual(self.markers(app), wine_own)
             self.assertEqual(registrations(app), [(TARGET_INF, SP_COPY_NOOVERWRITE)])
         self.check_copies()
         self.assertEqual(len(stored_copies()), 1)
@@ -391,10 +422,12 @@ class PlantedDllTest(InstallTestCase):
     def test_a_build_without_the_guard_runs_a_planted_dll(self):
         # So the test above can fail: the same program without its start-up
         # guard takes the planted uxtheme.dll as the dialog comes up.
+        wine_own = self.wine_runs_by_itself()
         with self.planted_run("unguarded", exe_source=os.environ["WNUNGUARDED"]) as app:
             app.click(app.wait_window("Wirenest"), IDCANCEL)
             app.wait_exit()
-            self.assertIn("uxtheme.dll.ran", self.markers(app))
+            ran = self.markers(app)
+        self.assertGreater(ran.get("uxtheme.dll.ran", 0), wine_own.get("uxtheme.dll.ran", 0), ran)
 
 
 class CodePageTest(InstallTestCase):

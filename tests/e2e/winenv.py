@@ -30,6 +30,7 @@ import errno
 import fcntl
 import json
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -65,22 +66,18 @@ PREFIX_SETTINGS = r"""REGEDIT4
 "Default"="%s"
 """ % SCREEN
 
-# Names in C:\windows\inf right after the prefix was made: the INF store as
-# the system left it, restored before each test.
 MARLETT = "/usr/share/wine/fonts/marlett.ttf"
-INF_BASELINE = ".wirenest-inf-store"
+
+# What a registration leaves under C:\windows: the INF store, and the driver
+# store in which Wine 10 stages the package, as Windows does from Vista on
+# (Wine 8 keeps none).  What each held right after the prefix was made is
+# restored before each test.
+STORES = {"inf": ("windows", "inf"),
+          "driverstore": ("windows", "system32", "driverstore", "filerepository")}
+STORES_BASELINE = ".wirenest-stores"
 
 # Under the work folder: every Xvfb a session started, for leftovers().
 XVFB_RECORD = "xvfb-started"
-
-# Keys that Wine itself rewrites whenever a program starts (its own
-# settings and caches, the display adapter it registers again): not the
-# program's doing, so left out of registry comparisons.
-WINE_OWN_KEYS = (
-    "HKEY_CURRENT_USER\\Software\\Wine\\",
-    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Class\\{4D36E968-E325-11CE-BFC1-08002BE10318}\\",
-    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Video\\",
-)
 
 # Registry values for AppRun(settings=...): {name: (type, bytes)}.
 REG_SZ, REG_BINARY, REG_DWORD = 1, 3, 4
@@ -167,20 +164,35 @@ def parse_reg_export(data):
     return keys
 
 
-def registry_changes(before, after):
-    def own(key):
-        return any((key + "\\").startswith(k) for k in WINE_OWN_KEYS)
+VALUE_NAME = re.compile(r'(@|"(?:[^"\\]|\\.)*")=')
+
+
+def registry_writes(before, after):
+    """{(key, value name)} of every value added, removed or changed between
+    two registry states; (key, None) for a key added or removed."""
+    writes = set()
+    for key in set(before) | set(after):
+        if key not in before or key not in after:
+            writes.add((key, None))
+        elif before[key] != after[key]:
+            for line in set(before[key]) ^ set(after[key]):
+                name = VALUE_NAME.match(line)
+                writes.add((key, name.group(1) if name else line))
+    return writes
+
+
+def registry_changes(before, after, wine_own=frozenset()):
+    """One line per registry write, leaving out wine_own: what Wine itself
+    writes whenever a program starts (WineEnv.wine_own_writes)."""
+    writes = sorted(registry_writes(before, after) - set(wine_own), key=lambda w: (w[0], w[1] or ""))
     changes = []
-    for key in sorted(set(before) | set(after)):
-        if own(key) or before.get(key) == after.get(key):
-            continue
-        if key not in before:
-            changes.append("registry: added [%s] %s" % (key, after[key]))
-        elif key not in after:
-            changes.append("registry: removed [%s]" % key)
+    for key, name in writes:
+        if name is None:
+            changes.append("registry: %s [%s] %s" % ("added" if key in after else "removed", key,
+                                                      after.get(key, "")))
         else:
-            old, new = set(before[key]), set(after[key])
-            changes.append("registry: changed [%s] -%s +%s" % (key, sorted(old - new), sorted(new - old)))
+            lines = lambda state: sorted(l for l in state[key] if l.startswith(name + "="))
+            changes.append("registry: changed [%s] %s -> %s" % (key, lines(before), lines(after)))
     return changes
 
 
@@ -198,31 +210,38 @@ BUILT_PATHS = ("WIRENEST_KIT_DIR", "WNHELPER", "WNPROBE", "WNNOLINES", "WNSWEEP"
                "WIRENEST_E2E_DIR", "WNBENCH", "WNBASELINE", "WIRENEST_BENCH_DIR")
 
 
-def runs_32bit_wine():
-    """Whether 32-bit Wine runs here: its i386 loader is started.  A kernel
-    without IA-32 emulation refuses any i386 program with ENOEXEC; that,
-    and only that, means no.  Anything else is an error, never a fallback."""
+def wine_version(loader):
+    """What a Wine loader says of its version ("wine-8.0 (Debian ...)"), or
+    None where the kernel refuses to start it: one without IA-32 emulation
+    refuses any i386 program with ENOEXEC.  That, and only that, means no;
+    anything else is an error, never a fallback."""
     try:
-        proc = subprocess.run([WINE32_LOADER, "--version"], stdout=subprocess.PIPE,
+        proc = subprocess.run([loader, "--version"], stdout=subprocess.PIPE,
                               stderr=subprocess.STDOUT, timeout=60)
     except OSError as e:
         if e.errno == errno.ENOEXEC:
-            return False
-        raise RuntimeError("cannot start %s (%s): install wine32 (tools/install-deps.sh)"
-                           % (WINE32_LOADER, e))
+            return None
+        raise RuntimeError("cannot start %s (%s): install Wine (tools/install-deps.sh)" % (loader, e))
     if proc.returncode == 126:  # the same refusal, reported by a shell or wrapper
-        return False
+        return None
     if proc.returncode != 0:
         raise RuntimeError("%s --version failed (exit %d): %s"
-                           % (WINE32_LOADER, proc.returncode, proc.stdout.decode("utf-8", "replace")))
-    return True
+                           % (loader, proc.returncode, proc.stdout.decode("utf-8", "replace")))
+    return proc.stdout.decode("utf-8", "replace").strip()
 
 
-RUNS_32BIT = runs_32bit_wine()
+WINE_VERSION = wine_version(WINE32_LOADER)
+RUNS_32BIT = WINE_VERSION is not None
+if not RUNS_32BIT:
+    WINE_VERSION = wine_version(WINE64_LOADER)
+WINE_MAJOR = int(re.match(r"wine-(\d+)", WINE_VERSION).group(1))
 WINEARCH = "win32" if RUNS_32BIT else "win64"
 # The wine command: Debian's wrapper picks the 32-bit loader whenever it is
 # installed, runnable or not, so the fallback names the 64-bit one itself.
 WINE = "wine" if RUNS_32BIT else WINE64_LOADER
+# Where Wine 8 and Wine 10 answer differently (both measured), the check
+# that sees it says so with these.
+KEEPS_DRIVER_STORE = WINE_MAJOR >= 10  # stages packages, as Windows does from Vista on
 
 
 def x64_path(path, build_dir):
@@ -335,6 +354,7 @@ class WineEnv:
         self.xvfb = None
         self.lock = None
         self.prefix_seconds = None  # set when this run created the prefix
+        self._wine_own_writes = None
 
     @classmethod
     def from_environment(cls):
@@ -364,6 +384,8 @@ class WineEnv:
         for d in (self.work_dir, self.home, self.logs):
             os.makedirs(d, exist_ok=True)
         self.lock = lock_session(self.work_dir)
+        log("%s, the %s" % (WINE_VERSION, "PE32 build in a 32-bit prefix" if RUNS_32BIT
+                            else "x86_64 build in a 64-bit prefix"))
         try:
             if fresh_artifacts:
                 shutil.rmtree(self.artifacts, ignore_errors=True)
@@ -374,10 +396,7 @@ class WineEnv:
                 self.display = self.xvfb.start()
             self._ensure_prefix()
             # A server left over from an interrupted run would hold the old display.
-            self._wineserver("-k")
-            self._wineserver("-w")
-            # Persistent: every helper call would otherwise pay the server start.
-            subprocess.run(["wineserver", "-p"], env=self.environment(), check=True, timeout=30)
+            self.end_processes()
             # Bring the desktop up now: started by the program under test, it
             # comes up a moment later and takes the foreground from it.
             self.must("windows", "explorer.exe")
@@ -401,6 +420,14 @@ class WineEnv:
             if self.lock:
                 self.lock.close()  # releases the session lock
                 self.lock = None
+
+    def end_processes(self):
+        """Ends every process of the prefix, the desktop and the server
+        included, and starts a new persistent server: every helper call
+        would otherwise pay the server start."""
+        self._wineserver("-k")
+        self._wineserver("-w")
+        subprocess.run(["wineserver", "-p"], env=self.environment(), check=True, timeout=30)
 
     def environment(self, wine_debug="-all", lang=None, dll_overrides=""):
         """Wine's environment; lang (e.g. "zh_CN.UTF-8") sets the locale, and
@@ -449,7 +476,7 @@ class WineEnv:
         """Creates the prefix once (under the session lock); a stamp marks
         it complete, so a half-made one is made again."""
         stamp = os.path.join(self.prefix, ".wirenest-ready")
-        baseline = os.path.join(self.prefix, INF_BASELINE)
+        baseline = os.path.join(self.prefix, STORES_BASELINE)
         if os.path.exists(stamp) and os.path.exists(baseline) and self._prefix_arch(stamp) == WINEARCH:
             return
         log("creating the Wine prefix %s (once)" % self.prefix)
@@ -473,7 +500,8 @@ class WineEnv:
             shutil.copy(MARLETT, self.drive_c("windows", "Fonts"))
         self.prefix_seconds = time.monotonic() - start
         with open(baseline, "w") as f:
-            json.dump(sorted(os.listdir(self.drive_c("windows", "inf"))), f)
+            json.dump({store: sorted(os.listdir(self.drive_c(*parts))) if os.path.isdir(self.drive_c(*parts))
+                       else [] for store, parts in STORES.items()}, f)
         with open(stamp, "w") as f:
             f.write("created in %.1f s\n" % self.prefix_seconds)
             f.write("arch %s\n" % WINEARCH)
@@ -544,13 +572,43 @@ class WineEnv:
         os.makedirs(kits, exist_ok=True)
         for path in [self.drive_c(TARGET_ROOT)] + [os.path.join(kits, n) for n in os.listdir(kits)]:
             remove_path(path)
-        with open(os.path.join(self.prefix, INF_BASELINE)) as f:
-            baseline = set(json.load(f))
-        store = self.drive_c("windows", "inf")
-        for name in os.listdir(store):
-            path = os.path.join(store, name)
-            if name not in baseline or os.path.islink(path):
-                remove_path(path)
+        self.restore_stores()
+
+    def restore_stores(self, stores=tuple(STORES)):
+        """The INF store and the driver store (or the ones named) as the
+        prefix had them: no registered INF, no staged package, no link a
+        test left."""
+        with open(os.path.join(self.prefix, STORES_BASELINE)) as f:
+            baseline = json.load(f)
+        for store in stores:
+            folder = self.drive_c(*STORES[store])
+            for name in os.listdir(folder) if os.path.isdir(folder) else []:
+                path = os.path.join(folder, name)
+                if name not in baseline[store] or os.path.islink(path):
+                    remove_path(path)
+
+    def store_listing(self):
+        """Every file of the INF store by name, and of the driver store as
+        "driverstore/<folder>/<name>", with its bytes (None for a link)."""
+        listing = {}
+        for store, parts in STORES.items():
+            top = self.drive_c(*parts)
+            for folder, dirs, files in os.walk(top):
+                for name in files + [d for d in dirs if os.path.islink(os.path.join(folder, d))]:
+                    path = os.path.join(folder, name)
+                    rel = os.path.relpath(path, top).replace(os.sep, "/")
+                    key = rel if store == "inf" else store + "/" + rel
+                    if os.path.islink(path):
+                        listing[key] = None
+                    else:
+                        with open(path, "rb") as f:
+                            listing[key] = f.read()
+        return listing
+
+    def stored_infs(self, inf):
+        """Names of the INFs in the INF store that hold these bytes."""
+        return sorted(name for name, data in self.store_listing().items()
+                      if "/" not in name and name.lower().endswith(".inf") and data == inf)
 
     def registry_state(self):
         """The whole registry as regedit exports it, {key: [value lines]}."""
@@ -570,10 +628,25 @@ class WineEnv:
         return {"files": tree_state(self.drive_c()), "registry": self.registry_state()}
 
     def machine_changes(self, before):
-        """Differences from an earlier machine_state, one line each."""
+        """Differences from an earlier machine_state, one line each, less
+        what Wine itself writes whenever a program starts."""
         after = self.machine_state()
         return (tree_changes(before["files"], after["files"], "drive C")
-                + registry_changes(before["registry"], after["registry"]))
+                + registry_changes(before["registry"], after["registry"], self.wine_own_writes()))
+
+    def wine_own_writes(self):
+        """The registry values that Wine writes on its own whenever a
+        program starts (Wine 10 rewrites the display adapter's
+        DriverDateData, say): measured once a session across a run of a
+        program that only reads (wnhelper listing the desktop's windows)."""
+        if self._wine_own_writes is None:
+            before = self.registry_state()
+            self.must("windows", "explorer.exe")
+            self._wine_own_writes = registry_writes(before, self.registry_state())
+            if self._wine_own_writes:
+                log("Wine's own registry writes, left out of comparisons: %s"
+                    % sorted("%s %s" % (k, n or "(key)") for k, n in self._wine_own_writes))
+        return self._wine_own_writes
 
     def screenshot(self, png_path, rect=None, palette=False):
         """The screen as Windows draws it, saved as PNG; rect (left, top,
@@ -610,10 +683,15 @@ class AppRun:
     the Windows version Wine reports to this executable (winxp, win2k, win10,
     win98, win31; default: the prefix's); record_state: take machine_state()
     just before the start, for machine_changes(); exe_source: the executable
-    to run instead of the kit's; dll_overrides: added to WINEDLLOVERRIDES."""
+    to run instead of the kit's; dll_overrides: added to WINEDLLOVERRIDES;
+    alone: no other process of the prefix runs when the program starts (the
+    helper's own calls bring up Wine's desktop), so it brings up the desktop
+    itself."""
 
     def __init__(self, env, name, modules=MODULES, extra=None, settings=None, lang=None, exe=EXE_NAME,
-                 wine_debug="-all", version=None, record_state=False, exe_source=None, dll_overrides=""):
+                 wine_debug="-all", version=None, record_state=False, exe_source=None, dll_overrides="",
+                 alone=False):
+        self.alone = alone
         self.env = env
         self.exe_source = exe_source or os.path.join(env.kit_dir, EXE_NAME)
         self.dll_overrides = dll_overrides
@@ -655,6 +733,8 @@ class AppRun:
                      (self.version.encode("ascii") + b"\0").hex())
         if self.record_state:
             self.state_before = env.machine_state()
+        if self.alone:
+            env.end_processes()
         self._log = open(self.log_path, "wb")
         self.proc = subprocess.Popen([WINE, self.kit_windows + "\\" + self.exe], cwd=self.kit,
                                      env=env.environment(self.wine_debug, self.lang, self.dll_overrides),

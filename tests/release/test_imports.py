@@ -42,7 +42,9 @@ def read_imports(path):
 
 
 def reviewed_list(path=LIST):
-    """{file name: set of (dll, function)} from imports.txt."""
+    """{file name: {(dll, function): whether it may be missing}} from
+    imports.txt, where a third word "optional" marks an import that only
+    some toolchains' start-up code makes."""
     listed, current = {}, None
     with open(path, encoding="ascii") as f:
         for number, line in enumerate(f, 1):
@@ -54,12 +56,13 @@ def reviewed_list(path=LIST):
                 current = section.group(1)
                 if current in listed:
                     raise ValueError("%s:%d: %s listed twice" % (path, number, current))
-                listed[current] = set()
+                listed[current] = {}
                 continue
             parts = line.split()
-            if current is None or len(parts) != 2:
-                raise ValueError("%s:%d: expected 'DLL function' under a [file] line: %r" % (path, number, line))
-            listed[current].add(tuple(parts))
+            if current is None or len(parts) not in (2, 3) or parts[2:] not in ([], ["optional"]):
+                raise ValueError("%s:%d: expected 'DLL function [optional]' under a [file] line: %r"
+                                 % (path, number, line))
+            listed[current][tuple(parts[:2])] = len(parts) == 3
     return listed
 
 
@@ -89,8 +92,8 @@ class ImportAudit(unittest.TestCase):
         for name, listed in sorted(self.listed.items()):
             with self.subTest(file=name):
                 actual = self.imports_of(name)
-                new = sorted(actual - listed)
-                gone = sorted(listed - actual)
+                new = sorted(actual - set(listed))
+                gone = sorted({i for i, optional in listed.items() if not optional} - actual)
                 self.assertFalse(new, "%s imports functions nobody has reviewed; check each exists in "
                                       "Windows 2000, then add it to imports.txt: %s" % (name, new))
                 self.assertFalse(gone, "%s no longer imports these; remove them from imports.txt: %s"
@@ -123,7 +126,9 @@ class ImportAudit(unittest.TestCase):
             if m:
                 dll = m.group(1)
                 continue
-            m = re.match(r"\s+[0-9a-f]+\s+\d+\s+(\S+)$", line)
+            # "vma hint name" (binutils 2.40, hint in decimal) or "vma <none>
+            # hint name" (2.44, with an ordinal column, hint in hex).
+            m = re.match(r"\s+[0-9a-f]+\s+(?:<none>\s+)?[0-9a-f]+\s+(\S+)$", line)
             if m and dll:
                 seen.add((dll, m.group(1)))
         self.assertTrue(seen, "no imports found in objdump's output")
