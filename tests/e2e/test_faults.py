@@ -9,8 +9,8 @@ installs (string 3, the three targets identical, the INF in the store).
 The full disk is a small tmpfs mounted by the test (CI runs as root) that
 becomes drive C itself, holding links to everything else of drive C; the
 program creates C:\\RuruRIZIrizuViz on it as a real folder.  (A link or a
-mount point at C:\\RuruRIZIrizuViz would be a reparse point to Wine, which
-the program rightly refuses to secure or copy into.)  If the mount is
+mount point at C:\\RuruRIZIrizuViz would be a reparse point, which the
+program refuses on Windows; Wine 8 follows it when it is opened.)  If the mount is
 refused the test fails and says so.  A package file or a target held
 open is held by wnhelper hold, with the access and sharing of the case."""
 
