@@ -15,56 +15,57 @@
 static const char kFolderSecurity[] =
     "O:BA"
     "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
-// The same access for a target file that was there before: SetFileSecurity
-// does not pass a folder's new DACL on to what the folder already holds.
+// The same access for a target file that was there before: a folder's new
+// DACL is not passed on to what the folder already holds.
 static const char kFileSecurity[] =
     "O:BA"
     "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)";
 
-enum PATH_KIND { PATH_ABSENT, PATH_FOLDER, PATH_FILE, PATH_OTHER };
-
-// A reparse point (a junction or a link that a user planted) would carry
-// the DACL, and then the copies, to wherever it points: it counts as
-// neither a folder nor a file.
-static PATH_KIND KindOf(LPCSTR lpszPath)
+// A DACL set now does not take back what handles opened before it hold:
+// one that may write to a file could change the driver afterwards, one
+// that may delete a folder could move the whole tree away. So each object
+// is opened once, sharing only reading: the open fails while such a handle
+// exists, and while ours is open nobody can get one. Windows weighs share
+// modes only for opens that read, write or delete data, so ours reads too
+// (lists, for a folder); without that it would be neither refused nor
+// respected. A reparse point is opened as itself, never followed.
+static HANDLE OpenForSecuring(LPCSTR lpszPath)
 {
+    return ::CreateFileA(lpszPath,
+                         READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES | FILE_READ_DATA,
+                         FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// What was opened is what gets the owner and DACL, through the same handle:
+// a name swapped for a junction after the look cannot send them elsewhere.
+// A reparse point would carry the copies to wherever it points, and a file
+// of more than one name may be a hard link to one of the system's files.
+static BOOL SecureObject(LPCSTR lpszPath, BOOL bFolder, LPCSTR lpszSddl)
+{
+    // The name is looked at too: Wine opens what a link points to even when
+    // told not to follow it.
     const DWORD dwAttributes = ::GetFileAttributesA(lpszPath);
-    if (dwAttributes == INVALID_FILE_ATTRIBUTES)
-        return ::GetLastError() == ERROR_FILE_NOT_FOUND ? PATH_ABSENT : PATH_OTHER;
-    if (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return PATH_OTHER;
-    return (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) ? PATH_FOLDER : PATH_FILE;
-}
-
-// A file of more than one name may be a hard link that a user made to one
-// of the system's files: that file would get the new owner and DACL. Once
-// the folder is protected nobody else can add a name in it, so the count
-// read here still holds when the DACL is set.
-static BOOL HasOneName(LPCSTR lpszPath)
-{
-    HANDLE hFile = ::CreateFileA(lpszPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE) return FALSE;
-    BY_HANDLE_FILE_INFORMATION info;
-    const BOOL bOne = ::GetFileInformationByHandle(hFile, &info) && info.nNumberOfLinks == 1;
-    ::CloseHandle(hFile);
-    return bOne;
-}
-
-static BOOL SetSecurity(LPCSTR lpszPath, LPCSTR lpszSddl)
-{
-    PSECURITY_DESCRIPTOR pSD = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(lpszSddl, SDDL_REVISION_1, &pSD,
-                                                                 nullptr))
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return FALSE;
-    const BOOL bSet =
-        ::SetFileSecurityA(lpszPath, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, pSD);
-    ::LocalFree(pSD);
+    HANDLE hObject = OpenForSecuring(lpszPath);
+    if (hObject == INVALID_HANDLE_VALUE) return FALSE;
+    BY_HANDLE_FILE_INFORMATION info;
+    BOOL bSet = ::GetFileInformationByHandle(hObject, &info) &&
+                !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                (bFolder ? (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                         : !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                               info.nNumberOfLinks == 1);
+    PSECURITY_DESCRIPTOR pSD = nullptr;
+    bSet = bSet && ::ConvertStringSecurityDescriptorToSecurityDescriptorA(lpszSddl, SDDL_REVISION_1,
+                                                                          &pSD, nullptr);
+    if (bSet) {
+        bSet = ::SetKernelObjectSecurity(hObject, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                         pSD);
+        ::LocalFree(pSD);
+    }
+    ::CloseHandle(hObject);  // only now: the DACL keeps out whoever opens after us
     return bSet;
-}
-
-static BOOL ProtectFolder(LPCSTR lpszPath)
-{
-    return KindOf(lpszPath) == PATH_FOLDER && SetSecurity(lpszPath, kFolderSecurity);
 }
 
 BOOL ProtectDriverFolders()
@@ -78,17 +79,21 @@ BOOL ProtectDriverFolders()
 
     // The root first: once it is protected, nobody else can replace the
     // package folder in it, nor the files in that once it is protected.
-    if (!ProtectFolder(DRIVER_TARGET_ROOT) || !ProtectFolder(DRIVER_TARGET_FOLDER)) return FALSE;
+    if (!SecureObject(DRIVER_TARGET_ROOT, TRUE, kFolderSecurity) ||
+        !SecureObject(DRIVER_TARGET_FOLDER, TRUE, kFolderSecurity))
+        return FALSE;
     for (int i = 0; i < DRIVER_FILE_COUNT; ++i) {
         LPCSTR lpszTarget = g_driverFiles[i].lpszTarget;
-        switch (KindOf(lpszTarget)) {
-        case PATH_ABSENT:  // a copy made below takes the folder's DACL
-        case PATH_FOLDER:  // not the package's: the check after the copies refuses it
-            break;
-        case PATH_FILE:
-            if (!HasOneName(lpszTarget) || !SetSecurity(lpszTarget, kFileSecurity)) return FALSE;
-            break;
-        default:
+        const DWORD dwAttributes = ::GetFileAttributesA(lpszTarget);
+        // Absent: the copy made below takes the folder's DACL. A folder in
+        // a file's place is not the package's: the check after the copies
+        // refuses it.
+        if (dwAttributes == INVALID_FILE_ATTRIBUTES) {
+            if (::GetLastError() != ERROR_FILE_NOT_FOUND) return FALSE;
+        } else if (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            return FALSE;
+        } else if (!(dwAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                   !SecureObject(lpszTarget, FALSE, kFileSecurity)) {
             return FALSE;
         }
     }

@@ -35,10 +35,26 @@ static DWORD Injected(const std::map<std::string, DWORD>& failures, const std::s
     return it == failures.end() ? 0 : it->second;
 }
 
-static BOOL Fail(DWORD error)
+BOOL Fail(DWORD error)
 {
     SetLastError(error);
     return FALSE;
+}
+
+unsigned NewObjectId()
+{
+    static unsigned last = 0;
+    return ++last;
+}
+
+FileEntry* FindObject(unsigned id, std::string* lowerPath)
+{
+    for (auto& f : W().files) {
+        if (f.second.id != id) continue;
+        if (lowerPath) *lowerPath = f.first;
+        return &f.second;
+    }
+    return nullptr;
 }
 
 std::vector<BYTE> FileData(const std::string& path)
@@ -88,7 +104,31 @@ static void Remove(const std::string& lowerPath)
         }
     }
 }
+// Moves a name and everything under it; the entries, and so the handles
+// open on them, stay the same objects.
+static void Move(const std::string& lowerFrom, const std::string& to)
+{
+    const std::string under = lowerFrom + "\\";
+    std::vector<std::string> names;
+    for (const auto& f : W().files)
+        if (f.first == lowerFrom || f.first.compare(0, under.size(), under) == 0) names.push_back(f.first);
+    for (const std::string& name : names) {
+        auto node = W().files.extract(name);
+        node.key() = Lower(to) + name.substr(lowerFrom.size());
+        W().spelling[node.key()] = to + W().spelling[name].substr(lowerFrom.size());
+        W().spelling.erase(name);
+        W().files.insert(std::move(node));
+    }
+}
 void FailOpen(const std::string& path, DWORD error) { W().install.failOpen[Lower(path)] = error; }
+void SwapForJunction(const std::string& folder, const std::string& aside)
+{
+    W().install.swapForJunction[Lower(folder)] = aside;
+}
+void OpenElsewhereWhenClosed(const std::string& path, DWORD access, DWORD share)
+{
+    W().install.openWhenClosed[Lower(path)] = {access, share};
+}
 void FailAttributes(const std::string& path, DWORD error)
 {
     W().install.failAttributes[Lower(path)] = error;
@@ -188,11 +228,32 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes)
     return TRUE;
 }
 
-DWORD GetFileAttributesA(LPCSTR lpFileName)
+// A user moves the folder away and plants a junction under its name, right
+// after the program opened it. Windows would refuse the
+// move while a handle that does not share deleting is open; this one does
+// not, so a test can show that the security follows the handle.
+static void SwapIfAsked(const std::string& lowerPath)
 {
-    std::string path = lpFileName ? lpFileName : "";
-    Log("GetFileAttributesA " + path);
-    std::string p = Lower(path);
+    auto swap = W().install.swapForJunction.find(lowerPath);
+    if (swap == W().install.swapForJunction.end()) return;
+    const std::string aside = swap->second;
+    W().install.swapForJunction.erase(swap);
+    const std::string spelled = W().spelling[lowerPath];
+    Move(lowerPath, aside);
+    W().files[lowerPath].folder = true;
+    W().files[lowerPath].reparsePoint = true;
+    W().spelling[lowerPath] = spelled;
+}
+
+static DWORD AttributesOf(const FileEntry& e)
+{
+    const DWORD reparse = e.reparsePoint ? FILE_ATTRIBUTE_REPARSE_POINT : 0;
+    if (e.folder) return FILE_ATTRIBUTE_DIRECTORY | reparse;
+    return FILE_ATTRIBUTE_ARCHIVE | (e.readOnly ? FILE_ATTRIBUTE_READONLY : 0) | reparse;
+}
+
+static DWORD Attributes(const std::string& path, const std::string& p)
+{
     if (DWORD e = Injected(W().install.failAttributes, p)) {
         SetLastError(e);
         return INVALID_FILE_ATTRIBUTES;
@@ -207,40 +268,77 @@ DWORD GetFileAttributesA(LPCSTR lpFileName)
         SetLastError(MissingError(p));
         return INVALID_FILE_ATTRIBUTES;
     }
-    if (e->folder)
-        return FILE_ATTRIBUTE_DIRECTORY | (e->reparsePoint ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
-    return FILE_ATTRIBUTE_ARCHIVE | (e->readOnly ? FILE_ATTRIBUTE_READONLY : 0) |
-           (e->reparsePoint ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
+    return AttributesOf(*e);
 }
 
-// Only what the program uses: an existing file opened to read it.
-HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
-                   DWORD dwCreationDisposition, DWORD, HANDLE)
+DWORD GetFileAttributesA(LPCSTR lpFileName)
+{
+    std::string path = lpFileName ? lpFileName : "";
+    Log("GetFileAttributesA " + path);
+    std::string p = Lower(path);
+    return Attributes(path, p);
+}
+
+// The share modes that an access needs of every other handle, and makes
+// every later open grant: Windows weighs them only between opens that
+// read, write or delete data.
+static DWORD SharingNeeded(DWORD access)
+{
+    DWORD needed = 0;
+    if (access & (GENERIC_READ | FILE_READ_DATA | FILE_EXECUTE)) needed |= FILE_SHARE_READ;
+    if (access & (GENERIC_WRITE | FILE_WRITE_DATA | FILE_APPEND_DATA)) needed |= FILE_SHARE_WRITE;
+    if (access & DELETE) needed |= FILE_SHARE_DELETE;
+    return needed;
+}
+
+static bool SharingAllows(unsigned object, DWORD access, DWORD share)
+{
+    const DWORD needed = SharingNeeded(access);
+    if (!needed) return true;
+    for (const auto* list : {&W().install.handles, &W().install.elsewhere}) {
+        for (const OpenFileRecord& r : *list) {
+            const DWORD held = SharingNeeded(r.access);
+            if (r.object == object && held && ((needed & ~r.share) || (held & ~share))) return false;
+        }
+    }
+    return true;
+}
+
+// Only existing files and folders are opened; folders only with backup
+// semantics. A reparse point is opened as itself.
+static DWORD Open(const std::string& path, DWORD access, DWORD share, DWORD disposition,
+                  DWORD flags, OpenFileRecord* opened)
+{
+    const std::string p = Lower(path);
+    if (disposition != OPEN_EXISTING) return kErrorInvalidParameter;
+    if (path.size() >= kMaxPath) return ERROR_FILENAME_EXCED_RANGE;
+    if (DWORD error = Injected(W().install.failOpen, p)) return error;
+    const FileEntry* e = Find(p);
+    if (!e) return MissingError(p);
+    if (e->folder && !(flags & FILE_FLAG_BACKUP_SEMANTICS)) return ERROR_ACCESS_DENIED;
+    if (!SharingAllows(e->id, access, share)) return ERROR_SHARING_VIOLATION;
+    *opened = {path, e->data, 0, e->id, access, share};
+    return 0;
+}
+
+HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                   LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
+                   HANDLE)
 {
     std::string path = lpFileName ? lpFileName : "";
     Log("CreateFileA " + path);
-    std::string p = Lower(path);
-    DWORD error = 0;
-    const FileEntry* e = nullptr;
-    if (dwDesiredAccess != GENERIC_READ || dwCreationDisposition != OPEN_EXISTING)
-        error = kErrorInvalidParameter;
-    else if (path.size() >= kMaxPath)
-        error = ERROR_FILENAME_EXCED_RANGE;
-    else if ((error = Injected(W().install.failOpen, p)) != 0)
-        ;
-    else if (!(e = Find(p)))
-        error = MissingError(p);
-    else if (e->folder)
-        error = ERROR_ACCESS_DENIED;  // folders open only with backup semantics
-    if (error) {
+    OpenFileRecord opened;
+    if (DWORD error = Open(path, dwDesiredAccess, dwShareMode, dwCreationDisposition,
+                           dwFlagsAndAttributes, &opened)) {
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
-    W().install.handles.push_back({path, e->data, 0});
+    W().install.handles.push_back(opened);
+    SwapIfAsked(Lower(path));
     return &W().install.handles.back();
 }
 
-static OpenFileRecord* FindHandle(HANDLE h)
+OpenFileRecord* simwin::FindFileHandle(HANDLE h)
 {
     for (OpenFileRecord& r : W().install.handles)
         if (&r == h) return &r;
@@ -250,7 +348,7 @@ static OpenFileRecord* FindHandle(HANDLE h)
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
               LPOVERLAPPED)
 {
-    OpenFileRecord* r = FindHandle(hFile);
+    OpenFileRecord* r = FindFileHandle(hFile);
     if (!r) return Fail(ERROR_INVALID_HANDLE);
     size_t n = std::min<size_t>(nNumberOfBytesToRead, r->data.size() - r->at);
     if (n) memcpy(lpBuffer, r->data.data() + r->at, n);
@@ -259,25 +357,47 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
     return TRUE;
 }
 
-// Only what the program reads: attributes, size and the number of names.
+// Only what the program reads: attributes, size and the number of names,
+// of the object opened, whatever its name is now.
 BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation)
 {
-    OpenFileRecord* r = FindHandle(hFile);
+    OpenFileRecord* r = FindFileHandle(hFile);
     if (!r) return Fail(ERROR_INVALID_HANDLE);
-    const FileEntry* e = Find(Lower(r->path));
+    const FileEntry* e = FindObject(r->object);
     if (!e) return Fail(ERROR_FILE_NOT_FOUND);
     memset(lpFileInformation, 0, sizeof(*lpFileInformation));
-    lpFileInformation->dwFileAttributes = GetFileAttributesA(r->path.c_str());
+    lpFileInformation->dwFileAttributes = AttributesOf(*e);
     lpFileInformation->nFileSizeLow = DWORD(r->data.size());
     lpFileInformation->nNumberOfLinks = e->links;
     return TRUE;
+}
+
+// The program's last handle on an object closed: a user waiting for that
+// opens it, unless sharing or a DACL that the program set keeps them out.
+static void OpenLater(unsigned object)
+{
+    std::string p;
+    const FileEntry* e = FindObject(object, &p);
+    auto later = W().install.openWhenClosed.find(p);
+    if (!e || later == W().install.openWhenClosed.end()) return;
+    for (const OpenFileRecord& r : W().install.handles)
+        if (r.object == object) return;
+    const LaterOpen wants = later->second;
+    W().install.openWhenClosed.erase(later);
+    if (e->security.count('D')) return;
+    OpenFileRecord opened;
+    if (!Open(W().spelling[p], wants.access, wants.share, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+              &opened))
+        W().install.elsewhere.push_back(opened);
 }
 
 BOOL CloseHandle(HANDLE hObject)
 {
     for (auto it = W().install.handles.begin(); it != W().install.handles.end(); ++it) {
         if (&*it != hObject) continue;
+        const unsigned object = it->object;
         W().install.handles.erase(it);
+        OpenLater(object);
         return TRUE;
     }
     for (auto it = W().install.mutexHandles.begin(); it != W().install.mutexHandles.end(); ++it) {
@@ -288,6 +408,26 @@ BOOL CloseHandle(HANDLE hObject)
     }
     return Fail(ERROR_INVALID_HANDLE);
 }
+
+namespace simwin {
+
+bool HoldElsewhere(const std::string& path, DWORD access, DWORD share)
+{
+    OpenFileRecord opened;
+    if (Open(path, access, share, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, &opened)) return false;
+    W().install.elsewhere.push_back(opened);
+    return true;
+}
+
+size_t HandlesElsewhere(const std::string& path)
+{
+    const FileEntry* e = Find(Lower(path));
+    size_t n = 0;
+    for (const OpenFileRecord& r : W().install.elsewhere) n += e && r.object == e->id;
+    return n;
+}
+
+}  // namespace simwin
 
 // ---------------------------------------------------------------------------
 // Named mutexes. This process is the only one simulated: another's hold is

@@ -13,6 +13,16 @@ struct OpenFileRecord {
     std::string path;
     std::vector<unsigned char> data;  // read as it was when opened
     size_t at = 0;
+    unsigned object = 0;  // the FileEntry opened, wherever its name goes
+    DWORD access = 0;
+    DWORD share = 0;
+};
+
+// Another user's program that opens a path the moment the program's last
+// handle on it closes.
+struct LaterOpen {
+    DWORD access;
+    DWORD share;
 };
 
 // A copy that fails, having written this much of the file (npos: nothing,
@@ -44,6 +54,9 @@ struct InstallWorld {
     DWORD refuseError = 0;
     DWORD refuseStyle = 0;
     std::list<OpenFileRecord> handles;  // addresses are the HANDLE values
+    std::list<OpenFileRecord> elsewhere;  // other programs' handles, for sharing
+    std::map<std::string, LaterOpen> openWhenClosed;    // by lower-case path
+    std::map<std::string, std::string> swapForJunction;  // folder -> where it goes
     std::map<std::string, MutexState> mutexes;  // by name, case-sensitive as on Windows
     std::list<MutexHandle> mutexHandles;        // addresses are the HANDLE values
     // Drive volumes keep ACLs (NTFS) or not (FAT32); GetVolumeInformationA

@@ -1,6 +1,6 @@
 // Volumes and the security of files and folders: what kind of volume drive
-// C is, descriptors made from SDDL, and the owner and DACL set on a path.
-// Descriptors are kept as their SDDL, which is what tests compare.
+// C is, descriptors made from SDDL, and the owner and DACL set through a
+// handle. Descriptors are kept as their SDDL, which is what tests compare.
 #include "simwin/state.h"
 
 #include <cstdio>
@@ -72,12 +72,6 @@ static std::string* FindDescriptor(PSECURITY_DESCRIPTOR p)
     return nullptr;
 }
 
-static BOOL Fail(DWORD error)
-{
-    SetLastError(error);
-    return FALSE;
-}
-
 }  // namespace simwin
 
 using namespace simwin;
@@ -125,43 +119,47 @@ BOOL ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR StringSecurityD
 
 // A part that the flags name and the descriptor lacks is taken away; for
 // the DACL that means no DACL at all, which lets everyone do anything.
-BOOL SetFileSecurityA(LPCSTR lpFileName, SECURITY_INFORMATION SecurityInformation,
-                      PSECURITY_DESCRIPTOR pSecurityDescriptor)
+static void Apply(FileEntry* e, SECURITY_INFORMATION SecurityInformation,
+                  const std::string& descriptor)
 {
-    std::string path = lpFileName ? lpFileName : "";
-    const std::string* descriptor = FindDescriptor(pSecurityDescriptor);
-    char info[16];
-    snprintf(info, sizeof(info), "0x%X", unsigned(SecurityInformation));
-    Log("SetFileSecurityA " + path + " " + info + " " +
-        (descriptor ? *descriptor : "<no descriptor>"));
-    if (!descriptor) return Fail(ERROR_INVALID_SECURITY_DESCR);
-    if (path.size() >= 260) return Fail(ERROR_FILENAME_EXCED_RANGE);
-    const std::string p = Lower(path);
-    auto failure = W().install.failSecurity.find(p);
-    if (failure != W().install.failSecurity.end()) return Fail(failure->second);
-    auto it = W().files.find(p);
-    if (it == W().files.end()) {
-        auto parent = W().files.find(ParentOf(p));
-        const bool inFolder =
-            IsDriveRoot(ParentOf(p)) || (parent != W().files.end() && parent->second.folder);
-        return Fail(inFolder ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
-    }
-    if (!W().install.volumeKeepsAcls) return TRUE;  // keeps nothing
-
     std::map<char, std::string> parts;
-    SplitSddl(*descriptor, &parts);
+    SplitSddl(descriptor, &parts);
     const SECURITY_INFORMATION flags[4] = {OWNER_SECURITY_INFORMATION, GROUP_SECURITY_INFORMATION,
                                            DACL_SECURITY_INFORMATION, SACL_SECURITY_INFORMATION};
     for (int i = 0; i < 4; ++i) {
         if (!(SecurityInformation & flags[i])) continue;
         auto part = parts.find(kParts[i]);
         if (part != parts.end())
-            it->second.security[kParts[i]] = part->second;
+            e->security[kParts[i]] = part->second;
         else if (kParts[i] == 'D')
-            it->second.security['D'] = "NO_ACCESS_CONTROL";
+            e->security['D'] = "NO_ACCESS_CONTROL";
         else
-            it->second.security.erase(kParts[i]);
+            e->security.erase(kParts[i]);
     }
+}
+
+// Through a handle opened for what is changed, onto the object it opened,
+// wherever its name is now.
+BOOL SetKernelObjectSecurity(HANDLE Handle, SECURITY_INFORMATION SecurityInformation,
+                             PSECURITY_DESCRIPTOR SecurityDescriptor)
+{
+    OpenFileRecord* r = FindFileHandle(Handle);
+    std::string p;
+    FileEntry* e = r ? FindObject(r->object, &p) : nullptr;
+    const std::string* descriptor = FindDescriptor(SecurityDescriptor);
+    char info[16];
+    snprintf(info, sizeof(info), "0x%X", unsigned(SecurityInformation));
+    Log("SetKernelObjectSecurity " + (e ? W().spelling[p] : std::string("<no object>")) + " " + info +
+        " " + (descriptor ? *descriptor : "<no descriptor>"));
+    if (!e) return Fail(ERROR_INVALID_HANDLE);
+    if (!descriptor) return Fail(ERROR_INVALID_SECURITY_DESCR);
+    if (((SecurityInformation & OWNER_SECURITY_INFORMATION) && !(r->access & WRITE_OWNER)) ||
+        ((SecurityInformation & DACL_SECURITY_INFORMATION) && !(r->access & WRITE_DAC)))
+        return Fail(ERROR_ACCESS_DENIED);
+    auto failure = W().install.failSecurity.find(p);
+    if (failure != W().install.failSecurity.end()) return Fail(failure->second);
+    if (!W().install.volumeKeepsAcls) return TRUE;  // keeps nothing
+    Apply(e, SecurityInformation, *descriptor);
     return TRUE;
 }
 

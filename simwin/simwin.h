@@ -171,19 +171,31 @@ void ClearInjectedFailures();
 void FailOpen(const std::string& path, DWORD error);
 // GetFileAttributesA on this path fails.
 void FailAttributes(const std::string& path, DWORD error);
+// Other users' programs, for share modes, which hold for files and folders
+// alike. Another program opens the path now, with this access and sharing:
+// false when sharing refuses it.
+bool HoldElsewhere(const std::string& path, DWORD access, DWORD share);
+// Another user opens the path the moment the program's last handle on it
+// closes, unless sharing or a DACL the program set on it keeps them out.
+void OpenElsewhereWhenClosed(const std::string& path, DWORD access, DWORD share);
+size_t HandlesElsewhere(const std::string& path);  // other programs' handles on it
+// Right after the program first opens this folder, a user moves
+// it to aside and plants a junction in its place, whatever handle is open.
+void SwapForJunction(const std::string& folder, const std::string& aside);
 // Security of files and folders (simwin/security.cpp). Drive volumes are
 // NTFS unless told otherwise; FAT32 keeps no ACLs, so nothing is recorded.
 void SetVolumeKeepsAcls(bool keeps);
 // GetVolumeInformationA fails with the error.
 void FailVolumeInformation(DWORD error);
-// SetFileSecurityA on this path fails with the error and changes nothing.
+// Setting the security of what is at this path fails with the error and
+// changes nothing.
 void FailSecurity(const std::string& path, DWORD error);
 // An existing file or folder becomes a reparse point (a planted junction or link).
 void MakeReparsePoint(const std::string& path);
 // An existing file has this many names: the others are hard links elsewhere.
 void SetLinkCount(const std::string& path, DWORD links);
-// What SetFileSecurityA set on the path, as SDDL in the order O, G, D, S:
-// only the parts its information flags named ("" when nothing was set).
+// What was set on the path, as SDDL in the order O, G, D, S: only the
+// parts the information flags named ("" when nothing was set).
 std::string SecurityOf(const std::string& path);
 size_t HeldSecurityDescriptors();  // converted from SDDL and not yet given to LocalFree
 

@@ -69,7 +69,10 @@ struct HWND__ {
 
 namespace simwin {
 
+unsigned NewObjectId();
+
 struct FileEntry {
+    unsigned id = NewObjectId();  // what a handle keeps when the name changes
     bool folder = false;
     bool readOnly = false;
     bool reparsePoint = false;  // a junction or a link
@@ -127,6 +130,11 @@ std::string Lower(const std::string& s);
 std::string ParentOf(const std::string& lowerPath);  // empty for a bare name
 bool IsDriveRoot(const std::string& lowerPath);       // "c:"
 void Log(const std::string& call);
+BOOL Fail(DWORD error);  // sets the last error, FALSE
+// Open files and folders (simwin/filesystem.cpp): a handle's record, and
+// the object it opened with its lower-case path now (null when it is gone).
+OpenFileRecord* FindFileHandle(HANDLE h);
+FileEntry* FindObject(unsigned id, std::string* lowerPath = nullptr);
 HINSTANCE__* FindModule(HMODULE h);  // executable or a loaded module, else null
 const Resource* FindResource(HINSTANCE__* m, WORD type, WORD name);
 std::vector<Resource> ParseResFile(const std::string& path);

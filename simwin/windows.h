@@ -297,6 +297,23 @@ typedef DWORD SECURITY_INFORMATION;
 typedef void* PSECURITY_DESCRIPTOR;
 typedef void* HLOCAL;
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
+// Each folder and earlier file is opened once, to be checked and secured.
+#define FILE_READ_DATA 0x00000001
+#define FILE_LIST_DIRECTORY 0x00000001
+#define FILE_WRITE_DATA 0x00000002
+#define FILE_APPEND_DATA 0x00000004
+#define FILE_EXECUTE 0x00000020
+#define FILE_READ_ATTRIBUTES 0x00000080
+#define DELETE 0x00010000L
+#define READ_CONTROL 0x00020000L
+#define WRITE_DAC 0x00040000L
+#define WRITE_OWNER 0x00080000L
+#define SYNCHRONIZE 0x00100000L
+#define GENERIC_WRITE 0x40000000
+#define FILE_SHARE_WRITE 0x00000002
+#define FILE_SHARE_DELETE 0x00000004
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
 #define FS_CASE_SENSITIVE 0x00000001
 #define FS_CASE_IS_PRESERVED 0x00000002
 #define FS_UNICODE_STORED_ON_DISK 0x00000004
@@ -319,8 +336,8 @@ BOOL ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR StringSecurityD
                                                           DWORD StringSDRevision,
                                                           PSECURITY_DESCRIPTOR* SecurityDescriptor,
                                                           PULONG SecurityDescriptorSize);
-BOOL SetFileSecurityA(LPCSTR lpFileName, SECURITY_INFORMATION SecurityInformation,
-                      PSECURITY_DESCRIPTOR pSecurityDescriptor);
+BOOL SetKernelObjectSecurity(HANDLE Handle, SECURITY_INFORMATION SecurityInformation,
+                             PSECURITY_DESCRIPTOR SecurityDescriptor);
 HLOCAL LocalFree(HLOCAL hMem);
 typedef struct _FILETIME {
     DWORD dwLowDateTime;

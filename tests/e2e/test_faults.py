@@ -11,8 +11,8 @@ becomes drive C itself, holding links to everything else of drive C; the
 program creates C:\\RuruRIZIrizuViz on it as a real folder.  (A link or a
 mount point at C:\\RuruRIZIrizuViz would be a reparse point to Wine, which
 the program rightly refuses to secure or copy into.)  If the mount is
-refused the test fails and says so.  The package held open is
-held by wnhelper hold, with no sharing."""
+refused the test fails and says so.  A package file or a target held
+open is held by wnhelper hold, with the access and sharing of the case."""
 
 import os
 import shutil
@@ -28,6 +28,8 @@ IDOK = install.IDOK
 IDS_INSTALL_OK, IDS_INSTALL_FAILED = install.IDS_INSTALL_OK, install.IDS_INSTALL_FAILED
 PACKAGE, FILES, TARGET_ROOT = install.PACKAGE, install.FILES, install.TARGET_ROOT
 INF, SYS, EXE = FILES
+GENERIC_READ, GENERIC_WRITE, DELETE = 0x80000000, 0x40000000, 0x10000
+SHARE_ALL = 7  # FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE
 
 # Over two reads of the program's check, and over three times the small
 # disk: a copy of it stops part-way.
@@ -80,6 +82,39 @@ class FaultTestCase(install.InstallTestCase):
         env.restore_state()
         shutil.rmtree(self.scratch)
         os.makedirs(self.scratch)
+
+    def hold(self, path, access=GENERIC_READ, sharing=0, timeout_ms=60000):
+        """wnhelper hold on a file or folder (its Windows path), by default
+        for reading and shared with nobody; returns the function that lets
+        go (also called at the end of the test)."""
+        self.holds = getattr(self, "holds", 0) + 1
+        release = os.path.join(self.scratch, "release%d" % self.holds)
+        out = tempfile.TemporaryFile()
+        proc = subprocess.Popen([winenv.WINE, env.helper_path, "hold", path, str(timeout_ms),
+                                 winenv.windows_path(release), hex(access), str(sharing)],
+                                env=env.environment(), stdout=out, stderr=subprocess.DEVNULL)
+
+        def let_go():
+            if proc.poll() is None:
+                open(release, "w").close()
+                try:
+                    proc.wait(30)
+                except subprocess.TimeoutExpired:
+                    proc.kill()
+                    proc.wait()
+            out.close()
+        self.addCleanup(let_go)
+        deadline = time.monotonic() + 30
+        while True:
+            out.seek(0)
+            lines = [l for l in out.read().decode("ascii", "replace").splitlines() if l.startswith("{")]
+            if lines:
+                answer = json.loads(lines[0])
+                self.assertTrue(answer.get("ok"), answer)
+                return let_go
+            if proc.poll() is not None or time.monotonic() > deadline:
+                self.fail("wnhelper hold %s: no answer (exit %s)" % (path, proc.poll()))
+            time.sleep(0.05)
 
     def make_package(self, read_only=False, **files):
         """A package folder: the sample's files, any of them replaced by
@@ -159,7 +194,8 @@ class TargetsLeftBehindTest(FaultTestCase):
         early = bytearray(sample_sys[:len(sample_sys) // 2])
         early[0] ^= 1
         cases = [
-            # (what, package files, targets laid out, installs)
+            # (what, package files, targets laid out, installs[, held open by
+            # another program: (target or "" for the root, access, sharing)])
             ("a copy cut short: half the driver, an empty uninstaller", {"sys": big},
              {SYS: big[:5000], EXE: b""}, True),
             ("a target longer than its package file", {}, {SYS: sample_sys + b"\0more"}, False),
@@ -172,12 +208,25 @@ class TargetsLeftBehindTest(FaultTestCase):
             # deletable.  Windows keeps the two apart; the host table
             # (Install.FaultsDuringOK) has that case.
             ("a folder in a target's place", {}, {EXE: None}, False),
+            # A handle opened before the program's changes keeps what it may
+            # do: one that may write to the driver or delete the root stops
+            # the installation, one that only reads does not.  Once the
+            # writer lets go, the next run installs.
+            ("an identical driver held open by a writer", {}, {SYS: sample_sys}, False,
+             (SYS, GENERIC_WRITE, SHARE_ALL)),
+            ("an identical driver held open by a reader", {}, {SYS: sample_sys}, True,
+             (SYS, GENERIC_READ, SHARE_ALL)),
+            ("the target root held open with DELETE", {}, {}, False, ("", DELETE, SHARE_ALL)),
         ]
-        for i, (what, files, targets, installs) in enumerate(cases):
+        for i, (what, files, targets, installs, *held) in enumerate(cases):
             with self.subTest(case=what):
                 self.fresh()
                 package = self.make_package(**files)
                 before = self.lay_targets(targets)
+                if held:
+                    name, access, sharing = held[0]
+                    let_go = self.hold(install.TARGET_FOLDER_PATH + "\\" + name if name
+                                       else install.TARGET_ROOT_PATH, access, sharing)
                 store = install.store_listing()
                 expect = IDS_INSTALL_OK if installs else IDS_INSTALL_FAILED
                 calls = self.run_ok("left%d" % i, expect)
@@ -185,6 +234,10 @@ class TargetsLeftBehindTest(FaultTestCase):
                     self.check_installed(package, calls)
                 else:
                     self.check_failed(package, calls, store, kept={n: before[n] for n in targets})
+                if held:
+                    let_go()
+                    if not installs:
+                        self.check_installed(package, self.run_ok("let-go%d" % i, IDS_INSTALL_OK))
 
 
 class FullDiskTest(FaultTestCase):
@@ -252,35 +305,6 @@ class FullDiskTest(FaultTestCase):
 
 
 class LockedPackageTest(FaultTestCase):
-    def hold(self, path, timeout_ms=60000):
-        """wnhelper hold on a file; returns the file whose creation lets go."""
-        release = os.path.join(self.scratch, "release")
-        out = tempfile.TemporaryFile()
-        proc = subprocess.Popen([winenv.WINE, env.helper_path, "hold", path, str(timeout_ms),
-                                 winenv.windows_path(release)],
-                                env=env.environment(), stdout=out, stderr=subprocess.DEVNULL)
-
-        def let_go():
-            open(release, "w").close()
-            try:
-                proc.wait(30)
-            except subprocess.TimeoutExpired:
-                proc.kill()
-                proc.wait()
-            out.close()
-        self.addCleanup(let_go)
-        deadline = time.monotonic() + 30
-        while True:
-            out.seek(0)
-            lines = [l for l in out.read().decode("ascii", "replace").splitlines() if l.startswith("{")]
-            if lines:
-                answer = json.loads(lines[0])
-                self.assertTrue(answer.get("ok"), answer)
-                return let_go
-            if proc.poll() is not None or time.monotonic() > deadline:
-                self.fail("wnhelper hold %s: no answer (exit %s)" % (path, proc.poll()))
-            time.sleep(0.05)
-
     def test_locked_package_file(self):
         package = self.make_package()
         store = install.store_listing()

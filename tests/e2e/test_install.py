@@ -21,8 +21,11 @@ mode too.
 
 Wine keeps no DACL that it is given: GetFileSecurity afterwards answers
 from the Unix mode bits.  What the program sets on the driver's folders is
-read from Wine's advapi and security trace instead: each SetFileSecurityW
-with its path and flags, and the SDDL converted just before it."""
+read from the trace of a Wine server of the run's own (wineserver -d1,
+what WINEDEBUG=+server starts): each create_file with its path and the handle of its
+reply, and each set_security_object on such a handle with the owner and
+DACL that reached the server.  Requests and replies of several threads and
+processes interleave there, each line prefixed by its thread."""
 
 import os
 import re
@@ -50,17 +53,30 @@ REGISTRATION = re.compile(r'trace:setupapi:SetupCopyOEMInfA "(.*?)", (\S+), (\d+
 
 # The security of the driver's folders: Administrators own them; SYSTEM and
 # Administrators have full control, Users read and execute; protected from
-# what C:\ passes on.  Target files already there get the same access.
-SECURITY_TRACE = "trace+setupapi,trace+advapi,trace+security"
-CONVERSION = re.compile(r'trace:advapi:ConvertStringSecurityDescriptorToSecurityDescriptorA "(.*?)", (\d+),')
-SET_SECURITY = re.compile(r'trace:security:SetFileSecurityW \(L"(.*?)", 0x([0-9a-fA-F]+),')
-FOLDER_SDDL = "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
-FILE_SDDL = "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)"
+# what C:\ passes on.  Target files already there get the same access.  As
+# the server shows it: control 0x1004 is a DACL present and protected; ACE
+# flags 3 pass it on to files and folders below; 1f01ff is full control.
+def server_sd(ace_flags):
+    aces = ",".join("{type=ACCESS_ALLOWED,flags=%d,mask=%s,sid=%s}" % (ace_flags, mask, sid)
+                    for mask, sid in (("1f01ff", "S-1-5-18"), ("1f01ff", "S-1-5-32-544"),
+                                      ("1200a9", "S-1-5-32-545")))
+    return "control=00001004,owner=S-1-5-32-544,group=<not present>,sacl={},dacl={%s}" % aces
+
+
+FOLDER_SD, FILE_SD = server_sd(3), server_sd(0)
 OWNER_AND_DACL = 0x1 | 0x4  # OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION
 TARGET_ROOT_PATH = "C:\\" + TARGET_ROOT
 TARGET_FOLDER_PATH = TARGET_ROOT_PATH + "\\" + PACKAGE
-PROTECTED_FOLDERS = [(TARGET_ROOT_PATH, OWNER_AND_DACL, FOLDER_SDDL),
-                     (TARGET_FOLDER_PATH, OWNER_AND_DACL, FOLDER_SDDL)]
+PROTECTED_FOLDERS = [(TARGET_ROOT_PATH, OWNER_AND_DACL, FOLDER_SD),
+                     (TARGET_FOLDER_PATH, OWNER_AND_DACL, FOLDER_SD)]
+
+# The server's trace, measured under Wine 8: a request, then its reply, on
+# lines of their own that start with the thread's id.
+CREATE_FILE = re.compile(r'^([0-9a-f]{4}): create_file\( .*name=L"((?:[^"\\]|\\.)*)"')
+CREATE_REPLY = re.compile(r'^([0-9a-f]{4}): create_file\(\) = (\w+) \{ handle=([0-9a-f]+) \}')
+CLOSE_HANDLE = re.compile(r'^([0-9a-f]{4}): close_handle\( handle=([0-9a-f]+) \)')
+SET_SECURITY = re.compile(
+    r'^([0-9a-f]{4}): set_security_object\( handle=([0-9a-f]+), security_info=([0-9a-f]+), sd=\{(.*)\} \)$')
 
 env = None
 
@@ -129,17 +145,29 @@ def registrations(app):
 
 
 def security_set(output):
-    """(path, flags, SDDL) of every SetFileSecurity call in a run's trace,
-    with the SDDL that the program converted last before it."""
-    sets, sddl = [], None
+    """(path, information flags, descriptor) of every security set on a file
+    or folder in a server trace, in order: the handle's path is that of the
+    create_file whose reply in the same thread gave it."""
+    sets, asked, handles = [], {}, {}
     for line in output.splitlines():
-        conversion = CONVERSION.search(line)
-        if conversion:
-            sddl = conversion.group(1) if conversion.group(2) == "1" else "revision " + conversion.group(2)
-            continue
-        found = SET_SECURITY.search(line)
+        found = CREATE_FILE.match(line)
         if found:
-            sets.append((found.group(1).replace("\\\\", "\\"), int(found.group(2), 16), sddl))
+            name = found.group(2).replace("\\\\", "\\")
+            asked[found.group(1)] = name[4:] if name.startswith("\\??\\") else name
+            continue
+        found = CREATE_REPLY.match(line)
+        if found:
+            path = asked.pop(found.group(1), None)
+            if found.group(2) == "0" and path is not None:
+                handles[found.group(1), found.group(3)] = path
+            continue
+        found = CLOSE_HANDLE.match(line)
+        if found:
+            handles.pop((found.group(1), found.group(2)), None)
+            continue
+        found = SET_SECURITY.match(line)
+        if found and (found.group(1), found.group(2)) in handles:
+            sets.append((handles[found.group(1), found.group(2)], int(found.group(3), 16), found.group(4)))
     return sets
 
 
@@ -149,7 +177,7 @@ class InstallTestCase(winenv.TestCase):
         remove_installation()
         self.addCleanup(remove_installation)
 
-    def run_kit(self, name, package=True, wine_debug=SECURITY_TRACE, **kw):
+    def run_kit(self, name, package=True, wine_debug="trace+setupapi", **kw):
         extra = {PACKAGE: os.path.join(env.kit_dir, PACKAGE)} if package else {}
         return env.run(name, extra=extra, wine_debug=wine_debug, **kw)
 
@@ -177,16 +205,16 @@ class InstallTestCase(winenv.TestCase):
         self.assertEqual(box["owner"], dialog["hwnd"])
         self.assertEqual([(b["id"], b["text"]) for b in box["buttons"]], [(IDOK, "OK")])
 
-    def install(self, name, string_id, caption="Wirenest", **run):
+    def install(self, name, string_id, caption="Wirenest", security=False, **run):
         """One run that presses OK, checks the result box, closes it, and
-        returns the program's registration calls; the security it set is
-        left in self.security."""
-        with self.run_kit(name, **run) as app:
+        returns the program's registration calls; with security, the
+        security it set is left in self.security (from the server's trace)."""
+        with self.run_kit(name, server_trace=security, **run) as app:
             dialog, box = self.press_ok_for_box(app)
             self.check_result_box(box, dialog, string_id, caption, run.get("lang"))
             app.click(box, IDOK)
             app.wait_exit()
-            self.security = security_set(app.wine_output())
+            self.security = security_set(app.wine_output()) if security else None
             return registrations(app)
 
     def check_copies(self):
@@ -207,7 +235,7 @@ class SamplePackageTest(unittest.TestCase):
 class FirstRunTest(InstallTestCase):
     def test_first_run(self):
         store_before = store_listing()
-        calls = self.install("first", IDS_INSTALL_OK)
+        calls = self.install("first", IDS_INSTALL_OK, security=True)
         self.assertTrue(os.path.isdir(drive_c(TARGET_ROOT, PACKAGE)))
         self.check_copies()
         self.assertEqual(len(stored_copies()), 1, "store: %s" % sorted(store_listing()))
@@ -231,11 +259,11 @@ class SecondRunTest(InstallTestCase):
         targets = {name: (read(target(name)), os.stat(target(name)).st_mtime_ns) for name in FILES}
         store = store_listing()
 
-        calls = self.install("second", IDS_INSTALL_OK)
+        calls = self.install("second", IDS_INSTALL_OK, security=True)
         self.assertEqual(calls, [(TARGET_INF, SP_COPY_NOOVERWRITE), (TARGET_INF, SP_COPY_REPLACEONLY)])
         # The earlier run's files get the folder's access too.
         self.assertEqual(self.security, PROTECTED_FOLDERS + [
-            (TARGET_FOLDER_PATH + "\\" + name, OWNER_AND_DACL, FILE_SDDL) for name in FILES])
+            (TARGET_FOLDER_PATH + "\\" + name, OWNER_AND_DACL, FILE_SD) for name in FILES])
         for name in FILES:
             with self.subTest(file=name):
                 self.assertEqual((read(target(name)), os.stat(target(name)).st_mtime_ns), targets[name])
@@ -256,7 +284,7 @@ class FailureTest(InstallTestCase):
         with open(drive_c(TARGET_ROOT, PACKAGE), "wb") as f:
             f.write(in_the_way)
         store = store_listing()
-        calls = self.install("intheway", IDS_INSTALL_FAILED)
+        calls = self.install("intheway", IDS_INSTALL_FAILED, security=True)
         self.assertEqual(read(drive_c(TARGET_ROOT, PACKAGE)), in_the_way)
         self.assertEqual(self.security, PROTECTED_FOLDERS[:1])  # nothing set on the file
         self.assertEqual(calls, [])
@@ -300,8 +328,11 @@ class FailureTest(InstallTestCase):
         with open(target("OMK58CDC.sys"), "wb") as f:
             f.write(older)
         store = store_listing()
-        calls = self.install("differs", IDS_INSTALL_FAILED)
+        calls = self.install("differs", IDS_INSTALL_FAILED, security=True)
         self.assertEqual(read(target("OMK58CDC.sys")), older)
+        # Secured as it is, then refused by the check after the copies.
+        self.assertEqual(self.security, PROTECTED_FOLDERS + [
+            (TARGET_FOLDER_PATH + "\\OMK58CDC.sys", OWNER_AND_DACL, FILE_SD)])
         self.assertEqual(calls, [])
         self.assertEqual(store_listing(), store)
 

@@ -396,16 +396,27 @@ class WineEnv:
                 self.display = self.xvfb.start()
             self._ensure_prefix()
             # A server left over from an interrupted run would hold the old display.
-            self.end_processes()
-            # Bring the desktop up now: started by the program under test, it
-            # comes up a moment later and takes the foreground from it.
-            self.must("windows", "explorer.exe")
+            self.stop_server()
+            self.start_server()
             self.restore_state()
         except BaseException:
             self.stop()
             raise
         WineEnv.active = self
         return self
+
+    def start_server(self, desktop=True):
+        # Persistent: every helper call would otherwise pay the server start.
+        subprocess.run(["wineserver", "-p"], env=self.environment(), check=True, timeout=30)
+        if desktop:
+            # Bring the desktop up now: started by the program under test, it
+            # comes up a moment later and takes the foreground from it.
+            self.must("windows", "explorer.exe")
+
+    def stop_server(self):
+        """Ends the server and every process of the prefix with it."""
+        self._wineserver("-k")
+        self._wineserver("-w")
 
     def stop(self):
         if WineEnv.active is self:
@@ -420,14 +431,6 @@ class WineEnv:
             if self.lock:
                 self.lock.close()  # releases the session lock
                 self.lock = None
-
-    def end_processes(self):
-        """Ends every process of the prefix, the desktop and the server
-        included, and starts a new persistent server: every helper call
-        would otherwise pay the server start."""
-        self._wineserver("-k")
-        self._wineserver("-w")
-        subprocess.run(["wineserver", "-p"], env=self.environment(), check=True, timeout=30)
 
     def environment(self, wine_debug="-all", lang=None, dll_overrides=""):
         """Wine's environment; lang (e.g. "zh_CN.UTF-8") sets the locale, and
@@ -686,13 +689,17 @@ class AppRun:
     to run instead of the kit's; dll_overrides: added to WINEDLLOVERRIDES;
     alone: no other process of the prefix runs when the program starts (the
     helper's own calls bring up Wine's desktop), so it brings up the desktop
-    itself."""
+    itself; server_trace: the run has a Wine server of its own whose trace
+    of every request (wineserver -d1, as WINEDEBUG=+server would start it)
+    goes into the program's output; the persistent one is stopped for the
+    run and started again after."""
 
     def __init__(self, env, name, modules=MODULES, extra=None, settings=None, lang=None, exe=EXE_NAME,
                  wine_debug="-all", version=None, record_state=False, exe_source=None, dll_overrides="",
-                 alone=False):
+                 alone=False, server_trace=False):
         self.alone = alone
         self.env = env
+        self.server_trace = server_trace
         self.exe_source = exe_source or os.path.join(env.kit_dir, EXE_NAME)
         self.dll_overrides = dll_overrides
         self.version = version
@@ -734,12 +741,30 @@ class AppRun:
         if self.record_state:
             self.state_before = env.machine_state()
         if self.alone:
-            env.end_processes()
+            env.stop_server()
+            env.start_server(desktop=False)
         self._log = open(self.log_path, "wb")
+        self.server = None
+        if self.server_trace:
+            self._start_traced_server()
         self.proc = subprocess.Popen([WINE, self.kit_windows + "\\" + self.exe], cwd=self.kit,
                                      env=env.environment(self.wine_debug, self.lang, self.dll_overrides),
                                      stdout=self._log, stderr=subprocess.STDOUT)
         return self
+
+    def _start_traced_server(self):
+        """A server of this run's own, tracing every request into the
+        program's output.  Started here rather than by the program with
+        WINEDEBUG=+server: a server that the program started traced in only
+        some runs (measured, Wine 8)."""
+        self.env.stop_server()
+        self.server = subprocess.Popen(["wineserver", "-f", "-d1"], env=self.env.environment(),
+                                       stdout=self._log, stderr=subprocess.STDOUT)
+        deadline = time.monotonic() + 30
+        while "wineserver: starting" not in self.wine_output():
+            if self.server.poll() is not None or time.monotonic() > deadline:
+                raise RuntimeError("the tracing Wine server did not start (exit %s)" % self.server.poll())
+            time.sleep(0.05)
 
     def __exit__(self, exc_type, exc, tb):
         crash = self.crash_lines()
@@ -749,6 +774,10 @@ class AppRun:
         if self.proc.poll() is None:
             self.proc.kill()
             self.proc.wait()
+        if self.server:
+            self.env.stop_server()
+            self.server.wait(60)
+            self.env.start_server()
         self._log.close()
         if failed:
             shutil.copy(self.log_path, notes["wine_log"])

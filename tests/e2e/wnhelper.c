@@ -706,18 +706,21 @@ static int CmdInfCopy(int argc, char **argv)
     return 0;
 }
 
-/* hold <file> <timeout_ms> <release file>: opens the file for reading and
-   shares it with nobody, as another program that has it open would; says
-   so at once, then keeps it open until the release file exists or the
-   time is up, and ends. */
+/* hold <file or folder> <timeout_ms> <release file> [access sharing]: opens
+   it as another program that has it open would, by default for reading and
+   shared with nobody (access and sharing as numbers, e.g. 0x40000000 7 for
+   a writer that shares everything); says so at once, then keeps it open
+   until the release file exists or the time is up, and ends. */
 static int CmdHold(int argc, char **argv)
 {
     HANDLE f;
-    DWORD start, timeout;
+    DWORD start, timeout, access, sharing;
     BOOL released;
 
-    if (argc < 3) return Usage("hold <file> <timeout_ms> <release file>");
-    f = CreateFileA(argv[0], GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (argc < 3) return Usage("hold <file or folder> <timeout_ms> <release file> [access sharing]");
+    access = argc > 3 ? strtoul(argv[3], NULL, 0) : GENERIC_READ;
+    sharing = argc > 4 ? strtoul(argv[4], NULL, 0) : 0;
+    f = CreateFileA(argv[0], access, sharing, NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
     if (f == INVALID_HANDLE_VALUE) return Fail("cannot open the file");
     timeout = strtoul(argv[1], NULL, 0);
     printf("{\"ok\":true,\"held\":");

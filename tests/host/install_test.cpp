@@ -787,6 +787,7 @@ TEST_F(Install, EmptyInfIsRefusedByTheSetupApi)
 
 const std::string kFolderSecurity = "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
 const std::string kFileSecurity = "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)";
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 TEST_F(Install, FolderSecurity)
 {
@@ -796,8 +797,9 @@ TEST_F(Install, FolderSecurity)
         const char* what;
         std::function<void()> layout;
         bool installs;  // string 3, the copies and one registration; else string 4 and none
-        size_t sets;    // SetFileSecurityA calls, failed ones included
+        size_t sets;    // security sets, failed ones included
         std::string root, folder, files[3];  // what each ends with ("": nothing set)
+        std::function<void()> check;         // what else the row shows
     } cases[] = {
         {"fresh install", [] {}, true, 2, F, F, {"", "", ""}},
         {"folders exist", [] { simwin::AddFolder(kTarget); }, true, 2, F, F, {"", "", ""}},
@@ -848,6 +850,48 @@ TEST_F(Install, FolderSecurity)
              simwin::MakeReparsePoint(Target(SYS));
          },
          false, 2, F, F, {"", "", ""}},
+        // Handles that others opened before the change keep what they may do.
+        {"earlier driver held open by a writer",
+         [] {
+             simwin::AddFile(Target(INF), kInf);
+             simwin::AddFile(Target(SYS), kSys);
+             EXPECT_TRUE(simwin::HoldElsewhere(Target(SYS), GENERIC_WRITE, kShareAll));
+         },
+         false, 3, F, F, {T, "", ""}},
+        {"a writer waiting for the check to let go of an earlier driver",
+         [] {
+             simwin::AddFile(Target(INF), kInf);
+             simwin::AddFile(Target(SYS), kSys);
+             simwin::AddFile(Target(EXE), kExe);
+             simwin::OpenElsewhereWhenClosed(Target(SYS), GENERIC_WRITE, kShareAll);
+         },
+         true, 5, F, F, {T, T, T},
+         [] { EXPECT_EQ(0u, simwin::HandlesElsewhere(Target(SYS))) << "a writer got in"; }},
+        {"earlier driver read by a scanner",
+         [] {
+             simwin::AddFile(Target(SYS), kSys);
+             EXPECT_TRUE(simwin::HoldElsewhere(Target(SYS), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE));
+         },
+         true, 3, F, F, {"", T, ""}},
+        {"root held open with DELETE",
+         [] {
+             simwin::AddFolder(kTarget);
+             EXPECT_TRUE(simwin::HoldElsewhere(kTargetRoot, DELETE, kShareAll));
+         },
+         false, 0, "", "", {"", "", ""}},
+        {"package folder listed in a window",
+         [] {
+             simwin::AddFolder(kTarget);
+             EXPECT_TRUE(simwin::HoldElsewhere(kTarget, FILE_LIST_DIRECTORY | SYNCHRONIZE, kShareAll));
+         },
+         true, 2, F, F, {"", "", ""}},
+        {"root swapped for a junction once it was opened",
+         [] {
+             simwin::AddFolder(kTarget);
+             simwin::SwapForJunction(kTargetRoot, kTargetRoot + ".old");
+         },
+         false, 1, "", "", {"", "", ""},
+         [] { EXPECT_EQ(kFolderSecurity, simwin::SecurityOf(kTargetRoot + ".old")) << "not on what was checked"; }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -867,10 +911,12 @@ TEST_F(Install, FolderSecurity)
 
         size_t sets = 0, lastSet = 0;
         for (size_t i = 0; i < simwin::Calls().size(); ++i)
-            if (simwin::Calls()[i].compare(0, 17, "SetFileSecurityA ") == 0) ++sets, lastSet = i;
+            if (simwin::Calls()[i].compare(0, 24, "SetKernelObjectSecurity ") == 0) ++sets, lastSet = i;
         EXPECT_EQ(c.sets, sets);
         if (sets && c.installs) EXPECT_LT(lastSet, simwin::CallIndex("CopyFileA"));
         EXPECT_EQ(0u, simwin::HeldSecurityDescriptors()) << "descriptors not freed";
         if (simwin::FileExists(kTarget)) EXPECT_EQ(inTheWay, simwin::FileData(kTarget));
+        EXPECT_EQ(0u, simwin::OpenFileHandles());
+        if (c.check) c.check();
     }
 }
