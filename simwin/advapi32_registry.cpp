@@ -1,4 +1,5 @@
-// HKEY_CURRENT_USER with typed values; the program only reads it.
+// advapi32's registry: HKEY_CURRENT_USER with typed values; the program
+// only reads it.
 #include "simwin/state.h"
 
 #include <cstring>
@@ -33,9 +34,8 @@ using namespace simwin;
 
 static HKEY__* OpenedKey(HKEY hKey)
 {
-    for (HKEY__& k : W().keys)
-        if (&k == hKey && k.open) return &k;
-    return nullptr;
+    HKEY__* k = FindByAddress(W().keys, hKey);
+    return k && k->open ? k : nullptr;
 }
 
 LONG RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult)

@@ -1,6 +1,6 @@
-// Volumes and the security of files and folders: what kind of volume drive
-// C is, descriptors made from SDDL, and the owner and DACL set through a
-// handle. Descriptors are kept as their SDDL, which is what tests compare.
+// advapi32's security of files and folders: descriptors made from SDDL, and
+// the owner and DACL set through a handle. Descriptors are kept as their
+// SDDL, which is what tests compare; LocalFree (kernel32) frees them here.
 #include "simwin/state.h"
 
 #include <cstdio>
@@ -8,26 +8,12 @@
 
 namespace simwin {
 
-void SetVolumeKeepsAcls(bool keeps) { W().install.volumeKeepsAcls = keeps; }
-void FailVolumeInformation(DWORD error) { W().install.failVolume = error; }
 void FailSecurity(const std::string& path, DWORD error)
 {
-    W().install.failSecurity[Lower(path)] = error;
+    W().failSecurity[Lower(path)] = error;
 }
 
-void MakeReparsePoint(const std::string& path)
-{
-    auto it = W().files.find(Lower(path));
-    if (it != W().files.end()) it->second.reparsePoint = true;
-}
-
-void SetLinkCount(const std::string& path, DWORD links)
-{
-    auto it = W().files.find(Lower(path));
-    if (it != W().files.end()) it->second.links = links;
-}
-
-size_t HeldSecurityDescriptors() { return W().install.descriptors.size(); }
+size_t HeldSecurityDescriptors() { return W().descriptors.size(); }
 
 static const char kParts[] = "OGDS";
 
@@ -65,40 +51,9 @@ static bool SplitSddl(const std::string& sddl, std::map<char, std::string>* part
     return depth == 0 && !parts->empty();
 }
 
-static std::string* FindDescriptor(PSECURITY_DESCRIPTOR p)
-{
-    for (std::string& d : W().install.descriptors)
-        if (&d == p) return &d;
-    return nullptr;
-}
-
 }  // namespace simwin
 
 using namespace simwin;
-
-// Only the file-system flags: NTFS or FAT32, the same for every drive.
-BOOL GetVolumeInformationA(LPCSTR lpRootPathName, LPSTR lpVolumeNameBuffer, DWORD nVolumeNameSize,
-                           LPDWORD lpVolumeSerialNumber, LPDWORD lpMaximumComponentLength,
-                           LPDWORD lpFileSystemFlags, LPSTR lpFileSystemNameBuffer,
-                           DWORD nFileSystemNameSize)
-{
-    std::string root = lpRootPathName ? lpRootPathName : "";
-    Log("GetVolumeInformationA " + root);
-    // Windows wants the root with its backslash ("C:\"); Wine takes "C:" too.
-    if (root.size() != 3 || root[1] != ':' || root[2] != '\\') return Fail(ERROR_INVALID_NAME);
-    if (W().install.failVolume) return Fail(W().install.failVolume);
-    const bool acls = W().install.volumeKeepsAcls;
-    if (lpVolumeNameBuffer && nVolumeNameSize) lpVolumeNameBuffer[0] = 0;
-    if (lpVolumeSerialNumber) *lpVolumeSerialNumber = 0x5E1F0C4D;
-    if (lpMaximumComponentLength) *lpMaximumComponentLength = 255;
-    if (lpFileSystemFlags)
-        *lpFileSystemFlags = acls ? FS_CASE_SENSITIVE | FS_CASE_IS_PRESERVED |
-                                        FS_UNICODE_STORED_ON_DISK | FS_PERSISTENT_ACLS
-                                  : FS_CASE_IS_PRESERVED | FS_UNICODE_STORED_ON_DISK;
-    if (lpFileSystemNameBuffer)
-        snprintf(lpFileSystemNameBuffer, nFileSystemNameSize, "%s", acls ? "NTFS" : "FAT32");
-    return TRUE;
-}
 
 BOOL ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR StringSecurityDescriptor,
                                                           DWORD StringSDRevision,
@@ -111,8 +66,8 @@ BOOL ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR StringSecurityD
     if (StringSDRevision != SDDL_REVISION_1) return Fail(ERROR_UNKNOWN_REVISION);
     std::map<char, std::string> parts;
     if (!SplitSddl(sddl, &parts)) return Fail(ERROR_INVALID_PARAMETER);
-    W().install.descriptors.push_back(sddl);
-    *SecurityDescriptor = &W().install.descriptors.back();
+    W().descriptors.push_back(sddl);
+    *SecurityDescriptor = &W().descriptors.back();
     if (SecurityDescriptorSize) *SecurityDescriptorSize = ULONG(20 + sddl.size());
     return TRUE;
 }
@@ -146,7 +101,7 @@ BOOL SetKernelObjectSecurity(HANDLE Handle, SECURITY_INFORMATION SecurityInforma
     OpenFileRecord* r = FindFileHandle(Handle);
     std::string p;
     FileEntry* e = r ? FindObject(r->object, &p) : nullptr;
-    const std::string* descriptor = FindDescriptor(SecurityDescriptor);
+    const std::string* descriptor = FindByAddress(W().descriptors, SecurityDescriptor);
     char info[16];
     snprintf(info, sizeof(info), "0x%X", unsigned(SecurityInformation));
     Log("SetKernelObjectSecurity " + (e ? W().spelling[p] : std::string("<no object>")) + " " + info +
@@ -156,9 +111,8 @@ BOOL SetKernelObjectSecurity(HANDLE Handle, SECURITY_INFORMATION SecurityInforma
     if (((SecurityInformation & OWNER_SECURITY_INFORMATION) && !(r->access & WRITE_OWNER)) ||
         ((SecurityInformation & DACL_SECURITY_INFORMATION) && !(r->access & WRITE_DAC)))
         return Fail(ERROR_ACCESS_DENIED);
-    auto failure = W().install.failSecurity.find(p);
-    if (failure != W().install.failSecurity.end()) return Fail(failure->second);
-    if (!W().install.volumeKeepsAcls) return TRUE;  // keeps nothing
+    if (DWORD error = Injected(W().failSecurity, p)) return Fail(error);
+    if (!W().volumeKeepsAcls) return TRUE;  // keeps nothing
     Apply(e, SecurityInformation, *descriptor);
     return TRUE;
 }
@@ -166,11 +120,11 @@ BOOL SetKernelObjectSecurity(HANDLE Handle, SECURITY_INFORMATION SecurityInforma
 HLOCAL LocalFree(HLOCAL hMem)
 {
     if (!hMem) return nullptr;
-    for (auto it = W().install.descriptors.begin(); it != W().install.descriptors.end(); ++it) {
-        if (&*it != hMem) continue;
-        W().install.descriptors.erase(it);
-        return nullptr;
+    auto it = ByAddress(W().descriptors, hMem);
+    if (it == W().descriptors.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return hMem;
     }
-    SetLastError(ERROR_INVALID_HANDLE);
-    return hMem;
+    W().descriptors.erase(it);
+    return nullptr;
 }

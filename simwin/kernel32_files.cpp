@@ -1,14 +1,15 @@
-// Folders made and files copied and read back by the program, with the
-// answers Windows gives: ANSI paths end at MAX_PATH, a parent must exist,
-// an existing name is never replaced where the caller said so.
+// kernel32's files and folders: the tree itself, case-insensitive like NTFS
+// with drive roots always there; folders made, files copied, opened, read
+// back and deleted by the program, with the answers Windows gives: ANSI
+// paths end at MAX_PATH, a parent must exist, an existing name is never
+// replaced where the caller said so. Volumes say whether they keep ACLs.
 #include "simwin/state.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace simwin {
-
-static const DWORD kErrorInvalidParameter = 87;
 
 static const FileEntry* Find(const std::string& lowerPath)
 {
@@ -29,16 +30,74 @@ static DWORD MissingError(const std::string& lowerPath)
     return IsFolder(ParentOf(lowerPath)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
 }
 
-static DWORD Injected(const std::map<std::string, DWORD>& failures, const std::string& lowerPath)
+std::string ParentOf(const std::string& lowerPath)
 {
-    auto it = failures.find(lowerPath);
-    return it == failures.end() ? 0 : it->second;
+    size_t cut = lowerPath.find_last_of('\\');
+    return cut == std::string::npos ? std::string() : lowerPath.substr(0, cut);
 }
 
-BOOL Fail(DWORD error)
+bool IsDriveRoot(const std::string& lowerPath)
 {
-    SetLastError(error);
-    return FALSE;
+    return lowerPath.size() == 2 && lowerPath[1] == ':';
+}
+
+bool FolderExists(const std::string& path) { return IsFolder(Lower(path)); }
+
+bool FileExists(const std::string& path)
+{
+    const FileEntry* e = Find(Lower(path));
+    return e && !e->folder;
+}
+
+static void Put(const std::string& path, FileEntry entry)
+{
+    std::string p = Lower(path);
+    // Tests lay out whole trees in one call.
+    for (std::string parent = ParentOf(p); !parent.empty() && !IsDriveRoot(parent);
+         parent = ParentOf(parent)) {
+        if (!W().files.count(parent)) {
+            W().files[parent].folder = true;
+            W().spelling[parent] = path.substr(0, parent.size());
+        }
+    }
+    W().files[p] = std::move(entry);
+    W().spelling[p] = path;
+}
+
+void AddFolder(const std::string& path)
+{
+    FileEntry e;
+    e.folder = true;
+    Put(path, e);
+}
+
+void AddFile(const std::string& path, const std::vector<BYTE>& data)
+{
+    FileEntry e;
+    e.data = data;
+    Put(path, e);
+}
+
+std::vector<std::string> ListPaths()
+{
+    std::vector<std::string> paths;
+    for (const auto& f : W().files) paths.push_back(W().spelling[f.first]);
+    return paths;
+}
+
+void SetVolumeKeepsAcls(bool keeps) { W().volumeKeepsAcls = keeps; }
+void FailVolumeInformation(DWORD error) { W().failVolume = error; }
+
+void MakeReparsePoint(const std::string& path)
+{
+    auto it = W().files.find(Lower(path));
+    if (it != W().files.end()) it->second.reparsePoint = true;
+}
+
+void SetLinkCount(const std::string& path, DWORD links)
+{
+    auto it = W().files.find(Lower(path));
+    if (it != W().files.end()) it->second.links = links;
 }
 
 unsigned NewObjectId()
@@ -63,14 +122,14 @@ std::vector<BYTE> FileData(const std::string& path)
     return e && !e->folder ? e->data : std::vector<BYTE>();
 }
 
-size_t OpenFileHandles() { return W().install.handles.size() + W().install.mutexHandles.size(); }
+size_t OpenFileHandles() { return W().handles.size() + W().mutexHandles.size(); }
 
-void FailCopyTo(const std::string& target, DWORD error) { W().install.failCopyTo[Lower(target)] = {error}; }
+void FailCopyTo(const std::string& target, DWORD error) { W().failCopyTo[Lower(target)] = {error}; }
 void FailCopyTo(const std::string& target, DWORD error, size_t written)
 {
-    W().install.failCopyTo[Lower(target)] = {error, written};
+    W().failCopyTo[Lower(target)] = {error, written};
 }
-void FailDelete(const std::string& path, DWORD error) { W().install.failDelete[Lower(path)] = error; }
+void FailDelete(const std::string& path, DWORD error) { W().failDelete[Lower(path)] = error; }
 void SetReadOnly(const std::string& path)
 {
     auto it = W().files.find(Lower(path));
@@ -78,12 +137,12 @@ void SetReadOnly(const std::string& path)
 }
 void VanishAfterCopy(const std::string& target, const std::string& path)
 {
-    W().install.vanishAfterCopy[Lower(target)] = Lower(path);
+    W().vanishAfterCopy[Lower(target)] = Lower(path);
 }
 
 void ClearInjectedFailures()
 {
-    InstallWorld& w = W().install;
+    World& w = W();
     w.failCopyTo.clear();
     w.failOpen.clear();
     w.failAttributes.clear();
@@ -120,18 +179,18 @@ static void Move(const std::string& lowerFrom, const std::string& to)
         W().files.insert(std::move(node));
     }
 }
-void FailOpen(const std::string& path, DWORD error) { W().install.failOpen[Lower(path)] = error; }
+void FailOpen(const std::string& path, DWORD error) { W().failOpen[Lower(path)] = error; }
 void SwapForJunction(const std::string& folder, const std::string& aside)
 {
-    W().install.swapForJunction[Lower(folder)] = aside;
+    W().swapForJunction[Lower(folder)] = aside;
 }
 void OpenElsewhereWhenClosed(const std::string& path, DWORD access, DWORD share)
 {
-    W().install.openWhenClosed[Lower(path)] = {access, share};
+    W().openWhenClosed[Lower(path)] = {access, share};
 }
 void FailAttributes(const std::string& path, DWORD error)
 {
-    W().install.failAttributes[Lower(path)] = error;
+    W().failAttributes[Lower(path)] = error;
 }
 
 }  // namespace simwin
@@ -163,7 +222,7 @@ static BOOL Copy(const std::string& source, const std::string& target, BOOL bFai
 
     // The source is opened first, then the target is created.
     std::string s = Lower(source), t = Lower(target);
-    if (DWORD e = Injected(W().install.failOpen, s)) return Fail(e);
+    if (DWORD e = Injected(W().failOpen, s)) return Fail(e);
     const FileEntry* src = Find(s);
     if (!src) return Fail(MissingError(s));
     if (src->folder) return Fail(ERROR_ACCESS_DENIED);
@@ -177,14 +236,14 @@ static BOOL Copy(const std::string& source, const std::string& target, BOOL bFai
     FileEntry copy;
     copy.data = src->data;
     copy.readOnly = src->readOnly;  // a copy keeps its source's attributes
-    auto failure = W().install.failCopyTo.find(t);
-    if (failure != W().install.failCopyTo.end()) {
+    auto failure = W().failCopyTo.find(t);
+    if (failure != W().failCopyTo.end()) {
         if (failure->second.written == std::string::npos) return Fail(failure->second.error);
         copy.data.resize(std::min(copy.data.size(), failure->second.written));
     }
     W().files[t] = copy;
     W().spelling[t] = target;
-    return failure == W().install.failCopyTo.end() ? TRUE : Fail(failure->second.error);
+    return failure == W().failCopyTo.end() ? TRUE : Fail(failure->second.error);
 }
 
 BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists)
@@ -194,8 +253,8 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
     Log("CopyFileA " + source + " -> " + target + (bFailIfExists ? " fail-if-exists" : ""));
     const BOOL ok = Copy(source, target, bFailIfExists);
     const DWORD error = GetLastError();
-    auto vanish = W().install.vanishAfterCopy.find(Lower(target));
-    if (vanish != W().install.vanishAfterCopy.end()) Remove(vanish->second);
+    auto vanish = W().vanishAfterCopy.find(Lower(target));
+    if (vanish != W().vanishAfterCopy.end()) Remove(vanish->second);
     SetLastError(error);
     return ok;
 }
@@ -206,7 +265,7 @@ BOOL DeleteFileA(LPCSTR lpFileName)
     Log("DeleteFileA " + path);
     std::string p = Lower(path);
     if (path.size() >= kMaxPath) return Fail(ERROR_FILENAME_EXCED_RANGE);
-    if (DWORD e = Injected(W().install.failDelete, p)) return Fail(e);
+    if (DWORD e = Injected(W().failDelete, p)) return Fail(e);
     const FileEntry* e = Find(p);
     if (!e) return Fail(MissingError(p));
     if (e->folder || e->readOnly) return Fail(ERROR_ACCESS_DENIED);
@@ -234,10 +293,10 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes)
 // not, so a test can show that the security follows the handle.
 static void SwapIfAsked(const std::string& lowerPath)
 {
-    auto swap = W().install.swapForJunction.find(lowerPath);
-    if (swap == W().install.swapForJunction.end()) return;
+    auto swap = W().swapForJunction.find(lowerPath);
+    if (swap == W().swapForJunction.end()) return;
     const std::string aside = swap->second;
-    W().install.swapForJunction.erase(swap);
+    W().swapForJunction.erase(swap);
     const std::string spelled = W().spelling[lowerPath];
     Move(lowerPath, aside);
     W().files[lowerPath].folder = true;
@@ -254,7 +313,7 @@ static DWORD AttributesOf(const FileEntry& e)
 
 static DWORD Attributes(const std::string& path, const std::string& p)
 {
-    if (DWORD e = Injected(W().install.failAttributes, p)) {
+    if (DWORD e = Injected(W().failAttributes, p)) {
         SetLastError(e);
         return INVALID_FILE_ATTRIBUTES;
     }
@@ -295,7 +354,7 @@ static bool SharingAllows(unsigned object, DWORD access, DWORD share)
 {
     const DWORD needed = SharingNeeded(access);
     if (!needed) return true;
-    for (const auto* list : {&W().install.handles, &W().install.elsewhere}) {
+    for (const auto* list : {&W().handles, &W().elsewhere}) {
         for (const OpenFileRecord& r : *list) {
             const DWORD held = SharingNeeded(r.access);
             if (r.object == object && held && ((needed & ~r.share) || (held & ~share))) return false;
@@ -310,9 +369,9 @@ static DWORD Open(const std::string& path, DWORD access, DWORD share, DWORD disp
                   DWORD flags, OpenFileRecord* opened)
 {
     const std::string p = Lower(path);
-    if (disposition != OPEN_EXISTING) return kErrorInvalidParameter;
+    if (disposition != OPEN_EXISTING) return ERROR_INVALID_PARAMETER;
     if (path.size() >= kMaxPath) return ERROR_FILENAME_EXCED_RANGE;
-    if (DWORD error = Injected(W().install.failOpen, p)) return error;
+    if (DWORD error = Injected(W().failOpen, p)) return error;
     const FileEntry* e = Find(p);
     if (!e) return MissingError(p);
     if (e->folder && !(flags & FILE_FLAG_BACKUP_SEMANTICS)) return ERROR_ACCESS_DENIED;
@@ -333,16 +392,9 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
-    W().install.handles.push_back(opened);
+    W().handles.push_back(opened);
     SwapIfAsked(Lower(path));
-    return &W().install.handles.back();
-}
-
-OpenFileRecord* simwin::FindFileHandle(HANDLE h)
-{
-    for (OpenFileRecord& r : W().install.handles)
-        if (&r == h) return &r;
-    return nullptr;
+    return &W().handles.back();
 }
 
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
@@ -378,35 +430,33 @@ static void OpenLater(unsigned object)
 {
     std::string p;
     const FileEntry* e = FindObject(object, &p);
-    auto later = W().install.openWhenClosed.find(p);
-    if (!e || later == W().install.openWhenClosed.end()) return;
-    for (const OpenFileRecord& r : W().install.handles)
+    auto later = W().openWhenClosed.find(p);
+    if (!e || later == W().openWhenClosed.end()) return;
+    for (const OpenFileRecord& r : W().handles)
         if (r.object == object) return;
     const LaterOpen wants = later->second;
-    W().install.openWhenClosed.erase(later);
+    W().openWhenClosed.erase(later);
     if (e->security.count('D')) return;
     OpenFileRecord opened;
     if (!Open(W().spelling[p], wants.access, wants.share, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
               &opened))
-        W().install.elsewhere.push_back(opened);
+        W().elsewhere.push_back(opened);
 }
 
 BOOL CloseHandle(HANDLE hObject)
 {
-    for (auto it = W().install.handles.begin(); it != W().install.handles.end(); ++it) {
-        if (&*it != hObject) continue;
-        const unsigned object = it->object;
-        W().install.handles.erase(it);
+    auto file = ByAddress(W().handles, hObject);
+    if (file != W().handles.end()) {
+        const unsigned object = file->object;
+        W().handles.erase(file);
         OpenLater(object);
         return TRUE;
     }
-    for (auto it = W().install.mutexHandles.begin(); it != W().install.mutexHandles.end(); ++it) {
-        if (&*it != hObject) continue;
-        Log("CloseHandle " + it->name);
-        W().install.mutexHandles.erase(it);
-        return TRUE;
-    }
-    return Fail(ERROR_INVALID_HANDLE);
+    auto mutex = ByAddress(W().mutexHandles, hObject);
+    if (mutex == W().mutexHandles.end()) return Fail(ERROR_INVALID_HANDLE);
+    Log("CloseHandle " + mutex->name);
+    W().mutexHandles.erase(mutex);
+    return TRUE;
 }
 
 namespace simwin {
@@ -415,7 +465,7 @@ bool HoldElsewhere(const std::string& path, DWORD access, DWORD share)
 {
     OpenFileRecord opened;
     if (Open(path, access, share, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, &opened)) return false;
-    W().install.elsewhere.push_back(opened);
+    W().elsewhere.push_back(opened);
     return true;
 }
 
@@ -423,85 +473,32 @@ size_t HandlesElsewhere(const std::string& path)
 {
     const FileEntry* e = Find(Lower(path));
     size_t n = 0;
-    for (const OpenFileRecord& r : W().install.elsewhere) n += e && r.object == e->id;
+    for (const OpenFileRecord& r : W().elsewhere) n += e && r.object == e->id;
     return n;
 }
 
 }  // namespace simwin
 
-// ---------------------------------------------------------------------------
-// Named mutexes. This process is the only one simulated: another's hold is
-// what a test injected. Closing a handle does not let go of a mutex.
-
-namespace simwin {
-
-void MutexHeldElsewhere(const std::string& name)
+// Only the file-system flags: NTFS or FAT32, the same for every drive.
+BOOL GetVolumeInformationA(LPCSTR lpRootPathName, LPSTR lpVolumeNameBuffer, DWORD nVolumeNameSize,
+                           LPDWORD lpVolumeSerialNumber, LPDWORD lpMaximumComponentLength,
+                           LPDWORD lpFileSystemFlags, LPSTR lpFileSystemNameBuffer,
+                           DWORD nFileSystemNameSize)
 {
-    W().install.mutexes[name].elsewhere = MutexState::kHeldElsewhere;
-}
-
-void MutexAbandonedElsewhere(const std::string& name)
-{
-    W().install.mutexes[name].elsewhere = MutexState::kAbandoned;
-}
-
-bool MutexOwnedHere(const std::string& name)
-{
-    auto it = W().install.mutexes.find(name);
-    return it != W().install.mutexes.end() && it->second.ownedHere > 0;
-}
-
-}  // namespace simwin
-
-static MutexHandle* FindMutex(HANDLE h)
-{
-    for (MutexHandle& m : W().install.mutexHandles)
-        if (&m == h) return &m;
-    return nullptr;
-}
-
-HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL bInitialOwner, LPCSTR lpName)
-{
-    std::string name = lpName ? lpName : "";
-    Log("CreateMutexA " + name + (bInitialOwner ? " owned" : ""));
-    const bool existed = W().install.mutexes.count(name) != 0;
-    MutexState& m = W().install.mutexes[name];
-    if (bInitialOwner && m.elsewhere == MutexState::kFree) ++m.ownedHere;
-    W().install.mutexHandles.push_back({name});
-    SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-    return &W().install.mutexHandles.back();
-}
-
-DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
-{
-    MutexHandle* h = FindMutex(hHandle);
-    if (!h) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return DWORD(-1);  // WAIT_FAILED
-    }
-    Log("WaitForSingleObject " + h->name + " " +
-        (dwMilliseconds == INFINITE ? std::string("INFINITE") : std::to_string(dwMilliseconds)));
-    MutexState& m = W().install.mutexes[h->name];
-    switch (m.elsewhere) {
-    case MutexState::kHeldElsewhere:
-        return WAIT_TIMEOUT;  // even for INFINITE: the test would hang
-    case MutexState::kAbandoned:
-        m.elsewhere = MutexState::kFree;
-        ++m.ownedHere;
-        return WAIT_ABANDONED;
-    default:
-        ++m.ownedHere;
-        return WAIT_OBJECT_0;
-    }
-}
-
-BOOL ReleaseMutex(HANDLE hMutex)
-{
-    MutexHandle* h = FindMutex(hMutex);
-    if (!h) return Fail(ERROR_INVALID_HANDLE);
-    Log("ReleaseMutex " + h->name);
-    MutexState& m = W().install.mutexes[h->name];
-    if (m.ownedHere == 0) return Fail(ERROR_NOT_OWNER);
-    --m.ownedHere;
+    std::string root = lpRootPathName ? lpRootPathName : "";
+    Log("GetVolumeInformationA " + root);
+    // Windows wants the root with its backslash ("C:\"); Wine takes "C:" too.
+    if (root.size() != 3 || root[1] != ':' || root[2] != '\\') return Fail(ERROR_INVALID_NAME);
+    if (W().failVolume) return Fail(W().failVolume);
+    const bool acls = W().volumeKeepsAcls;
+    if (lpVolumeNameBuffer && nVolumeNameSize) lpVolumeNameBuffer[0] = 0;
+    if (lpVolumeSerialNumber) *lpVolumeSerialNumber = 0x5E1F0C4D;
+    if (lpMaximumComponentLength) *lpMaximumComponentLength = 255;
+    if (lpFileSystemFlags)
+        *lpFileSystemFlags = acls ? FS_CASE_SENSITIVE | FS_CASE_IS_PRESERVED |
+                                        FS_UNICODE_STORED_ON_DISK | FS_PERSISTENT_ACLS
+                                  : FS_CASE_IS_PRESERVED | FS_UNICODE_STORED_ON_DISK;
+    if (lpFileSystemNameBuffer)
+        snprintf(lpFileSystemNameBuffer, nFileSystemNameSize, "%s", acls ? "NTFS" : "FAT32");
     return TRUE;
 }

@@ -1,5 +1,6 @@
-// The loader: language modules mapped as images or as data, the system
-// folder's DLLs loaded by full path, and what GetProcAddress finds in them.
+// The loader (kernel32): language modules mapped as images or as data, the
+// system folder's DLLs loaded by full path, what GetProcAddress finds in
+// them, and the file names modules were loaded from.
 #include "simwin/state.h"
 
 #include <cstdio>
@@ -121,15 +122,13 @@ BOOL FreeLibrary(HMODULE hLibModule)
 {
     HINSTANCE__* m = FindModule(hLibModule);
     for (auto* list : {&W().loaded, &W().systemLoaded}) {
-        for (auto it = list->begin(); it != list->end(); ++it) {
-            if (it->get() != m) continue;
-            Log("FreeLibrary " + m->path);
-            if (--m->refs == 0) list->erase(it);
-            return TRUE;
-        }
+        auto it = ByAddress(*list, m);
+        if (it == list->end()) continue;
+        Log("FreeLibrary " + m->path);
+        if (--m->refs == 0) list->erase(it);
+        return TRUE;
     }
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
+    return Fail(ERROR_INVALID_HANDLE);
 }
 
 HMODULE GetModuleHandleA(LPCSTR lpModuleName)
@@ -164,7 +163,7 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
         for (const auto& p : s_procs)
             if (strcmp(p.name, lpProcName) == 0) return p.proc;
     }
-    SetLastError(127);  // ERROR_PROC_NOT_FOUND
+    SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
 }
 
@@ -174,4 +173,23 @@ UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize)
     if (uSize <= len) return UINT(len + 1);
     memcpy(lpBuffer, kSystemFolder, len + 1);
     return UINT(len);
+}
+
+DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
+{
+    HINSTANCE__* m = hModule ? FindModule(hModule) : W().exe.get();
+    if (!m) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return 0;
+    }
+    Log("GetModuleFileNameA " + std::to_string(nSize));
+    const std::string& path = m->path;
+    if (path.size() < nSize) {
+        memcpy(lpFilename, path.c_str(), path.size() + 1);
+        return DWORD(path.size());
+    }
+    // As on Windows XP: a cut copy with no terminator, and the full size.
+    memcpy(lpFilename, path.data(), nSize);
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return nSize;
 }

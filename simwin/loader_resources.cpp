@@ -1,5 +1,7 @@
-// Modules: the executable (resources from a compiled .res file) and the
-// language modules that tests register by path with their string tables.
+// The loader's modules and their resources (kernel32): the executable, whose
+// resources come from a compiled .res file, and the language modules that
+// tests register by path with their string tables; resources found, loaded
+// and seen through VirtualQuery as the regions of their module's image.
 #include "simwin/state.h"
 
 #include <cstdio>
@@ -61,11 +63,6 @@ std::vector<Resource> ParseResFile(const std::string& path)
     return out;
 }
 
-static WORD WordAt(const std::vector<BYTE>& d, size_t at)
-{
-    return WORD(d[at] | (d[at + 1] << 8));
-}
-
 // The strings of the well-formed part of each mapped block.
 static std::map<UINT, std::string> DecodeStringBlocks(const std::vector<Resource>& resources)
 {
@@ -110,7 +107,7 @@ static std::vector<Resource> EncodeStringBlocks(const std::map<UINT, std::string
     return out;
 }
 
-[[noreturn]] static void AccessViolation(const std::string& what)
+[[noreturn]] void AccessViolation(const std::string& what)
 {
     fprintf(stderr, "simwin: access violation: %s\n", what.c_str());
     fflush(stderr);
@@ -121,7 +118,6 @@ HINSTANCE SetExecutable(const std::string& path, const std::string& resFile)
 {
     W().exe.reset(new HINSTANCE__);
     W().exe->path = path;
-    W().exe->isExecutable = true;
     W().exe->resources = ParseResFile(resFile);
     W().exe->strings = DecodeStringBlocks(W().exe->resources);
     AddFile(path, {'M', 'Z'});
@@ -161,11 +157,9 @@ HINSTANCE__* FindModule(HMODULE h)
     // A module mapped as data is handed out with its low bit set.
     const bool dataFile = reinterpret_cast<UINT_PTR>(h) & 1;
     HINSTANCE__* record = reinterpret_cast<HINSTANCE__*>(reinterpret_cast<UINT_PTR>(h) & ~UINT_PTR(3));
-    for (const auto& m : W().loaded)
-        if (m.get() == record && m->dataFile == dataFile) return m.get();
-    for (const auto& m : W().systemLoaded)
-        if (m.get() == h) return m.get();
-    return nullptr;
+    HINSTANCE__* m = FindByAddress(W().loaded, record);
+    if (m && m->dataFile == dataFile) return m;
+    return FindByAddress(W().systemLoaded, h);
 }
 
 const Resource* FindResource(HINSTANCE__* m, WORD type, WORD name)
@@ -236,50 +230,4 @@ SIZE_T VirtualQuery(LPCVOID lpAddress, PMEMORY_BASIC_INFORMATION lpBuffer, SIZE_
     SIZE_T size = nextRegion ? SIZE_T(nextRegion - p) : SIZE_T(0) - UINT_PTR(p);
     *lpBuffer = {const_cast<BYTE*>(p), nullptr, 0, size, MEM_FREE, PAGE_NOACCESS, 0};
     return sizeof(MEMORY_BASIC_INFORMATION);
-}
-
-int LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax)
-{
-    HINSTANCE__* m = FindModule(hInstance);
-    Log("LoadStringA " + std::to_string(uID) + " " + (m ? m->path : std::string("?")));
-    if (cchBufferMax <= 0) return 0;
-    lpBuffer[0] = 0;
-    if (!m) return 0;
-    // Walk the block to the string as Windows does, trusting its lengths.
-    const WORD id = LOWORD(uID);
-    const Resource* block = FindResource(m, 6, WORD(id / 16 + 1));
-    if (!block) return 0;
-    const std::string where = "LoadStringA " + std::to_string(id) + " in " + m->path;
-    if (!block->mapped) AccessViolation(where + ": block outside the image");
-    size_t at = 0;
-    for (UINT k = id % 16;; --k) {
-        if (at + 2 > block->data.size()) AccessViolation(where + ": length word outside the block");
-        const size_t len = WordAt(block->data, at);
-        if (!k) {
-            if (at + 2 + 2 * len > block->data.size()) AccessViolation(where + ": string runs past the block");
-            break;
-        }
-        at += 2 + 2 * len;
-    }
-    auto it = m->strings.find(id);
-    if (it == m->strings.end()) return 0;
-    size_t n = std::min(it->second.size(), size_t(cchBufferMax - 1));
-    memcpy(lpBuffer, it->second.data(), n);
-    lpBuffer[n] = 0;
-    return int(n);
-}
-
-HICON LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName)
-{
-    HINSTANCE__* m = FindModule(hInstance);
-    if (!m || !IS_INTRESOURCE(lpIconName)) return nullptr;
-    WORD id = LOWORD(lpIconName);
-    Log("LoadIconA " + std::to_string(id) + " " + m->path);
-    if (!FindResource(m, 14, id)) return nullptr;
-    std::unique_ptr<HICON__>& icon = m->icons[id];
-    if (!icon) {
-        icon.reset(new HICON__);
-        icon->name = m->path + "#" + std::to_string(id);
-    }
-    return icon.get();
 }

@@ -14,9 +14,9 @@ const char* const kInfStoreFolder = "C:\\WINDOWS\\inf";
 
 void RefuseInfStore(DWORD error, DWORD copyStyle)
 {
-    W().install.refuse = true;
-    W().install.refuseError = error;
-    W().install.refuseStyle = copyStyle;
+    W().refuse = true;
+    W().refuseError = error;
+    W().refuseStyle = copyStyle;
 }
 
 static std::string StorePrefix() { return Lower(kInfStoreFolder) + "\\"; }
@@ -65,10 +65,7 @@ static BOOL Answer(const std::string& stored, LPSTR dest, DWORD destSize, LPDWOR
 {
     if (required) *required = DWORD(stored.size() + 1);
     if (dest) {
-        if (destSize < stored.size() + 1) {
-            SetLastError(ERROR_INSUFFICIENT_BUFFER);
-            return FALSE;
-        }
+        if (destSize < stored.size() + 1) return Fail(ERROR_INSUFFICIENT_BUFFER);
         memcpy(dest, stored.c_str(), stored.size() + 1);
         if (component) *component = dest + stored.find_last_of('\\') + 1;
     }
@@ -92,24 +89,11 @@ BOOL SetupCopyOEMInfA(LPCSTR SourceInfFileName, LPCSTR OEMSourceMediaLocation,
         " size=" + std::to_string(DestinationInfFileNameSize) +
         " required=" + (RequiredSize ? "given" : "(null)"));
 
-    InstallWorld& iw = W().install;
-    if (iw.refuse && (iw.refuseStyle == 0 || iw.refuseStyle == CopyStyle)) {
-        SetLastError(iw.refuseError);
-        return FALSE;
-    }
-    if (!SourceInfFileName) {
-        SetLastError(87);  // ERROR_INVALID_PARAMETER
-        return FALSE;
-    }
-    const std::string source = Lower(SourceInfFileName);
-    if (DWORD e = iw.failOpen.count(source) ? iw.failOpen[source] : 0) {
-        SetLastError(e);
-        return FALSE;
-    }
-    if (!FileExists(SourceInfFileName)) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
+    const World& w = W();
+    if (w.refuse && (w.refuseStyle == 0 || w.refuseStyle == CopyStyle)) return Fail(w.refuseError);
+    if (!SourceInfFileName) return Fail(ERROR_INVALID_PARAMETER);
+    if (DWORD e = Injected(w.failOpen, Lower(SourceInfFileName))) return Fail(e);
+    if (!FileExists(SourceInfFileName)) return Fail(ERROR_FILE_NOT_FOUND);
     const std::vector<BYTE> data = FileData(SourceInfFileName);
 
     for (const auto& f : W().files) {
@@ -118,8 +102,7 @@ BOOL SetupCopyOEMInfA(LPCSTR SourceInfFileName, LPCSTR OEMSourceMediaLocation,
         if (CopyStyle & SP_COPY_NOOVERWRITE) {
             Answer(stored, DestinationInfFileName, DestinationInfFileNameSize, RequiredSize,
                    DestinationInfFileNameComponent);
-            SetLastError(ERROR_FILE_EXISTS);
-            return FALSE;
+            return Fail(ERROR_FILE_EXISTS);
         }
         // Replace-only refreshes where the INF came from; the files stay.
         if (!Answer(stored, DestinationInfFileName, DestinationInfFileNameSize, RequiredSize,
@@ -128,14 +111,8 @@ BOOL SetupCopyOEMInfA(LPCSTR SourceInfFileName, LPCSTR OEMSourceMediaLocation,
         SetLastError(ERROR_SUCCESS);
         return TRUE;
     }
-    if (CopyStyle & SP_COPY_REPLACEONLY) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
-    if (!IsWin4Inf(data)) {
-        SetLastError(ERROR_WRONG_INF_STYLE);
-        return FALSE;
-    }
+    if (CopyStyle & SP_COPY_REPLACEONLY) return Fail(ERROR_FILE_NOT_FOUND);
+    if (!IsWin4Inf(data)) return Fail(ERROR_WRONG_INF_STYLE);
 
     std::string stored;
     for (int n = 0;; ++n) {
@@ -144,8 +121,7 @@ BOOL SetupCopyOEMInfA(LPCSTR SourceInfFileName, LPCSTR OEMSourceMediaLocation,
     }
     if (DestinationInfFileName && DestinationInfFileNameSize < stored.size() + 1) {
         if (RequiredSize) *RequiredSize = DWORD(stored.size() + 1);
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
     }
     AddFile(stored, data);  // makes the store's folders on first use
     Answer(stored, DestinationInfFileName, DestinationInfFileNameSize, RequiredSize,

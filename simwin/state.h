@@ -2,8 +2,8 @@
 #pragma once
 
 #include "simwin/simwin.h"
-#include "simwin/install_state.h"
 
+#include <algorithm>
 #include <list>
 #include <set>
 
@@ -30,7 +30,6 @@ struct HRSRC__ {
 
 struct HINSTANCE__ {
     std::string path;
-    bool isExecutable = false;
     int refs = 0;
     std::map<UINT, std::string> strings;
     std::vector<simwin::Resource> resources;
@@ -81,6 +80,39 @@ struct FileEntry {
     std::map<char, std::string> security;  // SDDL part by letter ('O', 'D'...), as set
 };
 
+struct OpenFileRecord {
+    std::string path;
+    std::vector<unsigned char> data;  // read as it was when opened
+    size_t at = 0;
+    unsigned object = 0;  // the FileEntry opened, wherever its name goes
+    DWORD access = 0;
+    DWORD share = 0;
+};
+
+// Another user's program that opens a path the moment the program's last
+// handle on it closes.
+struct LaterOpen {
+    DWORD access;
+    DWORD share;
+};
+
+// A copy that fails, having written this much of the file (npos: nothing,
+// not even an empty file).
+struct CopyFailure {
+    DWORD error = 0;
+    size_t written = std::string::npos;
+};
+
+// A named mutex; another process's hold on it is injected by tests.
+struct MutexState {
+    enum { kFree, kHeldElsewhere, kAbandoned } elsewhere = kFree;
+    int ownedHere = 0;  // recursion count of this process's waits
+};
+
+struct MutexHandle {
+    std::string name;
+};
+
 struct ModuleDef {
     std::map<UINT, std::string> strings;
     std::vector<Resource> resources;  // the string blocks the strings come from
@@ -122,7 +154,35 @@ struct World {
     std::vector<MessageBoxRecord> boxes;
     std::vector<DrawIconRecord> drawn;
 
-    InstallWorld install;  // files read back, INF store, injected failures
+    // kernel32's files: handles open here and in other programs, and the
+    // failures tests inject, by lower-case path.
+    std::list<OpenFileRecord> handles;    // addresses are the HANDLE values
+    std::list<OpenFileRecord> elsewhere;  // other programs' handles, for sharing
+    std::map<std::string, CopyFailure> failCopyTo;
+    std::map<std::string, DWORD> failDelete;
+    std::map<std::string, std::string> vanishAfterCopy;  // target -> path that goes
+    std::map<std::string, DWORD> failOpen;
+    std::map<std::string, DWORD> failAttributes;
+    std::map<std::string, LaterOpen> openWhenClosed;     // by lower-case path
+    std::map<std::string, std::string> swapForJunction;  // folder -> where it goes
+    // Drive volumes keep ACLs (NTFS) or not (FAT32); GetVolumeInformationA
+    // fails with this error when not 0.
+    bool volumeKeepsAcls = true;
+    DWORD failVolume = 0;
+
+    // kernel32's mutexes.
+    std::map<std::string, MutexState> mutexes;  // by name, case-sensitive as on Windows
+    std::list<MutexHandle> mutexHandles;        // addresses are the HANDLE values
+
+    // advapi32's security descriptors and the failures to set them.
+    std::map<std::string, DWORD> failSecurity;
+    std::list<std::string> descriptors;  // SDDL of the descriptors not yet freed
+
+    // setupapi: the INF store refuses with this error, for calls of this
+    // copy style (0: all).
+    bool refuse = false;
+    DWORD refuseError = 0;
+    DWORD refuseStyle = 0;
 };
 
 World& W();
@@ -131,13 +191,34 @@ std::string ParentOf(const std::string& lowerPath);  // empty for a bare name
 bool IsDriveRoot(const std::string& lowerPath);       // "c:"
 void Log(const std::string& call);
 BOOL Fail(DWORD error);  // sets the last error, FALSE
-// Open files and folders (simwin/filesystem.cpp): a handle's record, and
+// The error a test injected for this lower-case path, else 0.
+DWORD Injected(const std::map<std::string, DWORD>& failures, const std::string& lowerPath);
+
+// Handles are the addresses of records in a list: the entry that one names.
+template <class T> T* AddressOf(T& record) { return &record; }
+template <class T> T* AddressOf(std::unique_ptr<T>& record) { return record.get(); }
+template <class List> typename List::iterator ByAddress(List& list, const void* h)
+{
+    return std::find_if(list.begin(), list.end(),
+                        [h](typename List::value_type& r) { return AddressOf(r) == h; });
+}
+template <class List> auto FindByAddress(List& list, const void* h) -> decltype(AddressOf(*list.begin()))
+{
+    auto it = ByAddress(list, h);
+    return it == list.end() ? nullptr : AddressOf(*it);
+}
+
+// Open files and folders (simwin/kernel32_files.cpp): a handle's record, and
 // the object it opened with its lower-case path now (null when it is gone).
-OpenFileRecord* FindFileHandle(HANDLE h);
+inline OpenFileRecord* FindFileHandle(HANDLE h) { return FindByAddress(W().handles, h); }
 FileEntry* FindObject(unsigned id, std::string* lowerPath = nullptr);
+// Modules (simwin/loader_resources.cpp).
 HINSTANCE__* FindModule(HMODULE h);  // executable or a loaded module, else null
 const Resource* FindResource(HINSTANCE__* m, WORD type, WORD name);
 std::vector<Resource> ParseResFile(const std::string& path);
 std::string NarrowUtf16(const BYTE* p, size_t chars);
+inline WORD WordAt(const std::vector<BYTE>& d, size_t at) { return WORD(d[at] | (d[at + 1] << 8)); }
+// What Windows does on reading memory that is not there: the process stops.
+[[noreturn]] void AccessViolation(const std::string& what);
 
 }  // namespace simwin

@@ -1,5 +1,6 @@
-// Dialogs as records built from the executable's templates, run by a
-// scripted user; message boxes, menus and painting are logged for tests.
+// user32: dialogs as records built from the executable's templates, run by
+// a scripted user; strings and icons read from modules' resources; message
+// boxes, menus and painting logged for tests.
 #include "simwin/state.h"
 
 #include <cstdio>
@@ -192,9 +193,9 @@ static HWND CreateFromTemplate(const Resource& res, HWND owner)
                  top + dlg->clientHeight + 2 * kFrame + kCaption};
     dlg->owner = owner;
     dlg->sysMenu.reset(new HMENU__);
-    dlg->sysMenu->items = {{MF_STRING, 0xF120, "&Restore"}, {MF_STRING, SC_MOVE, "&Move"},
+    dlg->sysMenu->items = {{MF_STRING, SC_RESTORE, "&Restore"}, {MF_STRING, SC_MOVE, "&Move"},
                            {MF_STRING, SC_SIZE, "&Size"},    {MF_STRING, SC_MINIMIZE, "Mi&nimize"},
-                           {MF_STRING, 0xF030, "Ma&ximize"}, {MF_SEPARATOR, 0, ""},
+                           {MF_STRING, SC_MAXIMIZE, "Ma&ximize"}, {MF_SEPARATOR, 0, ""},
                            {MF_STRING, SC_CLOSE, "&Close"}};
     W().dialogs.push_back(std::move(dlg));
     return W().dialogs.back().get();
@@ -272,7 +273,7 @@ INT_PTR DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndPar
     HINSTANCE__* m = FindModule(hInstance);
     WORD id = IS_INTRESOURCE(lpTemplateName) ? LOWORD(lpTemplateName) : 0;
     Log("DialogBoxParamA " + std::to_string(id));
-    const Resource* res = m ? simwin::FindResource(m, 5, id) : nullptr;
+    const Resource* res = m ? simwin::FindResource(m, LOWORD(RT_DIALOG), id) : nullptr;
     if (!res) {
         SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
         return -1;
@@ -316,7 +317,7 @@ HWND GetDlgItem(HWND hDlg, int nIDDlgItem)
 {
     for (const auto& c : hDlg->controls)
         if (c->id == nIDDlgItem) return c.get();
-    SetLastError(1421);  // ERROR_CONTROL_ID_NOT_FOUND
+    SetLastError(ERROR_CONTROL_ID_NOT_FOUND);
     return nullptr;
 }
 
@@ -462,4 +463,50 @@ BOOL WinHelpA(HWND, LPCSTR lpszHelp, UINT uCommand, UINT_PTR)
 {
     Log(std::string("WinHelpA ") + (lpszHelp ? lpszHelp : "") + " " + std::to_string(uCommand));
     return TRUE;
+}
+
+int LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax)
+{
+    HINSTANCE__* m = FindModule(hInstance);
+    Log("LoadStringA " + std::to_string(uID) + " " + (m ? m->path : std::string("?")));
+    if (cchBufferMax <= 0) return 0;
+    lpBuffer[0] = 0;
+    if (!m) return 0;
+    // Walk the block to the string as Windows does, trusting its lengths.
+    const WORD id = LOWORD(uID);
+    const Resource* block = FindResource(m, LOWORD(RT_STRING), WORD(id / 16 + 1));
+    if (!block) return 0;
+    const std::string where = "LoadStringA " + std::to_string(id) + " in " + m->path;
+    if (!block->mapped) AccessViolation(where + ": block outside the image");
+    size_t at = 0;
+    for (UINT k = id % 16;; --k) {
+        if (at + 2 > block->data.size()) AccessViolation(where + ": length word outside the block");
+        const size_t len = WordAt(block->data, at);
+        if (!k) {
+            if (at + 2 + 2 * len > block->data.size()) AccessViolation(where + ": string runs past the block");
+            break;
+        }
+        at += 2 + 2 * len;
+    }
+    auto it = m->strings.find(id);
+    if (it == m->strings.end()) return 0;
+    size_t n = std::min(it->second.size(), size_t(cchBufferMax - 1));
+    memcpy(lpBuffer, it->second.data(), n);
+    lpBuffer[n] = 0;
+    return int(n);
+}
+
+HICON LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName)
+{
+    HINSTANCE__* m = FindModule(hInstance);
+    if (!m || !IS_INTRESOURCE(lpIconName)) return nullptr;
+    WORD id = LOWORD(lpIconName);
+    Log("LoadIconA " + std::to_string(id) + " " + m->path);
+    if (!FindResource(m, LOWORD(RT_GROUP_ICON), id)) return nullptr;
+    std::unique_ptr<HICON__>& icon = m->icons[id];
+    if (!icon) {
+        icon.reset(new HICON__);
+        icon->name = m->path + "#" + std::to_string(id);
+    }
+    return icon.get();
 }
