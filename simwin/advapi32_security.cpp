@@ -19,12 +19,12 @@ static const char kParts[] = "OGDS";
 
 std::string SecurityOf(const std::string& path)
 {
-    auto it = W().files.find(Lower(path));
-    if (it == W().files.end()) return "";
+    const FileEntry* e = FindPath(Lower(path));
+    if (!e) return "";
     std::string sddl;
     for (const char* p = kParts; *p; ++p) {
-        auto part = it->second.security.find(*p);
-        if (part != it->second.security.end()) sddl += std::string(1, *p) + ":" + part->second;
+        auto part = e->security.find(*p);
+        if (part != e->security.end()) sddl += std::string(1, *p) + ":" + part->second;
     }
     return sddl;
 }

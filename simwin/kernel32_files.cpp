@@ -11,7 +11,7 @@
 
 namespace simwin {
 
-static const FileEntry* Find(const std::string& lowerPath)
+FileEntry* FindPath(const std::string& lowerPath)
 {
     auto it = W().files.find(lowerPath);
     return it == W().files.end() ? nullptr : &it->second;
@@ -20,7 +20,7 @@ static const FileEntry* Find(const std::string& lowerPath)
 static bool IsFolder(const std::string& lowerPath)
 {
     if (IsDriveRoot(lowerPath)) return true;
-    const FileEntry* e = Find(lowerPath);
+    const FileEntry* e = FindPath(lowerPath);
     return e && e->folder;
 }
 
@@ -45,7 +45,7 @@ bool FolderExists(const std::string& path) { return IsFolder(Lower(path)); }
 
 bool FileExists(const std::string& path)
 {
-    const FileEntry* e = Find(Lower(path));
+    const FileEntry* e = FindPath(Lower(path));
     return e && !e->folder;
 }
 
@@ -90,14 +90,12 @@ void FailVolumeInformation(DWORD error) { W().failVolume = error; }
 
 void MakeReparsePoint(const std::string& path)
 {
-    auto it = W().files.find(Lower(path));
-    if (it != W().files.end()) it->second.reparsePoint = true;
+    if (FileEntry* e = FindPath(Lower(path))) e->reparsePoint = true;
 }
 
 void SetLinkCount(const std::string& path, DWORD links)
 {
-    auto it = W().files.find(Lower(path));
-    if (it != W().files.end()) it->second.links = links;
+    if (FileEntry* e = FindPath(Lower(path))) e->links = links;
 }
 
 unsigned NewObjectId()
@@ -118,7 +116,7 @@ FileEntry* FindObject(unsigned id, std::string* lowerPath)
 
 std::vector<BYTE> FileData(const std::string& path)
 {
-    const FileEntry* e = Find(Lower(path));
+    const FileEntry* e = FindPath(Lower(path));
     return e && !e->folder ? e->data : std::vector<BYTE>();
 }
 
@@ -132,8 +130,7 @@ void FailCopyTo(const std::string& target, DWORD error, size_t written)
 void FailDelete(const std::string& path, DWORD error) { W().failDelete[Lower(path)] = error; }
 void SetReadOnly(const std::string& path)
 {
-    auto it = W().files.find(Lower(path));
-    if (it != W().files.end()) it->second.readOnly = true;
+    if (FileEntry* e = FindPath(Lower(path))) e->readOnly = true;
 }
 void VanishAfterCopy(const std::string& target, const std::string& path)
 {
@@ -208,7 +205,7 @@ BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES)
     Log("CreateDirectoryA " + path);
     if (path.size() >= kMaxFolderPath) return Fail(ERROR_FILENAME_EXCED_RANGE);
     std::string p = Lower(path);
-    if (IsDriveRoot(p) || Find(p)) return Fail(ERROR_ALREADY_EXISTS);
+    if (IsDriveRoot(p) || FindPath(p)) return Fail(ERROR_ALREADY_EXISTS);
     if (!IsFolder(ParentOf(p))) return Fail(ERROR_PATH_NOT_FOUND);
     W().files[p].folder = true;
     W().spelling[p] = path;
@@ -223,12 +220,12 @@ static BOOL Copy(const std::string& source, const std::string& target, BOOL bFai
     // The source is opened first, then the target is created.
     std::string s = Lower(source), t = Lower(target);
     if (DWORD e = Injected(W().failOpen, s)) return Fail(e);
-    const FileEntry* src = Find(s);
+    const FileEntry* src = FindPath(s);
     if (!src) return Fail(MissingError(s));
     if (src->folder) return Fail(ERROR_ACCESS_DENIED);
 
     if (!IsFolder(ParentOf(t))) return Fail(ERROR_PATH_NOT_FOUND);
-    if (const FileEntry* dst = Find(t)) {
+    if (const FileEntry* dst = FindPath(t)) {
         // A folder answers like a file to a create-new (Wine, Windows).
         if (bFailIfExists) return Fail(ERROR_FILE_EXISTS);
         if (dst->folder || dst->readOnly) return Fail(ERROR_ACCESS_DENIED);
@@ -266,7 +263,7 @@ BOOL DeleteFileA(LPCSTR lpFileName)
     std::string p = Lower(path);
     if (path.size() >= kMaxPath) return Fail(ERROR_FILENAME_EXCED_RANGE);
     if (DWORD e = Injected(W().failDelete, p)) return Fail(e);
-    const FileEntry* e = Find(p);
+    const FileEntry* e = FindPath(p);
     if (!e) return Fail(MissingError(p));
     if (e->folder || e->readOnly) return Fail(ERROR_ACCESS_DENIED);
     W().files.erase(p);
@@ -281,9 +278,9 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes)
     Log("SetFileAttributesA " + path);
     std::string p = Lower(path);
     if (path.size() >= kMaxPath) return Fail(ERROR_FILENAME_EXCED_RANGE);
-    auto it = W().files.find(p);
-    if (it == W().files.end()) return Fail(MissingError(p));
-    if (!it->second.folder) it->second.readOnly = (dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+    FileEntry* e = FindPath(p);
+    if (!e) return Fail(MissingError(p));
+    if (!e->folder) e->readOnly = (dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
     return TRUE;
 }
 
@@ -322,7 +319,7 @@ static DWORD Attributes(const std::string& path, const std::string& p)
         return INVALID_FILE_ATTRIBUTES;
     }
     if (IsDriveRoot(p)) return FILE_ATTRIBUTE_DIRECTORY;
-    const FileEntry* e = Find(p);
+    const FileEntry* e = FindPath(p);
     if (!e) {
         SetLastError(MissingError(p));
         return INVALID_FILE_ATTRIBUTES;
@@ -372,7 +369,7 @@ static DWORD Open(const std::string& path, DWORD access, DWORD share, DWORD disp
     if (disposition != OPEN_EXISTING) return ERROR_INVALID_PARAMETER;
     if (path.size() >= kMaxPath) return ERROR_FILENAME_EXCED_RANGE;
     if (DWORD error = Injected(W().failOpen, p)) return error;
-    const FileEntry* e = Find(p);
+    const FileEntry* e = FindPath(p);
     if (!e) return MissingError(p);
     if (e->folder && !(flags & FILE_FLAG_BACKUP_SEMANTICS)) return ERROR_ACCESS_DENIED;
     if (!SharingAllows(e->id, access, share)) return ERROR_SHARING_VIOLATION;
@@ -471,7 +468,7 @@ bool HoldElsewhere(const std::string& path, DWORD access, DWORD share)
 
 size_t HandlesElsewhere(const std::string& path)
 {
-    const FileEntry* e = Find(Lower(path));
+    const FileEntry* e = FindPath(Lower(path));
     size_t n = 0;
     for (const OpenFileRecord& r : W().elsewhere) n += e && r.object == e->id;
     return n;

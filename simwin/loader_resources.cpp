@@ -27,9 +27,8 @@ static size_t Align4(size_t n) { return (n + 3) & ~size_t(3); }
 // Reads a name-or-ordinal field; string names are not used by this program.
 static WORD ReadId(const std::vector<BYTE>& f, size_t& at)
 {
-    WORD first = WORD(f[at] | (f[at + 1] << 8));
-    if (first == 0xFFFF) {
-        WORD id = WORD(f[at + 2] | (f[at + 3] << 8));
+    if (WordAt(f, at) == 0xFFFF) {
+        WORD id = WordAt(f, at + 2);
         at += 4;
         return id;
     }
@@ -68,7 +67,7 @@ static std::map<UINT, std::string> DecodeStringBlocks(const std::vector<Resource
 {
     std::map<UINT, std::string> strings;
     for (const Resource& r : resources) {
-        if (r.type != 6 || !r.mapped) continue;
+        if (r.type != LOWORD(RT_STRING) || !r.mapped) continue;
         size_t at = 0;
         for (UINT i = 0; i < 16 && at + 2 <= r.data.size(); ++i) {
             WORD len = WordAt(r.data, at);
@@ -93,7 +92,7 @@ static std::vector<Resource> EncodeStringBlocks(const std::map<UINT, std::string
     }
     std::vector<Resource> out;
     for (const auto& b : blocks) {
-        Resource r{6, b.first, 0, {}};
+        Resource r{LOWORD(RT_STRING), b.first, 0, {}};
         for (const std::string& text : b.second) {
             r.data.push_back(BYTE(text.size()));
             r.data.push_back(BYTE(text.size() >> 8));

@@ -136,8 +136,8 @@ std::string IconName(HICON icon);  // "module-path#id", for comparing icons
 
 // ---------------------------------------------------------------------------
 // Driver installation: file contents, the system's INF store, and failures
-// injected into copying, reading and registering. (simwin/filesystem.cpp,
-// simwin/setupapi.cpp)
+// injected into copying, reading and registering. (simwin/kernel32_files.cpp,
+// simwin/kernel32_mutex.cpp, simwin/setupapi.cpp)
 
 // Where SetupCopyOEMInfA keeps the INFs it registers, as oemN.inf.
 extern const char* const kInfStoreFolder;  // "C:\WINDOWS\inf"
@@ -182,7 +182,7 @@ size_t HandlesElsewhere(const std::string& path);  // other programs' handles on
 // Right after the program first opens this folder, a user moves
 // it to aside and plants a junction in its place, whatever handle is open.
 void SwapForJunction(const std::string& folder, const std::string& aside);
-// Security of files and folders (simwin/security.cpp). Drive volumes are
+// Security of files and folders (simwin/advapi32_security.cpp). Drive volumes are
 // NTFS unless told otherwise; FAT32 keeps no ACLs, so nothing is recorded.
 void SetVolumeKeepsAcls(bool keeps);
 // GetVolumeInformationA fails with the error.

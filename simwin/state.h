@@ -202,14 +202,17 @@ template <class List> typename List::iterator ByAddress(List& list, const void* 
     return std::find_if(list.begin(), list.end(),
                         [h](typename List::value_type& r) { return AddressOf(r) == h; });
 }
-template <class List> auto FindByAddress(List& list, const void* h) -> decltype(AddressOf(*list.begin()))
+template <class List>
+auto FindByAddress(List& list, const void* h) -> decltype(AddressOf(*list.begin()))
 {
     auto it = ByAddress(list, h);
     return it == list.end() ? nullptr : AddressOf(*it);
 }
 
-// Open files and folders (simwin/kernel32_files.cpp): a handle's record, and
-// the object it opened with its lower-case path now (null when it is gone).
+// Files and folders (simwin/kernel32_files.cpp): what is at a lower-case path
+// (null when nothing is), a handle's record, and the object it opened with
+// its lower-case path now (null when it is gone).
+FileEntry* FindPath(const std::string& lowerPath);
 inline OpenFileRecord* FindFileHandle(HANDLE h) { return FindByAddress(W().handles, h); }
 FileEntry* FindObject(unsigned id, std::string* lowerPath = nullptr);
 // Modules (simwin/loader_resources.cpp).
