@@ -147,12 +147,17 @@ void ClearInjectedFailures()
     w.vanishAfterCopy.clear();
 }
 
+static bool IsAtOrUnder(const std::string& name, const std::string& lowerPath)
+{
+    return name.compare(0, lowerPath.size(), lowerPath) == 0 &&
+           (name.size() == lowerPath.size() || name[lowerPath.size()] == '\\');
+}
+
 // Removes a name and everything under it.
 static void Remove(const std::string& lowerPath)
 {
-    const std::string under = lowerPath + "\\";
     for (auto it = W().files.begin(); it != W().files.end();) {
-        if (it->first == lowerPath || it->first.compare(0, under.size(), under) == 0) {
+        if (IsAtOrUnder(it->first, lowerPath)) {
             W().spelling.erase(it->first);
             it = W().files.erase(it);
         } else {
@@ -164,10 +169,9 @@ static void Remove(const std::string& lowerPath)
 // open on them, stay the same objects.
 static void Move(const std::string& lowerFrom, const std::string& to)
 {
-    const std::string under = lowerFrom + "\\";
     std::vector<std::string> names;
     for (const auto& f : W().files)
-        if (f.first == lowerFrom || f.first.compare(0, under.size(), under) == 0) names.push_back(f.first);
+        if (IsAtOrUnder(f.first, lowerFrom)) names.push_back(f.first);
     for (const std::string& name : names) {
         auto node = W().files.extract(name);
         node.key() = Lower(to) + name.substr(lowerFrom.size());
@@ -308,31 +312,18 @@ static DWORD AttributesOf(const FileEntry& e)
     return FILE_ATTRIBUTE_ARCHIVE | (e.readOnly ? FILE_ATTRIBUTE_READONLY : 0) | reparse;
 }
 
-static DWORD Attributes(const std::string& path, const std::string& p)
-{
-    if (DWORD e = Injected(W().failAttributes, p)) {
-        SetLastError(e);
-        return INVALID_FILE_ATTRIBUTES;
-    }
-    if (path.size() >= kMaxPath) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return INVALID_FILE_ATTRIBUTES;
-    }
-    if (IsDriveRoot(p)) return FILE_ATTRIBUTE_DIRECTORY;
-    const FileEntry* e = FindPath(p);
-    if (!e) {
-        SetLastError(MissingError(p));
-        return INVALID_FILE_ATTRIBUTES;
-    }
-    return AttributesOf(*e);
-}
-
 DWORD GetFileAttributesA(LPCSTR lpFileName)
 {
     std::string path = lpFileName ? lpFileName : "";
     Log("GetFileAttributesA " + path);
-    std::string p = Lower(path);
-    return Attributes(path, p);
+    const std::string p = Lower(path);
+    DWORD error = Injected(W().failAttributes, p);
+    if (!error && path.size() >= kMaxPath) error = ERROR_FILENAME_EXCED_RANGE;
+    if (!error && IsDriveRoot(p)) return FILE_ATTRIBUTE_DIRECTORY;
+    const FileEntry* e = FindPath(p);
+    if (!error && e) return AttributesOf(*e);
+    SetLastError(error ? error : MissingError(p));
+    return INVALID_FILE_ATTRIBUTES;
 }
 
 // The share modes that an access needs of every other handle, and makes

@@ -23,13 +23,19 @@ static std::string FileNameOf(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// A system DLL already mapped, by lower-case file name.
+static HINSTANCE__* MappedSystemDll(const std::string& lowerName)
+{
+    for (const auto& m : W().systemLoaded)
+        if (Lower(FileNameOf(m->path)) == lowerName) return m.get();
+    return nullptr;
+}
+
 static HMODULE MapSystemDll(const std::string& lowerName)
 {
-    for (const auto& m : W().systemLoaded) {
-        if (Lower(FileNameOf(m->path)) == lowerName) {
-            ++m->refs;
-            return m.get();
-        }
+    if (HINSTANCE__* m = MappedSystemDll(lowerName)) {
+        ++m->refs;
+        return m;
     }
     auto dll = W().systemDlls.find(lowerName);
     if (dll == W().systemDlls.end()) {
@@ -142,8 +148,7 @@ HMODULE GetModuleHandleA(LPCSTR lpModuleName)
         if (h && h->refs > 1) --h->refs;
         return h;
     }
-    for (const auto& m : W().systemLoaded)
-        if (Lower(FileNameOf(m->path)) == name) return m.get();
+    if (HINSTANCE__* m = MappedSystemDll(name)) return m;
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
 }
