@@ -1,6 +1,7 @@
 // Test-side control of the simulated Windows: lay out the machine (registry,
 // files, modules, platform version, code page), script what the user does
-// while a dialog is up, and read back what the program did.
+// while a dialog is up, and read back what the program did. Grouped by the
+// DLL whose behaviour each control steers.
 #pragma once
 
 #include "simwin/windows.h"
@@ -62,18 +63,15 @@ Action Inspect(std::function<void(HWND)> fn);
 // Wipes the whole machine: registry, files, modules, logs, script.
 void Reset();
 
-// Platform facts.
-void SetVersion(DWORD version);
-void SetAnsiCodePage(UINT codePage);
-int CurrentMbcsCodePage();  // what _setmbcp left in force (0: single-byte)
-void SetSystemMenuAvailable(bool available);
+// What happened: notable API calls in order.
+const std::vector<std::string>& Calls();
+bool Called(const std::string& prefix);
+size_t CallIndex(const std::string& prefix);  // npos when absent
 
-// Registry under HKEY_CURRENT_USER; key paths are case-insensitive.
-void CreateUserKey(const std::string& keyPath);
-void SetUserValue(const std::string& keyPath, const std::string& name, DWORD type,
-                  const std::vector<BYTE>& data);
-void SetUserDword(const std::string& keyPath, const std::string& name, DWORD value);
-size_t OpenKeyCount();
+// ---------------------------------------------------------------------------
+// kernel32: the platform version, files and folders, mutexes.
+
+void SetVersion(DWORD version);
 
 // File system with case-insensitive paths; drive roots always exist.
 void AddFolder(const std::string& path);
@@ -81,6 +79,59 @@ void AddFile(const std::string& path, const std::vector<BYTE>& data);
 bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
 std::vector<std::string> ListPaths();  // every file and folder, for "nothing written" checks
+
+std::vector<BYTE> FileData(const std::string& path);  // empty when there is no such file
+size_t OpenFileHandles();  // CreateFileA and CreateMutexA handles not yet closed
+
+// CopyFileA to this target fails with the error and writes nothing.
+void FailCopyTo(const std::string& target, DWORD error);
+// CopyFileA to this target creates it, writes the first bytes of the
+// source (at most that many) and fails with the error, leaving the partial
+// file behind as Wine does on a full disk and a power cut does anywhere.
+void FailCopyTo(const std::string& target, DWORD error, size_t written);
+// DeleteFileA on this file fails with the error.
+void FailDelete(const std::string& path, DWORD error);
+// The file gets the read-only attribute: DeleteFileA refuses it.
+void SetReadOnly(const std::string& path);
+// Right after the CopyFileA to this target, what lies at path (a file or a
+// folder with everything in it) disappears.
+void VanishAfterCopy(const std::string& target, const std::string& path);
+// Every injected copy, open, attribute, delete and vanishing failure is
+// forgotten, as when a fault is cleared; files stay as they are.
+void ClearInjectedFailures();
+// Opening this file to read it fails: CreateFileA, and CopyFileA as a source.
+void FailOpen(const std::string& path, DWORD error);
+// GetFileAttributesA on this path fails.
+void FailAttributes(const std::string& path, DWORD error);
+// Other users' programs, for share modes, which hold for files and folders
+// alike. Another program opens the path now, with this access and sharing:
+// false when sharing refuses it.
+bool HoldElsewhere(const std::string& path, DWORD access, DWORD share);
+// Another user opens the path the moment the program's last handle on it
+// closes, unless sharing or a DACL the program set on it keeps them out.
+void OpenElsewhereWhenClosed(const std::string& path, DWORD access, DWORD share);
+size_t HandlesElsewhere(const std::string& path);  // other programs' handles on it
+// Right after the program first opens this folder, a user moves
+// it to aside and plants a junction in its place, whatever handle is open.
+void SwapForJunction(const std::string& folder, const std::string& aside);
+// An existing file or folder becomes a reparse point (a planted junction or link).
+void MakeReparsePoint(const std::string& path);
+// An existing file has this many names: the others are hard links elsewhere.
+void SetLinkCount(const std::string& path, DWORD links);
+
+// Another process holds the named mutex and never lets go, or held it and
+// ended without letting go (the next wait owns it, WAIT_ABANDONED).
+void MutexHeldElsewhere(const std::string& name);
+void MutexAbandonedElsewhere(const std::string& name);
+bool MutexOwnedHere(const std::string& name);
+
+// Drive volumes are NTFS unless told otherwise; FAT32 keeps no ACLs, so
+// nothing is recorded. GetVolumeInformationA fails with the error.
+void SetVolumeKeepsAcls(bool keeps);
+void FailVolumeInformation(DWORD error);
+
+// ---------------------------------------------------------------------------
+// The loader: modules, their resources and the system folder's DLLs.
 
 // Modules. The executable's resources come from a compiled .res file.
 HINSTANCE SetExecutable(const std::string& path, const std::string& resFile);
@@ -103,14 +154,16 @@ void SetSystemDll(const std::string& name, const std::vector<std::string>& expor
 void RemoveSystemDll(const std::string& name);
 const Resource* FindExecutableResource(WORD type, WORD name);
 
+// ---------------------------------------------------------------------------
+// user32: the scripted user, dialogs, message boxes, menus and icons.
+
 // The script of user actions, consumed by dialogs in order.
 void Script(std::initializer_list<Action> actions);
 size_t ScriptLeft();
-
-// What happened.
-const std::vector<std::string>& Calls();  // notable API calls in order
-bool Called(const std::string& prefix);
-size_t CallIndex(const std::string& prefix);  // npos when absent
+// Dialogs have a system menu unless told otherwise; without one
+// GetSystemMenu answers null.
+void SetSystemMenuAvailable(bool available);
+// What the program showed.
 const std::vector<MessageBoxRecord>& MessageBoxes();
 const std::vector<DrawIconRecord>& DrawnIcons();
 std::vector<HWND> Dialogs();  // every dialog created, in order; records outlive the window
@@ -135,72 +188,37 @@ RECT WorkArea();
 std::string IconName(HICON icon);  // "module-path#id", for comparing icons
 
 // ---------------------------------------------------------------------------
-// Driver installation: file contents, the system's INF store, and failures
-// injected into copying, reading and registering. (simwin/kernel32_files.cpp,
-// simwin/kernel32_mutex.cpp, simwin/setupapi.cpp)
+// advapi32: the registry and the security of files and folders.
 
-// Where SetupCopyOEMInfA keeps the INFs it registers, as oemN.inf.
-extern const char* const kInfStoreFolder;  // "C:\WINDOWS\inf"
+// Registry under HKEY_CURRENT_USER; key paths are case-insensitive.
+void CreateUserKey(const std::string& keyPath);
+void SetUserValue(const std::string& keyPath, const std::string& name, DWORD type,
+                  const std::vector<BYTE>& data);
+void SetUserDword(const std::string& keyPath, const std::string& name, DWORD value);
+size_t OpenKeyCount();
 
-std::vector<BYTE> FileData(const std::string& path);  // empty when there is no such file
-std::vector<std::string> StoredInfs();                // paths of the INFs in the store
-size_t OpenFileHandles();  // CreateFileA and CreateMutexA handles not yet closed
-
-// CopyFileA to this target fails with the error and writes nothing.
-void FailCopyTo(const std::string& target, DWORD error);
-// CopyFileA to this target creates it, writes the first bytes of the
-// source (at most that many) and fails with the error, leaving the partial
-// file behind as Wine does on a full disk and a power cut does anywhere.
-void FailCopyTo(const std::string& target, DWORD error, size_t written);
-// DeleteFileA on this file fails with the error.
-void FailDelete(const std::string& path, DWORD error);
-// The file gets the read-only attribute: DeleteFileA refuses it.
-void SetReadOnly(const std::string& path);
-// Right after the CopyFileA to this target, what lies at path (a file or a
-// folder with everything in it) disappears.
-void VanishAfterCopy(const std::string& target, const std::string& path);
-// Another process holds the named mutex and never lets go, or held it and
-// ended without letting go (the next wait owns it, WAIT_ABANDONED).
-void MutexHeldElsewhere(const std::string& name);
-void MutexAbandonedElsewhere(const std::string& name);
-bool MutexOwnedHere(const std::string& name);
-// Every injected copy, open, attribute, delete and vanishing failure is
-// forgotten, as when a fault is cleared; files stay as they are.
-void ClearInjectedFailures();
-// Opening this file to read it fails: CreateFileA, and CopyFileA as a source.
-void FailOpen(const std::string& path, DWORD error);
-// GetFileAttributesA on this path fails.
-void FailAttributes(const std::string& path, DWORD error);
-// Other users' programs, for share modes, which hold for files and folders
-// alike. Another program opens the path now, with this access and sharing:
-// false when sharing refuses it.
-bool HoldElsewhere(const std::string& path, DWORD access, DWORD share);
-// Another user opens the path the moment the program's last handle on it
-// closes, unless sharing or a DACL the program set on it keeps them out.
-void OpenElsewhereWhenClosed(const std::string& path, DWORD access, DWORD share);
-size_t HandlesElsewhere(const std::string& path);  // other programs' handles on it
-// Right after the program first opens this folder, a user moves
-// it to aside and plants a junction in its place, whatever handle is open.
-void SwapForJunction(const std::string& folder, const std::string& aside);
-// Security of files and folders (simwin/advapi32_security.cpp). Drive volumes are
-// NTFS unless told otherwise; FAT32 keeps no ACLs, so nothing is recorded.
-void SetVolumeKeepsAcls(bool keeps);
-// GetVolumeInformationA fails with the error.
-void FailVolumeInformation(DWORD error);
 // Setting the security of what is at this path fails with the error and
 // changes nothing.
 void FailSecurity(const std::string& path, DWORD error);
-// An existing file or folder becomes a reparse point (a planted junction or link).
-void MakeReparsePoint(const std::string& path);
-// An existing file has this many names: the others are hard links elsewhere.
-void SetLinkCount(const std::string& path, DWORD links);
 // What was set on the path, as SDDL in the order O, G, D, S: only the
 // parts the information flags named ("" when nothing was set).
 std::string SecurityOf(const std::string& path);
 size_t HeldSecurityDescriptors();  // converted from SDDL and not yet given to LocalFree
 
+// ---------------------------------------------------------------------------
+// setupapi: the INF store.
+
+// Where SetupCopyOEMInfA keeps the INFs it registers, as oemN.inf.
+extern const char* const kInfStoreFolder;  // "C:\WINDOWS\inf"
+std::vector<std::string> StoredInfs();  // paths of the INFs in the store
 // SetupCopyOEMInfA refuses with the error: every call, or with copyStyle
 // other than 0 only the calls made with exactly that copy style.
 void RefuseInfStore(DWORD error, DWORD copyStyle = 0);
+
+// ---------------------------------------------------------------------------
+// msvcrt: the ANSI code page that _setmbcp picks up.
+
+void SetAnsiCodePage(UINT codePage);
+int CurrentMbcsCodePage();  // what _setmbcp left in force (0: single-byte)
 
 }  // namespace simwin
