@@ -119,19 +119,31 @@ struct ModuleDef {
 };
 
 struct World {
+    // kernel32: the version and the last error; the file tree; handles open
+    // here and in other programs, and the failures tests inject, by
+    // lower-case path.
     DWORD version = 0x0A280105;  // Windows XP
-    UINT acp = 1252;
-    int mbcp = 0;                // msvcrt starts single-byte until _setmbcp
     DWORD lastError = 0;
-    bool systemMenuAvailable = true;
-    RECT workArea = {0, 0, 1024, 768};
-
-    std::map<std::string, std::map<std::string, std::pair<DWORD, std::vector<BYTE>>>> userKeys;
-    std::list<HKEY__> keys;
-
     std::map<std::string, FileEntry> files;      // lower-case path -> entry
     std::map<std::string, std::string> spelling;  // lower-case path -> path as created
+    std::list<OpenFileRecord> handles;    // addresses are the HANDLE values
+    std::list<OpenFileRecord> elsewhere;  // other programs' handles, for sharing
+    std::map<std::string, CopyFailure> failCopyTo;
+    std::map<std::string, DWORD> failDelete;
+    std::map<std::string, std::string> vanishAfterCopy;  // target -> path that goes
+    std::map<std::string, DWORD> failOpen;
+    std::map<std::string, DWORD> failAttributes;
+    std::map<std::string, LaterOpen> openWhenClosed;     // by lower-case path
+    std::map<std::string, std::string> swapForJunction;  // folder -> where it goes
+    // Drive volumes keep ACLs (NTFS) or not (FAT32); GetVolumeInformationA
+    // fails with this error when not 0.
+    bool volumeKeepsAcls = true;
+    DWORD failVolume = 0;
+    // Mutexes.
+    std::map<std::string, MutexState> mutexes;  // by name, case-sensitive as on Windows
+    std::list<MutexHandle> mutexHandles;        // addresses are the HANDLE values
 
+    // The loader: the executable and the language modules.
     std::unique_ptr<HINSTANCE__> exe;
     std::map<std::string, ModuleDef> moduleDefs;  // lower-case path -> definition
     std::list<std::unique_ptr<HINSTANCE__>> loaded;
@@ -146,35 +158,18 @@ struct World {
     };
     std::list<std::unique_ptr<HINSTANCE__>> systemLoaded;
 
+    // user32: the scripted user, the dialogs and what the program showed.
+    bool systemMenuAvailable = true;
+    RECT workArea = {0, 0, 1024, 768};
     std::deque<Action> script;
     std::vector<std::unique_ptr<HWND__>> dialogs;
     int scriptErrors = 0;
-
-    std::vector<std::string> calls;
     std::vector<MessageBoxRecord> boxes;
     std::vector<DrawIconRecord> drawn;
 
-    // kernel32's files: handles open here and in other programs, and the
-    // failures tests inject, by lower-case path.
-    std::list<OpenFileRecord> handles;    // addresses are the HANDLE values
-    std::list<OpenFileRecord> elsewhere;  // other programs' handles, for sharing
-    std::map<std::string, CopyFailure> failCopyTo;
-    std::map<std::string, DWORD> failDelete;
-    std::map<std::string, std::string> vanishAfterCopy;  // target -> path that goes
-    std::map<std::string, DWORD> failOpen;
-    std::map<std::string, DWORD> failAttributes;
-    std::map<std::string, LaterOpen> openWhenClosed;     // by lower-case path
-    std::map<std::string, std::string> swapForJunction;  // folder -> where it goes
-    // Drive volumes keep ACLs (NTFS) or not (FAT32); GetVolumeInformationA
-    // fails with this error when not 0.
-    bool volumeKeepsAcls = true;
-    DWORD failVolume = 0;
-
-    // kernel32's mutexes.
-    std::map<std::string, MutexState> mutexes;  // by name, case-sensitive as on Windows
-    std::list<MutexHandle> mutexHandles;        // addresses are the HANDLE values
-
-    // advapi32's security descriptors and the failures to set them.
+    // advapi32: the registry; security descriptors and the failures to set them.
+    std::map<std::string, std::map<std::string, std::pair<DWORD, std::vector<BYTE>>>> userKeys;
+    std::list<HKEY__> keys;
     std::map<std::string, DWORD> failSecurity;
     std::list<std::string> descriptors;  // SDDL of the descriptors not yet freed
 
@@ -183,6 +178,12 @@ struct World {
     bool refuse = false;
     DWORD refuseError = 0;
     DWORD refuseStyle = 0;
+
+    // msvcrt.
+    UINT acp = 1252;
+    int mbcp = 0;  // msvcrt starts single-byte until _setmbcp
+
+    std::vector<std::string> calls;  // the call log
 };
 
 World& W();
