@@ -13,6 +13,7 @@ struct OpenFileRecord {
     std::string path;
     std::vector<unsigned char> data;  // read as it was when opened
     size_t at = 0;
+    size_t piece = 0;  // most bytes one read hands out (0: all asked for)
     unsigned object = 0;  // the FileEntry opened, wherever its name goes
     DWORD access = 0;
     DWORD share = 0;
@@ -49,6 +50,7 @@ struct InstallWorld {
     std::map<std::string, std::string> vanishAfterCopy;  // target -> path that goes
     std::map<std::string, DWORD> failOpen;
     std::map<std::string, DWORD> failAttributes;
+    std::map<std::string, size_t> readPieces;
     // The INF store refuses: with this error, for calls of this copy style (0: all).
     bool refuse = false;
     DWORD refuseError = 0;

@@ -61,6 +61,7 @@ const std::vector<MessageBoxRecord>& MessageBoxes() { return W().boxes; }
 const std::vector<DrawIconRecord>& DrawnIcons() { return W().drawn; }
 int ScriptErrors() { return W().scriptErrors; }
 RECT WorkArea() { return W().workArea; }
+void SetWorkArea(const RECT& area) { W().workArea = area; }
 
 std::vector<HWND> Dialogs()
 {

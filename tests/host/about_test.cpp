@@ -100,6 +100,20 @@ TEST_F(AboutBox, AboutCommandOpensTheAboutBox)
     EXPECT_EQ(1u, CountCalls("DialogBoxParamA 100"));
     EXPECT_EQ(IDOK, simwin::EndResult(simwin::Dialogs()[1]));
     EXPECT_FALSE(simwin::Called("default WM_SYSCOMMAND")) << "the About command went on to the default";
+
+    // Dragged mostly off the screen, the installer's About box stays on it.
+    const RECT work = simwin::WorkArea();
+    UseExecutable(kExePath);
+    AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
+    Run({simwin::Inspect([&](HWND dlg) {
+             SetWindowPos(dlg, nullptr, work.right - 20, work.bottom - 20, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+         }),
+         simwin::SysCommand(ID_SYSMENU_ABOUT), simwin::Inspect([&](HWND about) {
+             const RECT a = simwin::WindowRect(about);
+             EXPECT_LE(a.right, work.right) << RectText(a);
+             EXPECT_LE(a.bottom, work.bottom) << RectText(a);
+         }),
+         simwin::PressOK()});
 }
 
 TEST_F(AboutBox, LowFourBitsAreIgnored)

@@ -382,6 +382,10 @@ TEST_F(Install, DllsComeFromTheSystemFolderOnly)
     const std::string kSystem = std::string(simwin::kSystemFolder) + "\\";
     const std::vector<std::string> kBoth = {"SetDefaultDllDirectories", "SetDllDirectoryA"};
     const std::vector<std::string> kRegister = {"SetupCopyOEMInfA"};
+    // What the dialog, the Setup API and their own imports load by name.
+    const char* const kPreloads[] = {"uxtheme.dll", "userenv.dll",   "setupapi.dll", "apphelp.dll",
+                                     "propsys.dll", "dwmapi.dll",    "cryptbase.dll", "oleacc.dll",
+                                     "clbcatq.dll", "version.dll"};
     struct Case {
         const char* what;
         std::vector<std::string> kernel32;    // which of the two it exports
@@ -415,9 +419,9 @@ TEST_F(Install, DllsComeFromTheSystemFolderOnly)
         // Preloaded whatever confined the search: some loaders resolve
         // delay-loads by the program's own folder all the same.
         const size_t start = simwin::CallIndex("_setmbcp");
-        const size_t preload = simwin::CallIndex("LoadLibraryExA " + kSystem + "setupapi.dll 0x8");
-        EXPECT_LT(preload, start) << "setupapi.dll not preloaded by full path";
-        EXPECT_LT(simwin::CallIndex("LoadLibraryExA " + kSystem + "uxtheme.dll 0x8"), start);
+        for (const char* dll : kPreloads)
+            EXPECT_LT(simwin::CallIndex("LoadLibraryExA " + kSystem + dll + " 0x8"), start)
+                << dll << " not preloaded by full path";
         EXPECT_LT(simwin::CallIndex("LoadLibraryExA C:\\Kit\\DravikEngRes.dll 0x2"), simwin::CallIndex("DialogBoxParamA"));
         EXPECT_FALSE(simwin::Called("DllMain")) << "a language module ran its code";
     }
@@ -577,6 +581,8 @@ TEST_F(Install, FaultsDuringOK)
     lateDifference[5000] ^= 1;
     std::vector<BYTE> earlyDifference = Head(kSys, 6);
     earlyDifference[0] ^= 1;
+    std::vector<BYTE> laterDifference = kSys;
+    laterDifference.back() ^= 1;
     const auto bigPackage = [] { simwin::AddFile(Source(SYS), kBigSys); };
     const auto earlier = [](int file, const std::vector<BYTE>& data, bool readOnly = false) {
         simwin::AddFile(Target(file), data);
@@ -624,6 +630,9 @@ TEST_F(Install, FaultsDuringOK)
          false, SYS, earlyDifference, false},
         {"a target of the same length that differs only after byte 4,096",
          [&] { bigPackage(); earlier(SYS, lateDifference); }, false, SYS, lateDifference, false},
+        {"a target handed out in pieces whose first piece is the package's",
+         [&] { earlier(SYS, laterDifference); simwin::ReadInPieces(Target(SYS), 5); }, false, SYS,
+         laterDifference, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

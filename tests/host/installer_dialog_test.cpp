@@ -115,14 +115,27 @@ TEST_F(InstallerDialog, BothIconsAreTheApplicationIcon)
     EXPECT_EQ(appIcon, simwin::IconName(simwin::IconOf(dlg, ICON_SMALL)));
 }
 
+// On a work area too small for it, its caption and top-left corner show.
 TEST_F(InstallerDialog, CentredOnTheScreen)
 {
-    HWND dlg = Run({simwin::PressCancel()});
-    RECT r = simwin::WindowRect(dlg), work = simwin::WorkArea();
-    EXPECT_LE(std::abs((r.left - work.left) - (work.right - r.right)), 1)
-        << "left " << r.left << " right " << r.right;
-    EXPECT_LE(std::abs((r.top - work.top) - (work.bottom - r.bottom)), 1)
-        << "top " << r.top << " bottom " << r.bottom;
+    const RECT areas[] = {{0, 0, 1024, 768}, {200, 100, 1024, 768}, {200, 100, 300, 180}};
+    for (const RECT& work : areas) {
+        SCOPED_TRACE(testing::Message() << work.left << "," << work.top << "," << work.right << "," << work.bottom);
+        UseExecutable(kExePath);
+        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
+        simwin::SetWorkArea(work);
+        HWND dlg = Run({simwin::PressCancel()});
+        RECT r = simwin::WindowRect(dlg);
+        if (r.right - r.left > work.right - work.left) {
+            EXPECT_EQ(work.left, r.left);
+            EXPECT_EQ(work.top, r.top);
+            continue;
+        }
+        EXPECT_LE(std::abs((r.left - work.left) - (work.right - r.right)), 1)
+            << "left " << r.left << " right " << r.right;
+        EXPECT_LE(std::abs((r.top - work.top) - (work.bottom - r.bottom)), 1)
+            << "top " << r.top << " bottom " << r.bottom;
+    }
 }
 
 TEST_F(InstallerDialog, ModuleFolderIsFilledWhileOpening)
