@@ -66,12 +66,7 @@ protected:
         EXPECT_EQ(IDCANCEL, simwin::EndResult(simwin::Dialogs()[0]));
     }
 
-    static size_t CountCalls(const std::string& call)
-    {
-        size_t n = 0;
-        for (const std::string& c : simwin::Calls()) n += c == call;
-        return n;
-    }
+    static size_t CountCalls(const std::string& call) { return CallsStartingWith(call).size(); }
 
     // Checks the About box while it runs: built from IDD_ABOUT, owned by the
     // installer dialog, centred over it, and the installer disabled meanwhile.

@@ -54,10 +54,15 @@ std::string Target(int file) { return kTarget + "\\" + kFiles[file]; }
 class Install : public SimTest
 {
 protected:
-    void SetUp() override
+    void SetUp() override { NewMachine(false); }
+
+    // A fresh machine: Wirenest.exe and its English module in C:\Kit, and
+    // the package beside them unless told otherwise.
+    void NewMachine(bool withPackage = true)
     {
-        SimTest::SetUp();
+        UseExecutable(kExePath);
         AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
+        if (withPackage) AddPackage();
     }
 
     static void AddPackage(const std::string& package = kPackage)
@@ -86,9 +91,7 @@ protected:
     static std::vector<std::string> Registrations(size_t from = 0)
     {
         std::vector<std::string> v;
-        const auto& calls = simwin::Calls();
-        for (size_t i = from; i < calls.size(); ++i)
-            if (calls[i].compare(0, 17, "SetupCopyOEMInfA ") == 0) v.push_back(calls[i]);
+        for (size_t i : CallsStartingWith("SetupCopyOEMInfA ", from)) v.push_back(simwin::Calls()[i]);
         return v;
     }
 
@@ -115,9 +118,7 @@ TEST_F(Platform, NtFamilyInstalls)
 {
     for (DWORD version : {kWinXP, kWin2000}) {
         SCOPED_TRACE(version);
-        UseExecutable(kExePath);
-        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
-        AddPackage();
+        NewMachine();
         simwin::SetVersion(version);
         RunOK();
         EXPECT_EQ("eng installed", LastBox());
@@ -129,9 +130,7 @@ TEST_F(Platform, Windows9xEndsQuietlyWithoutTouchingDriveC)
 {
     for (DWORD version : {kWin95, kWin98, kWinMe}) {
         SCOPED_TRACE(version);
-        UseExecutable(kExePath);
-        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
-        AddPackage();
+        NewMachine();
         simwin::SetVersion(version);
         const auto before = simwin::ListPaths();
         HWND dlg = RunOK();
@@ -183,11 +182,7 @@ TEST_F(Platform, Win32sAnswersEveryPressTheSameWay)
 class FirstRun : public Install
 {
 protected:
-    void SetUp() override
-    {
-        Install::SetUp();
-        AddPackage();
-    }
+    void SetUp() override { NewMachine(); }
 };
 
 TEST_F(FirstRun, CreatesBothFolders)
@@ -349,9 +344,7 @@ TEST_F(Install, OtherRegistrationErrorsMakeOneCallAndShowString4)
     for (DWORD error : {DWORD(ERROR_ACCESS_DENIED), DWORD(ERROR_FILENAME_EXCED_RANGE),
                         DWORD(ERROR_DISK_FULL), DWORD(ERROR_WRONG_INF_STYLE)}) {
         SCOPED_TRACE(error);
-        UseExecutable(kExePath);
-        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
-        AddPackage();
+        NewMachine();
         simwin::RefuseInfStore(error);
         HWND dlg = RunOK();
         EXPECT_EQ(std::vector<std::string>{Registration(SP_COPY_NOOVERWRITE)}, Registrations());
@@ -403,9 +396,7 @@ TEST_F(Install, DllsComeFromTheSystemFolderOnly)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        UseExecutable(kExePath);
-        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
-        AddPackage();
+        NewMachine();
         simwin::SetSystemDll("kernel32.dll", c.kernel32);
         if (c.setupApi)
             simwin::SetSystemDll("setupapi.dll", c.setupApiExports);
@@ -636,9 +627,7 @@ TEST_F(Install, FaultsDuringOK)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        UseExecutable(kExePath);
-        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
-        AddPackage();
+        NewMachine();
         c.lay();
         std::vector<BYTE> package[3];
         for (int file : {INF, SYS, EXE}) package[file] = simwin::FileData(Source(file));
@@ -693,9 +682,7 @@ TEST_F(Install, LockHeldOrAbandonedElsewhere)
 {
     for (bool abandoned : {false, true}) {
         SCOPED_TRACE(abandoned ? "abandoned" : "held");
-        UseExecutable(kExePath);
-        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
-        AddPackage();
+        NewMachine();
         simwin::AddFile(Target(SYS), Head(kSys, 4));
         if (abandoned)
             simwin::MutexAbandonedElsewhere(PACKAGE_LOCK_NAME);
@@ -904,9 +891,7 @@ TEST_F(Install, FolderSecurity)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        UseExecutable(kExePath);
-        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
-        AddPackage();
+        NewMachine();
         c.layout();
         RunOK();
 
@@ -918,11 +903,9 @@ TEST_F(Install, FolderSecurity)
         for (int file : {INF, SYS, EXE})
             EXPECT_EQ(c.files[file], simwin::SecurityOf(Target(file))) << kFiles[file];
 
-        size_t sets = 0, lastSet = 0;
-        for (size_t i = 0; i < simwin::Calls().size(); ++i)
-            if (simwin::Calls()[i].compare(0, 24, "SetKernelObjectSecurity ") == 0) ++sets, lastSet = i;
-        EXPECT_EQ(c.sets, sets);
-        if (sets && c.installs) EXPECT_LT(lastSet, simwin::CallIndex("CopyFileA"));
+        const std::vector<size_t> sets = CallsStartingWith("SetKernelObjectSecurity ");
+        EXPECT_EQ(c.sets, sets.size());
+        if (!sets.empty() && c.installs) EXPECT_LT(sets.back(), simwin::CallIndex("CopyFileA"));
         EXPECT_EQ(0u, simwin::HeldSecurityDescriptors()) << "descriptors not freed";
         if (simwin::FileExists(kTarget)) EXPECT_EQ(inTheWay, simwin::FileData(kTarget));
         EXPECT_EQ(0u, simwin::OpenFileHandles());
