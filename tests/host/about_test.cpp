@@ -101,7 +101,8 @@ TEST_F(AboutBox, AboutCommandOpensTheAboutBox)
     UseExecutable(kExePath);
     AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
     Run({simwin::Inspect([&](HWND dlg) {
-             SetWindowPos(dlg, nullptr, work.right - 20, work.bottom - 20, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+             SetWindowPos(dlg, nullptr, work.right - 20, work.bottom - 20, 0, 0,
+                          SWP_NOSIZE | SWP_NOZORDER);
          }),
          simwin::SysCommand(ID_SYSMENU_ABOUT), simwin::Inspect([&](HWND about) {
              const RECT a = simwin::WindowRect(about);

@@ -120,7 +120,8 @@ TEST_F(InstallerDialog, CentredOnTheScreen)
 {
     const RECT areas[] = {{0, 0, 1024, 768}, {200, 100, 1024, 768}, {200, 100, 300, 180}};
     for (const RECT& work : areas) {
-        SCOPED_TRACE(testing::Message() << work.left << "," << work.top << "," << work.right << "," << work.bottom);
+        SCOPED_TRACE(testing::Message() << "work area " << work.left << "," << work.top << " to "
+                                        << work.right << "," << work.bottom);
         UseExecutable(kExePath);
         AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
         simwin::SetWorkArea(work);
