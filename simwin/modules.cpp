@@ -228,7 +228,7 @@ SIZE_T VirtualQuery(LPCVOID lpAddress, PMEMORY_BASIC_INFORMATION lpBuffer, SIZE_
             if (p >= begin && p < begin + r.data.size()) {
                 *lpBuffer = {const_cast<BYTE*>(begin), m, PAGE_READONLY, r.data.size(),
                              MEM_COMMIT, r.readable ? DWORD(PAGE_READONLY) : DWORD(PAGE_NOACCESS),
-                         m->dataFile ? DWORD(MEM_MAPPED) : DWORD(MEM_IMAGE)};
+                             m->dataFile ? DWORD(MEM_MAPPED) : DWORD(MEM_IMAGE)};
                 return sizeof(MEMORY_BASIC_INFORMATION);
             }
             if (begin > p && (!nextRegion || begin < nextRegion)) nextRegion = begin;
