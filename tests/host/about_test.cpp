@@ -47,11 +47,7 @@ void ExpectSameState(const DialogState& before, const DialogState& after)
 class AboutBox : public SimTest
 {
 protected:
-    void SetUp() override
-    {
-        SimTest::SetUp();
-        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
-    }
+    void SetUp() override { UseEnglishKit(); }
 
     // Runs the program through the given actions; the installer dialog must
     // then still be up, and Cancel ends it.
@@ -98,8 +94,7 @@ TEST_F(AboutBox, AboutCommandOpensTheAboutBox)
 
     // Dragged mostly off the screen, the installer's About box stays on it.
     const RECT work = simwin::WorkArea();
-    UseExecutable(kExePath);
-    AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
+    UseEnglishKit();
     Run({simwin::Inspect([&](HWND dlg) {
              SetWindowPos(dlg, nullptr, work.right - 20, work.bottom - 20, 0, 0,
                           SWP_NOSIZE | SWP_NOZORDER);
@@ -116,8 +111,7 @@ TEST_F(AboutBox, LowFourBitsAreIgnored)
 {
     for (UINT nID : {0x0011u, 0x0017u, 0x001Fu}) {
         SCOPED_TRACE(nID);
-        UseExecutable(kExePath);
-        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
+        UseEnglishKit();
         Run({simwin::SysCommand(nID), InspectAbout(), simwin::PressOK()});
         EXPECT_EQ(2u, simwin::Dialogs().size());
         EXPECT_FALSE(simwin::Called("default WM_SYSCOMMAND"));

@@ -27,6 +27,13 @@ protected:
         state->m_hCurrentResourceHandle = exe;
     }
 
+    // Wirenest.exe in C:\Kit with its English module beside it.
+    void UseEnglishKit()
+    {
+        UseExecutable(kExePath);
+        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
+    }
+
     // A language module whose texts name it, so a wrong choice shows.
     static void AddModule(const std::string& path, const std::string& tag)
     {

@@ -56,12 +56,11 @@ class Install : public SimTest
 protected:
     void SetUp() override { NewMachine(false); }
 
-    // A fresh machine: Wirenest.exe and its English module in C:\Kit, and
-    // the package beside them unless told otherwise.
+    // A fresh machine with the English kit, and the package beside it
+    // unless told otherwise.
     void NewMachine(bool withPackage = true)
     {
-        UseExecutable(kExePath);
-        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
+        UseEnglishKit();
         if (withPackage) AddPackage();
     }
 

@@ -12,11 +12,7 @@ namespace {
 class InstallerDialog : public SimTest
 {
 protected:
-    void SetUp() override
-    {
-        SimTest::SetUp();
-        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
-    }
+    void SetUp() override { UseEnglishKit(); }
 
     // Runs the program with the given user actions; returns the dialog.
     HWND Run(std::initializer_list<simwin::Action> actions)
@@ -122,8 +118,7 @@ TEST_F(InstallerDialog, CentredOnTheScreen)
     for (const RECT& work : areas) {
         SCOPED_TRACE(testing::Message() << "work area " << work.left << "," << work.top << " to "
                                         << work.right << "," << work.bottom);
-        UseExecutable(kExePath);
-        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
+        UseEnglishKit();
         simwin::SetWorkArea(work);
         HWND dlg = Run({simwin::PressCancel()});
         RECT r = simwin::WindowRect(dlg);
@@ -154,8 +149,7 @@ TEST_F(InstallerDialog, ModuleFolderIsFilledWhileOpening)
 TEST_F(InstallerDialog, OkAndCancelEndTheDialog)
 {
     EXPECT_EQ(IDOK, simwin::EndResult(Run({simwin::PressOK()})));
-    UseExecutable(kExePath);
-    AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
+    UseEnglishKit();
     EXPECT_EQ(IDCANCEL, simwin::EndResult(Run({simwin::PressCancel()})));
 }
 
@@ -175,8 +169,7 @@ TEST_F(InstallerDialog, MinimizedPaintCentresTheIcon)
     } cases[] = {{36, 36, 2, 2}, {20, 20, -5, -5}, {32, 32, 0, 0}, {41, 30, 5, 0}, {41, 29, 5, -1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.cx) + " x " + std::to_string(c.cy));
-        UseExecutable(kExePath);
-        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
+        UseEnglishKit();
         HWND dlg = Run({simwin::Paint(true, c.cx, c.cy), simwin::PressCancel()});
         ASSERT_EQ(1u, simwin::DrawnIcons().size());
         const simwin::DrawIconRecord& drawn = simwin::DrawnIcons()[0];
