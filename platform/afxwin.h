@@ -239,7 +239,7 @@ CWinApp* AfxGetApp();
 CWnd* AfxGetMainWnd();
 HINSTANCE AfxGetResourceHandle();
 HINSTANCE AfxFindResourceHandle(LPCSTR lpszName, LPCSTR lpszType);
-int AfxMessageBox(LPCSTR lpszText, UINT nType = MB_OK, UINT nIDHelp = 0);
+int AfxMessageBox(LPCSTR lpszText, UINT nType = MB_OK);
 
 // The full path of a module, however long.
 CString AfxGetModuleFileName(HMODULE hModule);

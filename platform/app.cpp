@@ -30,7 +30,7 @@ HINSTANCE AfxFindResourceHandle(LPCSTR lpszName, LPCSTR lpszType)
     return pState->m_hCurrentInstanceHandle;
 }
 
-int AfxMessageBox(LPCSTR lpszText, UINT nType, UINT)
+int AfxMessageBox(LPCSTR lpszText, UINT nType)
 {
     CWinApp* pApp = AfxGetApp();
     CWnd* pMainWnd = AfxGetMainWnd();

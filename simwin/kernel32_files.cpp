@@ -181,6 +181,7 @@ static void Move(const std::string& lowerFrom, const std::string& to)
     }
 }
 void FailOpen(const std::string& path, DWORD error) { W().failOpen[Lower(path)] = error; }
+void ReadInPieces(const std::string& path, size_t bytes) { W().readPieces[Lower(path)] = bytes; }
 void SwapForJunction(const std::string& folder, const std::string& aside)
 {
     W().swapForJunction[Lower(folder)] = aside;
@@ -364,7 +365,8 @@ static DWORD Open(const std::string& path, DWORD access, DWORD share, DWORD disp
     if (!e) return MissingError(p);
     if (e->folder && !(flags & FILE_FLAG_BACKUP_SEMANTICS)) return ERROR_ACCESS_DENIED;
     if (!SharingAllows(e->id, access, share)) return ERROR_SHARING_VIOLATION;
-    *opened = {path, e->data, 0, e->id, access, share};
+    *opened = {path, e->data, 0, 0, e->id, access, share};
+    if (W().readPieces.count(p)) opened->piece = W().readPieces[p];
     return 0;
 }
 
@@ -391,6 +393,7 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
     OpenFileRecord* r = FindFileHandle(hFile);
     if (!r) return Fail(ERROR_INVALID_HANDLE);
     size_t n = std::min<size_t>(nNumberOfBytesToRead, r->data.size() - r->at);
+    if (r->piece) n = std::min(n, r->piece);
     if (n) memcpy(lpBuffer, r->data.data() + r->at, n);
     r->at += n;
     if (lpNumberOfBytesRead) *lpNumberOfBytesRead = DWORD(n);

@@ -204,8 +204,8 @@ DWORD SizeofResource(HMODULE, HRSRC hResInfo)
     return hResInfo ? DWORD(hResInfo->res->data.size()) : 0;
 }
 
-// Every mapped resource is one committed read-only region of its module;
-// everything else is free memory.
+// Every mapped resource is one committed region of its module, read-only
+// unless marked unreadable; everything else is free memory.
 SIZE_T VirtualQuery(LPCVOID lpAddress, PMEMORY_BASIC_INFORMATION lpBuffer, SIZE_T dwLength)
 {
     if (dwLength < sizeof(MEMORY_BASIC_INFORMATION)) return 0;
@@ -220,7 +220,8 @@ SIZE_T VirtualQuery(LPCVOID lpAddress, PMEMORY_BASIC_INFORMATION lpBuffer, SIZE_
             const BYTE* begin = r.data.data();
             if (p >= begin && p < begin + r.data.size()) {
                 *lpBuffer = {const_cast<BYTE*>(begin), m, PAGE_READONLY, r.data.size(),
-                             MEM_COMMIT, PAGE_READONLY, m->dataFile ? DWORD(MEM_MAPPED) : DWORD(MEM_IMAGE)};
+                             MEM_COMMIT, r.readable ? DWORD(PAGE_READONLY) : DWORD(PAGE_NOACCESS),
+                             m->dataFile ? DWORD(MEM_MAPPED) : DWORD(MEM_IMAGE)};
                 return sizeof(MEMORY_BASIC_INFORMATION);
             }
             if (begin > p && (!nextRegion || begin < nextRegion)) nextRegion = begin;

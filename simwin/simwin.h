@@ -42,6 +42,7 @@ struct Resource {
     WORD language;
     std::vector<BYTE> data;
     bool mapped = true;  // false: a damaged module points it outside its image
+    bool readable = true;  // false: inside it, on a page that cannot be read
 };
 
 // What the user does while the topmost dialog runs.
@@ -101,6 +102,9 @@ void VanishAfterCopy(const std::string& target, const std::string& path);
 void ClearInjectedFailures();
 // Opening this file to read it fails: CreateFileA, and CopyFileA as a source.
 void FailOpen(const std::string& path, DWORD error);
+// ReadFile on this file hands out at most this many bytes at a time, as a
+// file still being written can.
+void ReadInPieces(const std::string& path, size_t bytes);
 // GetFileAttributesA on this path fails.
 void FailAttributes(const std::string& path, DWORD error);
 // Other users' programs, for share modes, which hold for files and folders
@@ -185,6 +189,7 @@ HWND OwnerOf(HWND hWnd);
 INT_PTR EndResult(HWND hDlg);
 bool IsEnabled(HWND hWnd);
 RECT WorkArea();
+void SetWorkArea(const RECT& area);  // 0,0 to 1024,768 on a fresh machine
 std::string IconName(HICON icon);  // "module-path#id", for comparing icons
 
 // ---------------------------------------------------------------------------

@@ -84,6 +84,7 @@ struct OpenFileRecord {
     std::string path;
     std::vector<unsigned char> data;  // read as it was when opened
     size_t at = 0;
+    size_t piece = 0;  // most bytes one read hands out (0: all asked for)
     unsigned object = 0;  // the FileEntry opened, wherever its name goes
     DWORD access = 0;
     DWORD share = 0;
@@ -132,6 +133,7 @@ struct World {
     std::map<std::string, DWORD> failDelete;
     std::map<std::string, std::string> vanishAfterCopy;  // target -> path that goes
     std::map<std::string, DWORD> failOpen;
+    std::map<std::string, size_t> readPieces;
     std::map<std::string, DWORD> failAttributes;
     std::map<std::string, LaterOpen> openWhenClosed;     // by lower-case path
     std::map<std::string, std::string> swapForJunction;  // folder -> where it goes

@@ -62,6 +62,7 @@ const std::vector<MessageBoxRecord>& MessageBoxes() { return W().boxes; }
 const std::vector<DrawIconRecord>& DrawnIcons() { return W().drawn; }
 int ScriptErrors() { return W().scriptErrors; }
 RECT WorkArea() { return W().workArea; }
+void SetWorkArea(const RECT& area) { W().workArea = area; }
 
 std::vector<HWND> Dialogs()
 {
@@ -478,6 +479,7 @@ int LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax)
     if (!block) return 0;
     const std::string where = "LoadStringA " + std::to_string(id) + " in " + m->path;
     if (!block->mapped) AccessViolation(where + ": block outside the image");
+    if (!block->readable) AccessViolation(where + ": block on a page that cannot be read");
     size_t at = 0;
     for (UINT k = id % 16;; --k) {
         if (at + 2 > block->data.size()) AccessViolation(where + ": length word outside the block");

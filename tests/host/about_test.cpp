@@ -47,11 +47,7 @@ void ExpectSameState(const DialogState& before, const DialogState& after)
 class AboutBox : public SimTest
 {
 protected:
-    void SetUp() override
-    {
-        SimTest::SetUp();
-        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
-    }
+    void SetUp() override { UseEnglishKit(); }
 
     // Runs the program through the given actions; the installer dialog must
     // then still be up, and Cancel ends it.
@@ -66,12 +62,7 @@ protected:
         EXPECT_EQ(IDCANCEL, simwin::EndResult(simwin::Dialogs()[0]));
     }
 
-    static size_t CountCalls(const std::string& call)
-    {
-        size_t n = 0;
-        for (const std::string& c : simwin::Calls()) n += c == call;
-        return n;
-    }
+    static size_t CountCalls(const std::string& call) { return CallsStartingWith(call).size(); }
 
     // Checks the About box while it runs: built from IDD_ABOUT, owned by the
     // installer dialog, centred over it, and the installer disabled meanwhile.
@@ -100,14 +91,27 @@ TEST_F(AboutBox, AboutCommandOpensTheAboutBox)
     EXPECT_EQ(1u, CountCalls("DialogBoxParamA 100"));
     EXPECT_EQ(IDOK, simwin::EndResult(simwin::Dialogs()[1]));
     EXPECT_FALSE(simwin::Called("default WM_SYSCOMMAND")) << "the About command went on to the default";
+
+    // Dragged mostly off the screen, the installer's About box stays on it.
+    const RECT work = simwin::WorkArea();
+    UseEnglishKit();
+    Run({simwin::Inspect([&](HWND dlg) {
+             SetWindowPos(dlg, nullptr, work.right - 20, work.bottom - 20, 0, 0,
+                          SWP_NOSIZE | SWP_NOZORDER);
+         }),
+         simwin::SysCommand(ID_SYSMENU_ABOUT), simwin::Inspect([&](HWND about) {
+             const RECT a = simwin::WindowRect(about);
+             EXPECT_LE(a.right, work.right) << RectText(a);
+             EXPECT_LE(a.bottom, work.bottom) << RectText(a);
+         }),
+         simwin::PressOK()});
 }
 
 TEST_F(AboutBox, LowFourBitsAreIgnored)
 {
     for (UINT nID : {0x0011u, 0x0017u, 0x001Fu}) {
         SCOPED_TRACE(nID);
-        UseExecutable(kExePath);
-        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
+        UseEnglishKit();
         Run({simwin::SysCommand(nID), InspectAbout(), simwin::PressOK()});
         EXPECT_EQ(2u, simwin::Dialogs().size());
         EXPECT_FALSE(simwin::Called("default WM_SYSCOMMAND"));

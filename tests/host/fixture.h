@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 const char* const kExePath = "C:\\Kit\\Wirenest.exe";
 const char* const kSettingsKey = "SOFTWARE\\Ombrel\\Pelmora\\Settings";
@@ -26,6 +27,13 @@ protected:
         state->m_hCurrentResourceHandle = exe;
     }
 
+    // Wirenest.exe in C:\Kit with its English module beside it.
+    void UseEnglishKit()
+    {
+        UseExecutable(kExePath);
+        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
+    }
+
     // A language module whose texts name it, so a wrong choice shows.
     static void AddModule(const std::string& path, const std::string& tag)
     {
@@ -40,6 +48,16 @@ protected:
     {
         CInstallerApp app;
         AfxWinMain(simwin::Executable());
+    }
+
+    // Where the calls that start with prefix are in the log, from call from on.
+    static std::vector<size_t> CallsStartingWith(const std::string& prefix, size_t from = 0)
+    {
+        std::vector<size_t> at;
+        const auto& calls = simwin::Calls();
+        for (size_t i = from; i < calls.size(); ++i)
+            if (calls[i].compare(0, prefix.size(), prefix) == 0) at.push_back(i);
+        return at;
     }
 
     static std::vector<BYTE> Bytes(std::initializer_list<int> b)

@@ -120,10 +120,17 @@ class CPaintingWnd : public CWnd
 public:
     int painted = 0;
     bool wantDefault = false;
+    bool nested = false;  // another paint comes in meanwhile, as under a modal box
     void OnPaint()
     {
         ++painted;
         if (wantDefault) Default();
+        if (!nested) return;
+        nested = false;
+        wantDefault = !wantDefault;  // the nested one does the opposite
+        LRESULT r;
+        EXPECT_EQ(wantDefault, !OnWndMsg(WM_PAINT, 0, 0, &r)) << "the nested message";
+        wantDefault = !wantDefault;
     }
     DECLARE_MESSAGE_MAP()
 };
@@ -143,6 +150,13 @@ TEST(MessageMap, DefaultMarksTheMessageUnhandled)
     EXPECT_TRUE(w.OnWndMsg(WM_PAINT, 0, 0, &r)) << "a Default() call must not stick";
     EXPECT_FALSE(w.OnWndMsg(WM_SYSCOMMAND, SC_MOVE, 0, &r)) << "no entry, no handling";
     EXPECT_EQ(3, w.painted);
+    for (bool outer : {false, true}) {
+        w.wantDefault = outer;
+        w.nested = true;
+        EXPECT_EQ(!outer, bool(w.OnWndMsg(WM_PAINT, 0, 0, &r)))
+            << "Default() " << (outer ? "before" : "in") << " a nested message";
+    }
+    EXPECT_EQ(7, w.painted);
 }
 
 // ---------------------------------------------------------------------------

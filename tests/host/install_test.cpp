@@ -54,10 +54,14 @@ std::string Target(int file) { return kTarget + "\\" + kFiles[file]; }
 class Install : public SimTest
 {
 protected:
-    void SetUp() override
+    void SetUp() override { NewMachine(false); }
+
+    // A fresh machine with the English kit, and the package beside it
+    // unless told otherwise.
+    void NewMachine(bool withPackage = true)
     {
-        SimTest::SetUp();
-        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
+        UseEnglishKit();
+        if (withPackage) AddPackage();
     }
 
     static void AddPackage(const std::string& package = kPackage)
@@ -86,9 +90,7 @@ protected:
     static std::vector<std::string> Registrations(size_t from = 0)
     {
         std::vector<std::string> v;
-        const auto& calls = simwin::Calls();
-        for (size_t i = from; i < calls.size(); ++i)
-            if (calls[i].compare(0, 17, "SetupCopyOEMInfA ") == 0) v.push_back(calls[i]);
+        for (size_t i : CallsStartingWith("SetupCopyOEMInfA ", from)) v.push_back(simwin::Calls()[i]);
         return v;
     }
 
@@ -115,9 +117,7 @@ TEST_F(Platform, NtFamilyInstalls)
 {
     for (DWORD version : {kWinXP, kWin2000}) {
         SCOPED_TRACE(version);
-        UseExecutable(kExePath);
-        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
-        AddPackage();
+        NewMachine();
         simwin::SetVersion(version);
         RunOK();
         EXPECT_EQ("eng installed", LastBox());
@@ -129,9 +129,7 @@ TEST_F(Platform, Windows9xEndsQuietlyWithoutTouchingDriveC)
 {
     for (DWORD version : {kWin95, kWin98, kWinMe}) {
         SCOPED_TRACE(version);
-        UseExecutable(kExePath);
-        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
-        AddPackage();
+        NewMachine();
         simwin::SetVersion(version);
         const auto before = simwin::ListPaths();
         HWND dlg = RunOK();
@@ -183,11 +181,7 @@ TEST_F(Platform, Win32sAnswersEveryPressTheSameWay)
 class FirstRun : public Install
 {
 protected:
-    void SetUp() override
-    {
-        Install::SetUp();
-        AddPackage();
-    }
+    void SetUp() override { NewMachine(); }
 };
 
 TEST_F(FirstRun, CreatesBothFolders)
@@ -349,9 +343,7 @@ TEST_F(Install, OtherRegistrationErrorsMakeOneCallAndShowString4)
     for (DWORD error : {DWORD(ERROR_ACCESS_DENIED), DWORD(ERROR_FILENAME_EXCED_RANGE),
                         DWORD(ERROR_DISK_FULL), DWORD(ERROR_WRONG_INF_STYLE)}) {
         SCOPED_TRACE(error);
-        UseExecutable(kExePath);
-        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
-        AddPackage();
+        NewMachine();
         simwin::RefuseInfStore(error);
         HWND dlg = RunOK();
         EXPECT_EQ(std::vector<std::string>{Registration(SP_COPY_NOOVERWRITE)}, Registrations());
@@ -382,6 +374,10 @@ TEST_F(Install, DllsComeFromTheSystemFolderOnly)
     const std::string kSystem = std::string(simwin::kSystemFolder) + "\\";
     const std::vector<std::string> kBoth = {"SetDefaultDllDirectories", "SetDllDirectoryA"};
     const std::vector<std::string> kRegister = {"SetupCopyOEMInfA"};
+    // What the dialog, the Setup API and their own imports load by name.
+    const char* const kPreloads[] = {"uxtheme.dll", "userenv.dll",   "setupapi.dll", "apphelp.dll",
+                                     "propsys.dll", "dwmapi.dll",    "cryptbase.dll", "oleacc.dll",
+                                     "clbcatq.dll", "version.dll"};
     struct Case {
         const char* what;
         std::vector<std::string> kernel32;    // which of the two it exports
@@ -399,9 +395,7 @@ TEST_F(Install, DllsComeFromTheSystemFolderOnly)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        UseExecutable(kExePath);
-        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
-        AddPackage();
+        NewMachine();
         simwin::SetSystemDll("kernel32.dll", c.kernel32);
         if (c.setupApi)
             simwin::SetSystemDll("setupapi.dll", c.setupApiExports);
@@ -415,9 +409,9 @@ TEST_F(Install, DllsComeFromTheSystemFolderOnly)
         // Preloaded whatever confined the search: some loaders resolve
         // delay-loads by the program's own folder all the same.
         const size_t start = simwin::CallIndex("_setmbcp");
-        const size_t preload = simwin::CallIndex("LoadLibraryExA " + kSystem + "setupapi.dll 0x8");
-        EXPECT_LT(preload, start) << "setupapi.dll not preloaded by full path";
-        EXPECT_LT(simwin::CallIndex("LoadLibraryExA " + kSystem + "uxtheme.dll 0x8"), start);
+        for (const char* dll : kPreloads)
+            EXPECT_LT(simwin::CallIndex("LoadLibraryExA " + kSystem + dll + " 0x8"), start)
+                << dll << " not preloaded by full path";
         EXPECT_LT(simwin::CallIndex("LoadLibraryExA C:\\Kit\\DravikEngRes.dll 0x2"), simwin::CallIndex("DialogBoxParamA"));
         EXPECT_FALSE(simwin::Called("DllMain")) << "a language module ran its code";
     }
@@ -577,6 +571,8 @@ TEST_F(Install, FaultsDuringOK)
     lateDifference[5000] ^= 1;
     std::vector<BYTE> earlyDifference = Head(kSys, 6);
     earlyDifference[0] ^= 1;
+    std::vector<BYTE> laterDifference = kSys;
+    laterDifference.back() ^= 1;
     const auto bigPackage = [] { simwin::AddFile(Source(SYS), kBigSys); };
     const auto earlier = [](int file, const std::vector<BYTE>& data, bool readOnly = false) {
         simwin::AddFile(Target(file), data);
@@ -624,12 +620,13 @@ TEST_F(Install, FaultsDuringOK)
          false, SYS, earlyDifference, false},
         {"a target of the same length that differs only after byte 4,096",
          [&] { bigPackage(); earlier(SYS, lateDifference); }, false, SYS, lateDifference, false},
+        {"a target handed out in pieces whose first piece is the package's",
+         [&] { earlier(SYS, laterDifference); simwin::ReadInPieces(Target(SYS), 5); }, false, SYS,
+         laterDifference, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        UseExecutable(kExePath);
-        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
-        AddPackage();
+        NewMachine();
         c.lay();
         std::vector<BYTE> package[3];
         for (int file : {INF, SYS, EXE}) package[file] = simwin::FileData(Source(file));
@@ -684,9 +681,7 @@ TEST_F(Install, LockHeldOrAbandonedElsewhere)
 {
     for (bool abandoned : {false, true}) {
         SCOPED_TRACE(abandoned ? "abandoned" : "held");
-        UseExecutable(kExePath);
-        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
-        AddPackage();
+        NewMachine();
         simwin::AddFile(Target(SYS), Head(kSys, 4));
         if (abandoned)
             simwin::MutexAbandonedElsewhere(PACKAGE_LOCK_NAME);
@@ -895,9 +890,7 @@ TEST_F(Install, FolderSecurity)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        UseExecutable(kExePath);
-        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
-        AddPackage();
+        NewMachine();
         c.layout();
         RunOK();
 
@@ -909,11 +902,9 @@ TEST_F(Install, FolderSecurity)
         for (int file : {INF, SYS, EXE})
             EXPECT_EQ(c.files[file], simwin::SecurityOf(Target(file))) << kFiles[file];
 
-        size_t sets = 0, lastSet = 0;
-        for (size_t i = 0; i < simwin::Calls().size(); ++i)
-            if (simwin::Calls()[i].compare(0, 24, "SetKernelObjectSecurity ") == 0) ++sets, lastSet = i;
-        EXPECT_EQ(c.sets, sets);
-        if (sets && c.installs) EXPECT_LT(lastSet, simwin::CallIndex("CopyFileA"));
+        const std::vector<size_t> sets = CallsStartingWith("SetKernelObjectSecurity ");
+        EXPECT_EQ(c.sets, sets.size());
+        if (!sets.empty() && c.installs) EXPECT_LT(sets.back(), simwin::CallIndex("CopyFileA"));
         EXPECT_EQ(0u, simwin::HeldSecurityDescriptors()) << "descriptors not freed";
         if (simwin::FileExists(kTarget)) EXPECT_EQ(inTheWay, simwin::FileData(kTarget));
         EXPECT_EQ(0u, simwin::OpenFileHandles());

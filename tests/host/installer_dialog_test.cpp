@@ -12,11 +12,7 @@ namespace {
 class InstallerDialog : public SimTest
 {
 protected:
-    void SetUp() override
-    {
-        SimTest::SetUp();
-        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
-    }
+    void SetUp() override { UseEnglishKit(); }
 
     // Runs the program with the given user actions; returns the dialog.
     HWND Run(std::initializer_list<simwin::Action> actions)
@@ -115,14 +111,27 @@ TEST_F(InstallerDialog, BothIconsAreTheApplicationIcon)
     EXPECT_EQ(appIcon, simwin::IconName(simwin::IconOf(dlg, ICON_SMALL)));
 }
 
+// On a work area too small for it, its caption and top-left corner show.
 TEST_F(InstallerDialog, CentredOnTheScreen)
 {
-    HWND dlg = Run({simwin::PressCancel()});
-    RECT r = simwin::WindowRect(dlg), work = simwin::WorkArea();
-    EXPECT_LE(std::abs((r.left - work.left) - (work.right - r.right)), 1)
-        << "left " << r.left << " right " << r.right;
-    EXPECT_LE(std::abs((r.top - work.top) - (work.bottom - r.bottom)), 1)
-        << "top " << r.top << " bottom " << r.bottom;
+    const RECT areas[] = {{0, 0, 1024, 768}, {200, 100, 1024, 768}, {200, 100, 300, 180}};
+    for (const RECT& work : areas) {
+        SCOPED_TRACE(testing::Message() << "work area " << work.left << "," << work.top << " to "
+                                        << work.right << "," << work.bottom);
+        UseEnglishKit();
+        simwin::SetWorkArea(work);
+        HWND dlg = Run({simwin::PressCancel()});
+        RECT r = simwin::WindowRect(dlg);
+        if (r.right - r.left > work.right - work.left) {
+            EXPECT_EQ(work.left, r.left);
+            EXPECT_EQ(work.top, r.top);
+            continue;
+        }
+        EXPECT_LE(std::abs((r.left - work.left) - (work.right - r.right)), 1)
+            << "left " << r.left << " right " << r.right;
+        EXPECT_LE(std::abs((r.top - work.top) - (work.bottom - r.bottom)), 1)
+            << "top " << r.top << " bottom " << r.bottom;
+    }
 }
 
 TEST_F(InstallerDialog, ModuleFolderIsFilledWhileOpening)
@@ -140,8 +149,7 @@ TEST_F(InstallerDialog, ModuleFolderIsFilledWhileOpening)
 TEST_F(InstallerDialog, OkAndCancelEndTheDialog)
 {
     EXPECT_EQ(IDOK, simwin::EndResult(Run({simwin::PressOK()})));
-    UseExecutable(kExePath);
-    AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
+    UseEnglishKit();
     EXPECT_EQ(IDCANCEL, simwin::EndResult(Run({simwin::PressCancel()})));
 }
 
@@ -161,8 +169,7 @@ TEST_F(InstallerDialog, MinimizedPaintCentresTheIcon)
     } cases[] = {{36, 36, 2, 2}, {20, 20, -5, -5}, {32, 32, 0, 0}, {41, 30, 5, 0}, {41, 29, 5, -1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.cx) + " x " + std::to_string(c.cy));
-        UseExecutable(kExePath);
-        AddModule("C:\\Kit\\DravikEngRes.dll", "eng");
+        UseEnglishKit();
         HWND dlg = Run({simwin::Paint(true, c.cx, c.cy), simwin::PressCancel()});
         ASSERT_EQ(1u, simwin::DrawnIcons().size());
         const simwin::DrawIconRecord& drawn = simwin::DrawnIcons()[0];

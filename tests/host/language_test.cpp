@@ -227,10 +227,12 @@ protected:
         }
     }
 
-    static simwin::Resource Block(WORD name, const std::vector<BYTE>& data, bool mapped = true)
+    static simwin::Resource Block(WORD name, const std::vector<BYTE>& data, bool mapped = true,
+                                  bool readable = true)
     {
         simwin::Resource r{6, name, 0, data};
         r.mapped = mapped;
+        r.readable = readable;
         return r;
     }
 
@@ -312,6 +314,7 @@ TEST_F(DamagedStringTable, BlockOutsideTheImage)
 {
     const std::vector<std::string> want = {"", "", "", ""};
     EXPECT_EQ(want, Lines({Block(1, FourStrings(), false)}));
+    EXPECT_EQ(want, Lines({Block(1, FourStrings(), true, false)})) << "inside it, on a page that cannot be read";
 }
 
 TEST_F(DamagedStringTable, DamageInAnotherBlockDoesNotMatter)
