@@ -115,6 +115,27 @@ static BOOL Register(void)
     return ok;
 }
 
+/* Each folder through one handle that shares only reading: looked at by
+   name, opened, checked, and given its owner and DACL through the handle,
+   as Wirenest does. */
+static BOOL ProtectFolder(const char *path, PSECURITY_DESCRIPTOR sd)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    DWORD attr = GetFileAttributesA(path);
+    HANDLE h;
+    BOOL ok;
+    if (attr == INVALID_FILE_ATTRIBUTES || (attr & FILE_ATTRIBUTE_REPARSE_POINT)) return FALSE;
+    h = CreateFileA(path, READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES | FILE_READ_DATA,
+                    FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (h == INVALID_HANDLE_VALUE) return FALSE;
+    ok = GetFileInformationByHandle(h, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+         && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+         && SetKernelObjectSecurity(h, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, sd);
+    CloseHandle(h);
+    return ok;
+}
+
 static BOOL Protect(void)
 {
     PSECURITY_DESCRIPTOR sd;
@@ -125,8 +146,7 @@ static BOOL Protect(void)
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
             "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", SDDL_REVISION_1, &sd, NULL))
         return FALSE;
-    ok = SetFileSecurityA(TARGET_ROOT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, sd)
-         && SetFileSecurityA(TARGET_FOLDER, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, sd);
+    ok = ProtectFolder(TARGET_ROOT, sd) && ProtectFolder(TARGET_FOLDER, sd);
     LocalFree(sd);
     return ok;
 }
