@@ -140,7 +140,7 @@ def language_pictures(env, out, suffix, name, settings, lang, font):
         shoot(env, dialog, os.path.join(out, "dialog-%s.png" % suffix))
 
         app.click(dialog, IDOK)
-        box = app.msgbox(winenv.wait_other_window(env, app.exe, dialog["hwnd"]))
+        box = app.wait_box(dialog)
         check(box["message"] == result, "the result box says %r, not %r" % (box["message"], result))
         shoot(env, box, os.path.join(out, "result-%s.png" % suffix))
         app.click(box, IDOK)

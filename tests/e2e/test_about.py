@@ -8,8 +8,8 @@ import unittest
 
 import probe
 import winenv
+from winenv import IDCANCEL, IDOK
 
-IDOK, IDCANCEL = 1, 2
 SC_SIZE, SC_MOVE, SC_MINIMIZE, SC_CLOSE, SC_RESTORE = 0xF000, 0xF010, 0xF020, 0xF060, 0xF120
 GUI_INMOVESIZE = 0x2
 WS_VISIBLE = 0x10000000
@@ -20,15 +20,7 @@ ABOUT_STYLE = 0x80C800C0 | 0x04000000 | 0x00000004
 ABOUT_TEXTS = ["Wirenest version 1.0", "Copyright (C) Ombrel Mobile", "OK"]
 
 env = None
-
-
-def setUpModule():
-    global env
-    env = winenv.WineEnv.from_environment().start()
-
-
-def tearDownModule():
-    env.stop()
+setUpModule, tearDownModule = winenv.module_fixtures(globals())
 
 
 def centre(rect):

@@ -9,11 +9,9 @@ import os
 import unittest
 
 import winenv
-from winenv import REG_BINARY, dword, sz
+from winenv import ENGLISH, IDCANCEL, IDOK, IDS_STEP1, IDS_STEP2, REG_BINARY, dword, sz
 
-IDOK, IDCANCEL = 1, 2
 IDC_STEP1_TEXT, IDC_STEP2_TEXT = 1001, 1002
-IDS_STEP1, IDS_STEP2 = 1, 2
 
 # The dialog template's own texts; the dialog must never show them.
 TEMPLATE_STEP1 = "1. Please remove your USB data cable first."
@@ -25,18 +23,8 @@ TEMPLATE_STYLE = 0x90C000C0
 SYSTEM_ADDED_STYLE = 0x04000000 | 0x00000004  # WS_CLIPSIBLINGS | DS_3DLOOK
 WS_EX_APPWINDOW = 0x00040000
 
-ENGLISH = "DravikEngRes.dll"
-
 env = None
-
-
-def setUpModule():
-    global env
-    env = winenv.WineEnv.from_environment().start()
-
-
-def tearDownModule():
-    env.stop()
+setUpModule, tearDownModule = winenv.module_fixtures(globals())
 
 
 def error_text(kit, module=ENGLISH):
