@@ -65,8 +65,7 @@ class AboutBoxTest(unittest.TestCase):
                     env.must("gone", about["hwnd"], 5000)
                     self.assertEqual(self.state(dlg), before)
             self.assertEqual([w["text"] for w in app.visible_windows()], ["Wirenest"])
-            app.click(dlg, IDCANCEL)
-            self.assertEqual(app.wait_exit(), 0)
+            self.assertEqual(app.end_with(dlg, IDCANCEL), 0)
 
     def test_escape_closes_about(self):
         with env.run("about-escape") as app:
@@ -75,8 +74,7 @@ class AboutBoxTest(unittest.TestCase):
             app.key(about, "escape")
             env.must("gone", about["hwnd"], 5000)
             self.assertTrue(env.must("window", dlg["hwnd"])["enabled"])
-            app.click(dlg, IDCANCEL)
-            app.wait_exit()
+            app.end_with(dlg, IDCANCEL)
 
 
 class DefaultSystemCommandsTest(unittest.TestCase):
@@ -106,8 +104,7 @@ class DefaultSystemCommandsTest(unittest.TestCase):
             self.assertFalse(s["flags"] & GUI_INMOVESIZE, "the move loop did not end: %s" % s)
             self.assertEqual(env.must("window", dlg["hwnd"])["rect"], dlg["rect"])
             self.assert_no_about(app)
-            app.click(dlg, IDCANCEL)
-            app.wait_exit()
+            app.end_with(dlg, IDCANCEL)
 
     def test_minimize_and_restore(self):
         with env.run("minimize") as app:
@@ -118,8 +115,7 @@ class DefaultSystemCommandsTest(unittest.TestCase):
             self.assertFalse(self.wait_state(dlg, lambda s: not s["iconic"])["iconic"], "not restored")
             self.assertEqual(env.must("window", dlg["hwnd"])["rect"], dlg["rect"])
             self.assert_no_about(app)
-            app.click(dlg, IDCANCEL)
-            app.wait_exit()
+            app.end_with(dlg, IDCANCEL)
 
     def test_close_ends_the_program(self):
         with env.run("close") as app:
@@ -138,8 +134,7 @@ class DefaultSystemCommandsTest(unittest.TestCase):
             self.assertTrue(self.wait_state(dlg, lambda s: s["iconic"])["iconic"], "not minimized")
             self.assert_no_about(app)
             self.assertTrue(env.must("window", dlg["hwnd"])["enabled"])
-            app.click(dlg, IDCANCEL)
-            app.wait_exit()
+            app.end_with(dlg, IDCANCEL)
 
 
 if __name__ == "__main__":

@@ -263,8 +263,7 @@ class CommonControlsTest(unittest.TestCase):
         with run_env.run(name) as app:
             dlg = app.wait_window("Wirenest")
             modules = probe.run(env, "modules", winenv.EXE_NAME)["modules"]
-            app.click(dlg, IDCANCEL)
-            app.wait_exit()
+            app.end_with(dlg, IDCANCEL)
         return [m for m in modules if m["name"].lower() == "comctl32.dll"]
 
     def test_version_6_bound(self):

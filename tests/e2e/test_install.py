@@ -174,8 +174,7 @@ class InstallTestCase(winenv.TestCase):
         with self.run_kit(name, server_trace=security, **run) as app:
             dialog, box = app.press_ok()
             self.check_result_box(box, dialog, string_id, caption, run.get("lang"))
-            app.click(box, IDOK)
-            app.wait_exit()
+            app.end_with(box, IDOK)
             self.security = security_set(app.wine_output()) if security else None
             return registrations(app)
 
@@ -326,16 +325,14 @@ class PlatformTest(InstallTestCase):
             env.must("gone", box["hwnd"], 10000)
             still = env.must("window", dialog["hwnd"])
             self.assertTrue(still["visible"] and still["enabled"], still)
-            app.click(dialog, IDCANCEL)
-            app.wait_exit()
+            app.end_with(dialog, IDCANCEL)
             self.assertEqual(registrations(app), [])
         self.assertEqual(self.drive_c_state(), before)
 
     def test_cancel_touches_nothing(self):
         before = self.drive_c_state()
         with self.run_kit("cancel") as app:
-            app.click(app.wait_window("Wirenest"), IDCANCEL)
-            app.wait_exit()
+            app.end_with(app.wait_window("Wirenest"), IDCANCEL)
             self.assertEqual(registrations(app), [])
         self.assertFalse(os.path.lexists(drive_c(TARGET_ROOT)))
         self.assertEqual(self.drive_c_state(), before)
@@ -405,8 +402,7 @@ class PlantedDllTest(InstallTestCase):
             app.click(dialog, IDOK)
             box = app.wait_box(dialog)
             self.check_result_box(box, dialog, IDS_INSTALL_OK)
-            app.click(box, IDOK)
-            app.wait_exit()
+            app.end_with(box, IDOK)
             self.assertEqual(self.markers(app), wine_own)
             self.assertEqual(registrations(app), [(TARGET_INF, SP_COPY_NOOVERWRITE)])
         self.check_copies()
@@ -417,8 +413,7 @@ class PlantedDllTest(InstallTestCase):
         # guard takes the planted uxtheme.dll as the dialog comes up.
         wine_own = self.wine_runs_by_itself()
         with self.planted_run("unguarded", exe_source=os.environ["WNUNGUARDED"]) as app:
-            app.click(app.wait_window("Wirenest"), IDCANCEL)
-            app.wait_exit()
+            app.end_with(app.wait_window("Wirenest"), IDCANCEL)
             ran = self.markers(app)
         self.assertGreater(ran.get("uxtheme.dll.ran", 0), wine_own.get("uxtheme.dll.ran", 0), ran)
 

@@ -968,6 +968,12 @@ class AppRun:
     def syscommand(self, window, command):
         self.env.must("syscommand", window["hwnd"], command)
 
+    def end_with(self, window, control_id):
+        """Presses a button (Cancel, a box's OK) that ends the program;
+        returns its exit code."""
+        self.click(window, control_id)
+        return self.wait_exit()
+
     def wait_exit(self, timeout=15):
         """The program's exit code; fails if it is still running."""
         try:
