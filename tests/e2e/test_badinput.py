@@ -218,11 +218,6 @@ def chosen_layouts():
 
 # ---- damaged modules -----------------------------------------------------
 
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
 def sections(image):
     """(name, virtual address, file offset, size in the file) of each
     section of a PE file."""
@@ -261,7 +256,7 @@ def damaged_modules(rng):
     the module as data: the processor it is for does not matter, and a
     file cut short behind valid headers may map (Wine maps it; Windows
     checks more of the image), its strings then missing."""
-    real = read(os.path.join(env.kit_dir, ENGLISH))
+    real = winenv.read(os.path.join(env.kit_dir, ENGLISH))
     pe = struct.unpack_from("<I", real, 0x3C)[0]
     _, _, rsrc_offset, rsrc_size = [s for s in sections(real) if s[0] == ".rsrc"][0]
     size_of_image = struct.unpack_from("<I", real, pe + 24 + 56)[0]
@@ -524,9 +519,9 @@ class OkSweepTest(SweepTestCase):
     def test_installed(self):
         for name in PACKAGE_FILES:
             with self.subTest(file=name):
-                self.assertEqual(read(env.drive_c(TARGET_ROOT, PACKAGE, name)),
-                                 read(os.path.join(env.kit_dir, PACKAGE, name)))
-        inf = read(os.path.join(env.kit_dir, PACKAGE, "OMK58CDC.INF"))
+                self.assertEqual(winenv.read(env.drive_c(TARGET_ROOT, PACKAGE, name)),
+                                 winenv.read(os.path.join(env.kit_dir, PACKAGE, name)))
+        inf = winenv.read(os.path.join(env.kit_dir, PACKAGE, "OMK58CDC.INF"))
         stored = env.stored_infs(inf)
         self.assertEqual(len(stored), 1, "INF store: %s" % sorted(env.store_listing()))
 

@@ -45,7 +45,7 @@ def big_bytes(size=BIG):
 
 def big_inf():
     """The sample INF, padded with comment lines to a big one."""
-    inf = install.read(install.package_file(INF))
+    inf = winenv.read(install.package_file(INF))
     line = b"; padding to make the INF larger than the disk it is copied to\r\n"
     return inf + line * ((BIG - len(inf)) // len(line) + 1)
 
@@ -114,7 +114,7 @@ class FaultTestCase(install.InstallTestCase):
         os.makedirs(folder)
         package = {}
         for name, key in zip(FILES, ("inf", "sys", "exe")):
-            package[name] = files.get(key) or install.read(install.package_file(name))
+            package[name] = files.get(key) or winenv.read(install.package_file(name))
             with open(os.path.join(folder, name), "wb") as f:
                 f.write(package[name])
             if read_only:
@@ -174,7 +174,7 @@ class TargetsLeftBehindTest(FaultTestCase):
         big = big_bytes(10000)
         late = bytearray(big)
         late[5000] ^= 1
-        sample_sys = install.read(install.package_file(SYS))
+        sample_sys = winenv.read(install.package_file(SYS))
         early = bytearray(sample_sys[:len(sample_sys) // 2])
         early[0] ^= 1
         cases = [

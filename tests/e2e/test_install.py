@@ -84,25 +84,16 @@ setUpModule, tearDownModule = winenv.module_fixtures(globals())
 
 # ---- drive C -------------------------------------------------------------
 
-def drive_c(*parts):
-    return env.drive_c(*parts)
-
-
 def target(name):
-    return drive_c(TARGET_ROOT, PACKAGE, name)
+    return env.drive_c(TARGET_ROOT, PACKAGE, name)
 
 
 def package_file(name):
     return os.path.join(env.kit_dir, PACKAGE, name)
 
 
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
 def store_path(*parts):
-    return drive_c("windows", "inf", *parts)
+    return env.drive_c("windows", "inf", *parts)
 
 
 def staged_files(added):
@@ -181,7 +172,7 @@ class InstallTestCase(winenv.TestCase):
     def check_copies(self):
         for name in FILES:
             with self.subTest(file=name):
-                self.assertEqual(read(target(name)), read(package_file(name)))
+                self.assertEqual(winenv.read(target(name)), winenv.read(package_file(name)))
 
 
 class SamplePackageTest(unittest.TestCase):
@@ -197,7 +188,7 @@ class FirstRunTest(InstallTestCase):
     def test_first_run(self):
         store_before = env.store_listing()
         calls = self.install("first", IDS_INSTALL_OK, security=True)
-        self.assertTrue(os.path.isdir(drive_c(TARGET_ROOT, PACKAGE)))
+        self.assertTrue(os.path.isdir(env.drive_c(TARGET_ROOT, PACKAGE)))
         self.check_copies()
         self.assertEqual(len(env.stored_infs()), 1, "store: %s" % sorted(env.store_listing()))
         added = sorted(set(env.store_listing()) - set(store_before))
@@ -217,7 +208,7 @@ class FirstRunTest(InstallTestCase):
 class SecondRunTest(InstallTestCase):
     def test_second_run(self):
         self.install("earlier", IDS_INSTALL_OK)
-        targets = {name: (read(target(name)), os.stat(target(name)).st_mtime_ns) for name in FILES}
+        targets = {name: (winenv.read(target(name)), os.stat(target(name)).st_mtime_ns) for name in FILES}
         store = env.store_listing()
 
         calls = self.install("second", IDS_INSTALL_OK, security=True)
@@ -227,7 +218,7 @@ class SecondRunTest(InstallTestCase):
             (TARGET_FOLDER_PATH + "\\" + name, OWNER_AND_DACL, FILE_SD) for name in FILES])
         for name in FILES:
             with self.subTest(file=name):
-                self.assertEqual((read(target(name)), os.stat(target(name)).st_mtime_ns), targets[name])
+                self.assertEqual((winenv.read(target(name)), os.stat(target(name)).st_mtime_ns), targets[name])
         self.assertEqual(env.store_listing(), store)
 
 
@@ -236,17 +227,17 @@ class FailureTest(InstallTestCase):
         store = env.store_listing()
         calls = self.install("nopackage", IDS_INSTALL_FAILED, package=False)
         self.assertEqual(calls, [])
-        self.assertEqual(os.listdir(drive_c(TARGET_ROOT, PACKAGE)), [])
+        self.assertEqual(os.listdir(env.drive_c(TARGET_ROOT, PACKAGE)), [])
         self.assertEqual(env.store_listing(), store)
 
     def test_file_in_the_way_of_the_package_folder(self):
-        os.makedirs(drive_c(TARGET_ROOT))
+        os.makedirs(env.drive_c(TARGET_ROOT))
         in_the_way = b"a file, not the package folder\r\n"
-        with open(drive_c(TARGET_ROOT, PACKAGE), "wb") as f:
+        with open(env.drive_c(TARGET_ROOT, PACKAGE), "wb") as f:
             f.write(in_the_way)
         store = env.store_listing()
         calls = self.install("intheway", IDS_INSTALL_FAILED, security=True)
-        self.assertEqual(read(drive_c(TARGET_ROOT, PACKAGE)), in_the_way)
+        self.assertEqual(winenv.read(env.drive_c(TARGET_ROOT, PACKAGE)), in_the_way)
         self.assertEqual(self.security, PROTECTED_FOLDERS[:1])  # nothing set on the file
         self.assertEqual(calls, [])
         self.assertEqual(env.store_listing(), store)
@@ -284,13 +275,13 @@ class FailureTest(InstallTestCase):
         self.assertEqual(env.store_listing(), store)
 
     def test_differing_target_is_kept(self):
-        os.makedirs(drive_c(TARGET_ROOT, PACKAGE))
+        os.makedirs(env.drive_c(TARGET_ROOT, PACKAGE))
         older = b"older driver, not this package's\r\n"
         with open(target("OMK58CDC.sys"), "wb") as f:
             f.write(older)
         store = env.store_listing()
         calls = self.install("differs", IDS_INSTALL_FAILED, security=True)
-        self.assertEqual(read(target("OMK58CDC.sys")), older)
+        self.assertEqual(winenv.read(target("OMK58CDC.sys")), older)
         # Secured as it is, then refused by the check after the copies.
         self.assertEqual(self.security, PROTECTED_FOLDERS + [
             (TARGET_FOLDER_PATH + "\\OMK58CDC.sys", OWNER_AND_DACL, FILE_SD)])
@@ -300,7 +291,7 @@ class FailureTest(InstallTestCase):
 
 class PlatformTest(InstallTestCase):
     def drive_c_state(self):
-        return sorted(os.listdir(drive_c())), env.store_listing()
+        return sorted(os.listdir(env.drive_c())), env.store_listing()
 
     def test_win98_ends_quietly(self):
         before = self.drive_c_state()
@@ -310,7 +301,7 @@ class PlatformTest(InstallTestCase):
             # A box would keep the program running: nobody closes it.
             app.wait_exit()
             self.assertEqual(registrations(app), [])
-        self.assertFalse(os.path.lexists(drive_c(TARGET_ROOT)))
+        self.assertFalse(os.path.lexists(env.drive_c(TARGET_ROOT)))
         self.assertEqual(self.drive_c_state(), before)
 
     def test_win31_stop_box_and_dialog_stays(self):
@@ -334,7 +325,7 @@ class PlatformTest(InstallTestCase):
         with self.run_kit("cancel") as app:
             app.end_with(app.wait_window("Wirenest"), IDCANCEL)
             self.assertEqual(registrations(app), [])
-        self.assertFalse(os.path.lexists(drive_c(TARGET_ROOT)))
+        self.assertFalse(os.path.lexists(env.drive_c(TARGET_ROOT)))
         self.assertEqual(self.drive_c_state(), before)
 
 

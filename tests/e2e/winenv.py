@@ -102,6 +102,11 @@ def windows_path(unix_path):
     return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
 
 
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
 def log(text):
     print("[winenv] " + text, file=sys.stderr, flush=True)
 
@@ -449,8 +454,7 @@ class WineEnv:
         if WineEnv.active is self:
             WineEnv.active = None
         try:
-            self._wineserver("-k")
-            self._wineserver("-w")
+            self.stop_server()
         finally:
             if self.xvfb:
                 self.xvfb.stop()
@@ -658,16 +662,14 @@ class WineEnv:
                     if os.path.islink(path):
                         listing[key] = None
                     else:
-                        with open(path, "rb") as f:
-                            listing[key] = f.read()
+                        listing[key] = read(path)
         return listing
 
     def stored_infs(self, inf=None):
         """Names of the INFs in the INF store that hold these bytes (default:
         the kit's sample INF)."""
         if inf is None:
-            with open(os.path.join(self.kit_dir, PACKAGE, PACKAGE_FILES[0]), "rb") as f:
-                inf = f.read()
+            inf = read(os.path.join(self.kit_dir, PACKAGE, PACKAGE_FILES[0]))
         return sorted(name for name, data in self.store_listing().items()
                       if "/" not in name and name.lower().endswith(".inf") and data == inf)
 
@@ -679,8 +681,7 @@ class WineEnv:
                 out = os.path.join(tmp, "export.reg")
                 subprocess.run([select_wine().command, "regedit", "/E", windows_path(out), hive], env=self.environment(),
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120, check=True)
-                with open(out, "rb") as f:
-                    keys.update(parse_reg_export(f.read()))
+                keys.update(parse_reg_export(read(out)))
         return keys
 
     def machine_state(self):
@@ -995,8 +996,7 @@ class AppRun:
 
 def read_bmp(bmp_path):
     """The helper's 24- or 32-bit BMP as (width, height, rows of RGB bytes)."""
-    with open(bmp_path, "rb") as f:
-        data = f.read()
+    data = read(bmp_path)
     offset = struct.unpack_from("<I", data, 10)[0]
     width, height, _, bits = struct.unpack_from("<iiHH", data, 18)
     top_down = height < 0
