@@ -22,20 +22,14 @@ import json
 import os
 import platform
 import random
-import shutil
 import statistics
-import struct
-import subprocess
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+import pefile  # noqa: E402  Debian's python3-pefile: CMake runs this with Debian's interpreter
 import winenv  # noqa: E402
 
 OURS, BASELINE = "Wirenest.exe", "Baseline.exe"
-BUILD = ("PE32 (i686) under 32-bit Wine" if winenv.RUNS_32BIT
-         else "x86_64 build under 64-bit Wine: " + winenv.FALLBACK_NOTE)
-PACKAGE = "Ombrel_K58_USB_Driver-Win2kXp_Modem"
 CAPTION = "Wirenest"
 MAX_RATIO = 1.10
 MAX_SIZE = 32768
@@ -56,46 +50,19 @@ def read_pe(path):
     """(stripped, {resource type id: set of name ids}) of a PE32 file, or of
     a PE32+ one when the x86_64 build is timed (where the kernel runs no
     32-bit code).  Stripped: no COFF symbol table and no debug sections."""
-    with open(path, "rb") as f:
-        data = f.read()
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    if data[pe:pe + 4] != b"PE\0\0":
-        raise ValueError("%s is not a PE file" % path)
-    sections_count, _, symbols_at, symbols_count, optional_size = struct.unpack_from("<HIIIH", data, pe + 6)
-    optional = pe + 24
-    magic = struct.unpack_from("<H", data, optional)[0]
-    if magic != (0x10B if winenv.RUNS_32BIT else 0x20B):
-        raise ValueError("%s is not %s" % (path, "PE32" if winenv.RUNS_32BIT else "PE32+ (the x86_64 build)"))
-    # PE32+ widens four fields before the data directories by 4 bytes each.
-    directories = optional + (96 if magic == 0x10B else 112)
-    res_rva, res_size = struct.unpack_from("<II", data, directories + 2 * 8)
-    sections = []
-    for i in range(sections_count):
-        s = optional + optional_size + 40 * i
-        name = data[s:s + 8].rstrip(b"\0").decode("ascii", "replace")
-        vsize, rva, raw_size, raw_at = struct.unpack_from("<IIII", data, s + 8)
-        sections.append((name, rva, max(vsize, raw_size), raw_at))
-    stripped = symbols_at == 0 and symbols_count == 0 and not any(n.startswith(".debug") for n, *_ in sections)
-
-    def file_offset(rva):
-        for _, start, size, raw_at in sections:
-            if start <= rva < start + size:
-                return rva - start + raw_at
-        raise ValueError("%s: RVA %#x in no section" % (path, rva))
-
-    def entries(at):
-        named, ids = struct.unpack_from("<HH", data, at + 12)
-        for i in range(named + ids):
-            yield struct.unpack_from("<II", data, at + 16 + 8 * i)
-
-    resources = {}
-    if res_size:
-        root = file_offset(res_rva)
-        for type_id, type_ref in entries(root):
-            if type_id & 0x80000000 or not type_ref & 0x80000000:
-                continue  # named types: none of ours
-            names = {n for n, _ in entries(root + (type_ref & 0x7FFFFFFF)) if not n & 0x80000000}
-            resources[type_id] = names
+    image = pefile.PE(path, fast_load=True)
+    runs_32bit = winenv.select_wine().runs_32bit
+    if image.OPTIONAL_HEADER.Magic != (pefile.OPTIONAL_HEADER_MAGIC_PE if runs_32bit
+                                       else pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS):
+        raise ValueError("%s is not %s" % (path, "PE32" if runs_32bit else "PE32+ (the x86_64 build)"))
+    header = image.FILE_HEADER
+    stripped = (header.PointerToSymbolTable == 0 and header.NumberOfSymbols == 0
+                and not any(s.Name.startswith(b".debug") for s in image.sections))
+    image.parse_data_directories([pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
+    root = getattr(image, "DIRECTORY_ENTRY_RESOURCE", None)
+    # Named types and names: none of ours.
+    resources = {t.id: {n.id for n in t.directory.entries if n.name is None}
+                 for t in (root.entries if root else []) if t.name is None and hasattr(t, "directory")}
     return stripped, resources
 
 
@@ -146,8 +113,10 @@ def machine():
             cpu = next((l.split(":", 1)[1].strip() for l in f if l.startswith("model name")), cpu)
     except OSError:
         pass
-    wine = subprocess.run([winenv.WINE, "--version"], capture_output=True, text=True).stdout.strip()
-    return {"cpu": cpu, "cores": os.cpu_count(), "wine": wine, "build": BUILD,
+    wine = winenv.select_wine()
+    build = ("PE32 (i686) under 32-bit Wine" if wine.runs_32bit
+             else "x86_64 build under 64-bit Wine: " + winenv.FALLBACK_NOTE)
+    return {"cpu": cpu, "cores": os.cpu_count(), "wine": wine.version, "build": build,
             "system": "%s %s" % (platform.system(), platform.release())}
 
 
@@ -177,7 +146,7 @@ def summarize(runs, exes, exe_files):
     # The size target is the shipped PE32's; the x86_64 build's size says
     # nothing about it, so that build leaves the target unjudged (None).
     targets["size"] = ((ours["size_bytes"] <= MAX_SIZE and ours["stripped"] and not ours["resources_missing"])
-                       if winenv.RUNS_32BIT else None)
+                       if winenv.select_wine().runs_32bit else None)
     return programs, ratios, targets
 
 
@@ -234,36 +203,22 @@ def print_report(report, out=sys.stdout):
 
 # ---- running -------------------------------------------------------------
 
-def lay_out_kit(env, name, exe_source, modules_dir):
+def lay_out_kit(env, name, exe_source):
     """C:\\kits\\<name>: the program, the language modules and the package."""
-    kit = env.drive_c("kits", name)
-    winenv.remove_path(kit)
-    os.makedirs(kit)
-    shutil.copy(exe_source, kit)
-    for m in winenv.MODULES:
-        shutil.copy(os.path.join(modules_dir, m), kit)
-    shutil.copytree(os.path.join(modules_dir, PACKAGE), os.path.join(kit, PACKAGE))
-    return "C:\\kits\\%s\\%s" % (name, os.path.basename(exe_source))
+    return env.lay_out_kit(name, winenv.MODULES, env.package(), exe_source)
 
 
 def run_wnbench(env, wnbench, exes, runs, warmup, timeout_ms):
     """wnbench's JSON lines: (runs, summary).  Output into files, not pipes:
     Wine's background processes would hold a pipe open."""
     log_path = os.path.join(env.logs, "wnbench.wine.log")
-    cmd = [winenv.WINE, wnbench, "-n", str(runs), "-w", str(warmup), "-c", CAPTION, "-t", str(timeout_ms)] + exes
     limit = (runs + warmup) * len(exes) * (3 * timeout_ms / 1000 + 2) + 120
-    with tempfile.TemporaryFile() as out, open(log_path, "wb") as err:
-        proc = subprocess.Popen(cmd, env=env.environment(), stdout=out, stderr=err)
-        try:
-            code = proc.wait(limit)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait()
-            raise RuntimeError("wnbench did not finish within %d s (Wine output: %s)" % (limit, log_path))
-        out.seek(0)
-        lines = [json.loads(l) for l in out.read().decode("ascii", "replace").splitlines() if l.startswith("{")]
-    with open(log_path, encoding="utf-8", errors="replace") as f:
-        crashes = [l.strip() for l in f if any(m in l for m in winenv.CRASH_MARKERS)]
+    code, out, err = env.run_program(wnbench, "-n", runs, "-w", warmup, "-c", CAPTION, "-t", timeout_ms, *exes,
+                                     timeout=limit, err_path=log_path)
+    if code is None:
+        raise RuntimeError("wnbench did not finish within %d s (Wine output: %s)" % (limit, log_path))
+    lines = winenv.json_lines(out)
+    crashes = [l.strip() for l in winenv.crash_lines(err.decode("utf-8", "replace"))]
     summary = next((l for l in lines if l.get("summary")), None)
     if summary is None:
         raise RuntimeError("wnbench gave no summary (exit %d; Wine output: %s)" % (code, log_path))
@@ -277,6 +232,7 @@ def main(argv=None):
     parser.add_argument("--timeout-ms", type=int, default=20000, help="limit of each wait in a run")
     parser.add_argument("--json", help="where to write the results (default <work>/bench-results.json)")
     a = parser.parse_args(argv)
+    winenv.select_wine()  # which may point the paths CMake gives elsewhere
 
     try:
         kit = os.environ["WIRENEST_KIT_DIR"]
@@ -291,12 +247,11 @@ def main(argv=None):
 
     env = winenv.WineEnv(kit, helper, work).start()
     try:
-        exes = [lay_out_kit(env, "Wirenest", exe_files[OURS], kit),
-                lay_out_kit(env, "Baseline", exe_files[BASELINE], kit)]
+        exes = [lay_out_kit(env, "Wirenest", exe_files[OURS]), lay_out_kit(env, "Baseline", exe_files[BASELINE])]
         # English, read through both numbers the way a user's settings are.
         env.must("regset", winenv.SETTINGS_KEY, "PrimLangID", winenv.REG_DWORD, "00000000")
         env.must("regset", winenv.SETTINGS_KEY, "SubLangID", winenv.REG_DWORD, "00000000")
-        installed_text = env.module_string("DravikEngRes.dll", 3)["text"]
+        installed_text = env.module_string(winenv.ENGLISH, winenv.IDS_INSTALL_OK)["text"]
         runs, summary, crashes = run_wnbench(env, winenv.windows_path(wnbench), exes,
                                               a.runs, a.warmup, a.timeout_ms)
         env.restore_state()

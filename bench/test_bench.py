@@ -23,6 +23,7 @@ SMOKE_RUNS = 3
 
 
 def environment_or_skip():
+    winenv.select_wine()  # which may point the paths CTest gives elsewhere
     names = ("WIRENEST_KIT_DIR", "WNHELPER", "WNBENCH", "WNBASELINE", "WIRENEST_BENCH_DIR")
     missing = [n for n in names if not os.environ.get(n)]
     if missing:
@@ -220,7 +221,7 @@ class BaselineLikeOurs(unittest.TestCase):
     def setUpClass(cls):
         e = environment_or_skip()
         cls.env = winenv.WineEnv(e["WIRENEST_KIT_DIR"], e["WNHELPER"], e["WIRENEST_BENCH_DIR"]).start()
-        cls.exe = bench.lay_out_kit(cls.env, "Baseline", e["WNBASELINE"], e["WIRENEST_KIT_DIR"])
+        cls.exe = bench.lay_out_kit(cls.env, "Baseline", e["WNBASELINE"])
 
     @classmethod
     def tearDownClass(cls):
@@ -237,15 +238,14 @@ class BaselineLikeOurs(unittest.TestCase):
                 env.must("regset", winenv.SETTINGS_KEY, "PrimLangID", winenv.REG_DWORD, "%02x000000" % prim)
                 if sub is not None:
                     env.must("regset", winenv.SETTINGS_KEY, "SubLangID", winenv.REG_DWORD, "%02x000000" % sub)
-                proc = subprocess.Popen([winenv.WINE, self.exe], env=env.environment(),
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                proc = env.start_program(self.exe, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
                 try:
                     dialog = env.must("wait", bench.CAPTION, 15000, "Baseline.exe", timeout=45)
                     self.assertTrue(dialog["centred_workarea"], dialog)
                     for control, string_id in ((1001, 1), (1002, 2)):
                         want = env.module_string(module, string_id)["ansi"]
                         self.assertEqual(env.must("text", dialog["hwnd"], control)["text"], want)
-                    env.must("click", dialog["hwnd"], 2)  # Cancel
+                    env.must("click", dialog["hwnd"], winenv.IDCANCEL)
                     self.assertEqual(proc.wait(15), 0)
                 finally:
                     if proc.poll() is None:

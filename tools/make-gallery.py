@@ -30,11 +30,9 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import winenv  # noqa: E402
-from winenv import dword  # noqa: E402
+from winenv import IDOK, IDS_INSTALL_OK, IDS_STEP1, IDS_STEP2, dword  # noqa: E402
 
-IDOK = 1
 IDC_STEP1_TEXT, IDC_STEP2_TEXT = 1001, 1002
-IDS_STEP1, IDS_STEP2, IDS_INSTALL_OK = 1, 2, 3
 
 REPLACEMENTS = r"HKCU\Software\Wine\Fonts\Replacements"
 
@@ -131,20 +129,17 @@ def language_pictures(env, out, suffix, name, settings, lang, font):
     result = expected_text(env, module, IDS_INSTALL_OK, lang)
     use_for_arial(env, font, (step1, step2, result), lang)
     print("%s (%s, Arial drawn with %s):" % (name, lang, font))
-    package = os.path.join(env.kit_dir, "Ombrel_K58_USB_Driver-Win2kXp_Modem")
-    with env.run("gallery-" + suffix, settings=settings, lang=lang,
-                 extra={"Ombrel_K58_USB_Driver-Win2kXp_Modem": package}) as app:
+    with env.run("gallery-" + suffix, settings=settings, lang=lang, extra=env.package()) as app:
         dialog = app.wait_window("Wirenest")
         shown = (app.text(dialog, IDC_STEP1_TEXT), app.text(dialog, IDC_STEP2_TEXT))
         check(shown == (step1, step2), "the dialog shows %r, the module holds %r" % (shown, (step1, step2)))
         shoot(env, dialog, os.path.join(out, "dialog-%s.png" % suffix))
 
         app.click(dialog, IDOK)
-        box = app.msgbox(winenv.wait_other_window(env, app.exe, dialog["hwnd"]))
+        box = app.wait_box(dialog)
         check(box["message"] == result, "the result box says %r, not %r" % (box["message"], result))
         shoot(env, box, os.path.join(out, "result-%s.png" % suffix))
-        app.click(box, IDOK)
-        app.wait_exit()
+        app.end_with(box, IDOK)
 
 
 def error_picture(env, out):
@@ -153,8 +148,7 @@ def error_picture(env, out):
         box = app.msgbox(app.wait_window("Error"))
         check(box["icon"] == "stop", "error box icon: %s" % box["icon"])
         shoot(env, box, os.path.join(out, "error.png"))
-        app.click(box, IDOK)
-        app.wait_exit()
+        app.end_with(box, IDOK)
 
 
 def main():

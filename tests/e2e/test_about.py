@@ -8,8 +8,8 @@ import unittest
 
 import probe
 import winenv
+from winenv import IDCANCEL, IDOK
 
-IDOK, IDCANCEL = 1, 2
 SC_SIZE, SC_MOVE, SC_MINIMIZE, SC_CLOSE, SC_RESTORE = 0xF000, 0xF010, 0xF020, 0xF060, 0xF120
 GUI_INMOVESIZE = 0x2
 WS_VISIBLE = 0x10000000
@@ -20,15 +20,7 @@ ABOUT_STYLE = 0x80C800C0 | 0x04000000 | 0x00000004
 ABOUT_TEXTS = ["Wirenest version 1.0", "Copyright (C) Ombrel Mobile", "OK"]
 
 env = None
-
-
-def setUpModule():
-    global env
-    env = winenv.WineEnv.from_environment().start()
-
-
-def tearDownModule():
-    env.stop()
+setUpModule, tearDownModule = winenv.module_fixtures(globals())
 
 
 def centre(rect):
@@ -73,8 +65,7 @@ class AboutBoxTest(unittest.TestCase):
                     env.must("gone", about["hwnd"], 5000)
                     self.assertEqual(self.state(dlg), before)
             self.assertEqual([w["text"] for w in app.visible_windows()], ["Wirenest"])
-            app.click(dlg, IDCANCEL)
-            self.assertEqual(app.wait_exit(), 0)
+            self.assertEqual(app.end_with(dlg, IDCANCEL), 0)
 
     def test_escape_closes_about(self):
         with env.run("about-escape") as app:
@@ -83,8 +74,7 @@ class AboutBoxTest(unittest.TestCase):
             app.key(about, "escape")
             env.must("gone", about["hwnd"], 5000)
             self.assertTrue(env.must("window", dlg["hwnd"])["enabled"])
-            app.click(dlg, IDCANCEL)
-            app.wait_exit()
+            app.end_with(dlg, IDCANCEL)
 
 
 class DefaultSystemCommandsTest(unittest.TestCase):
@@ -114,8 +104,7 @@ class DefaultSystemCommandsTest(unittest.TestCase):
             self.assertFalse(s["flags"] & GUI_INMOVESIZE, "the move loop did not end: %s" % s)
             self.assertEqual(env.must("window", dlg["hwnd"])["rect"], dlg["rect"])
             self.assert_no_about(app)
-            app.click(dlg, IDCANCEL)
-            app.wait_exit()
+            app.end_with(dlg, IDCANCEL)
 
     def test_minimize_and_restore(self):
         with env.run("minimize") as app:
@@ -126,8 +115,7 @@ class DefaultSystemCommandsTest(unittest.TestCase):
             self.assertFalse(self.wait_state(dlg, lambda s: not s["iconic"])["iconic"], "not restored")
             self.assertEqual(env.must("window", dlg["hwnd"])["rect"], dlg["rect"])
             self.assert_no_about(app)
-            app.click(dlg, IDCANCEL)
-            app.wait_exit()
+            app.end_with(dlg, IDCANCEL)
 
     def test_close_ends_the_program(self):
         with env.run("close") as app:
@@ -146,8 +134,7 @@ class DefaultSystemCommandsTest(unittest.TestCase):
             self.assertTrue(self.wait_state(dlg, lambda s: s["iconic"])["iconic"], "not minimized")
             self.assert_no_about(app)
             self.assertTrue(env.must("window", dlg["hwnd"])["enabled"])
-            app.click(dlg, IDCANCEL)
-            app.wait_exit()
+            app.end_with(dlg, IDCANCEL)
 
 
 if __name__ == "__main__":

@@ -18,27 +18,22 @@ modules' lines may turn into the same question marks there."""
 import json
 import os
 import random
-import shutil
 import struct
-import subprocess
 import sys
 import time
 import unittest
 
 import winenv
-from winenv import MODULES, SETTINGS_KEY, SETTINGS_ROOT, TARGET_ROOT
+from winenv import (CHS, CHT, ENGLISH, IDS_INSTALL_OK, IDS_STEP1, IDS_STEP2, MODULES, PACKAGE, PACKAGE_FILES,
+                    REG_BINARY, REG_DWORD, REG_SZ, SETTINGS_KEY, SETTINGS_ROOT, SPANISH, TARGET_ROOT, THAI,
+                    crash_lines, dword)
 
 REG_TYPES = ("REG_NONE", "REG_SZ", "REG_EXPAND_SZ", "REG_BINARY", "REG_DWORD",
              "REG_DWORD_BIG_ENDIAN", "REG_LINK", "REG_MULTI_SZ", "REG_RESOURCE_LIST",
              "REG_FULL_RESOURCE_DESCRIPTOR", "REG_RESOURCE_REQUIREMENTS_LIST", "REG_QWORD")
-REG_SZ, REG_BINARY, REG_DWORD, REG_QWORD = 1, 3, 4, 11
+REG_QWORD = 11
 SIZES = range(0, 9)
 
-ENGLISH, CHS, CHT, SPANISH, THAI = ("DravikEngRes.dll", "DravikChsRes.dll", "DravikChtRes.dll",
-                                    "DravikSpnRes.dll", "DravikThaiRes.dll")
-IDS_STEP1, IDS_STEP2, IDS_INSTALL_OK = 1, 2, 3
-PACKAGE = "Ombrel_K58_USB_Driver-Win2kXp_Modem"
-PACKAGE_FILES = ("OMK58CDC.INF", "OMK58CDC.sys", "OMK58_un.exe")
 PELMORA_KEY = SETTINGS_KEY.rsplit("\\", 1)[0]
 
 # Two kits for the registry cases: with every module, and without two that
@@ -51,18 +46,15 @@ EXCEPTION_CODES = 0xC0000000
 
 env = None
 seed = None
+start_env, tearDownModule = winenv.module_fixtures(globals())
 
 
 def setUpModule():
-    global env, seed
+    global seed
     seed = int(os.environ.get("WIRENEST_SWEEP_SEED") or DEFAULT_SEED)
     print("random bytes from seed %d (WIRENEST_SWEEP_SEED=%d repeats them)" % (seed, seed),
           file=sys.stderr, flush=True)
-    env = winenv.WineEnv.from_environment().start()
-
-
-def tearDownModule():
-    env.stop()
+    start_env()
 
 
 # ---- what the program must choose -----------------------------------------
@@ -172,10 +164,6 @@ def registry_matrix(rng):
     return cases
 
 
-def dword(n):
-    return (REG_DWORD, struct.pack("<I", n))
-
-
 def chosen_layouts():
     """Byte patterns that matter, each run from both kits."""
     layouts = [
@@ -230,11 +218,6 @@ def chosen_layouts():
 
 # ---- damaged modules -----------------------------------------------------
 
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
 def sections(image):
     """(name, virtual address, file offset, size in the file) of each
     section of a PE file."""
@@ -273,7 +256,7 @@ def damaged_modules(rng):
     the module as data: the processor it is for does not matter, and a
     file cut short behind valid headers may map (Wine maps it; Windows
     checks more of the image), its strings then missing."""
-    real = read(os.path.join(env.kit_dir, ENGLISH))
+    real = winenv.read(os.path.join(env.kit_dir, ENGLISH))
     pe = struct.unpack_from("<I", real, 0x3C)[0]
     _, _, rsrc_offset, rsrc_size = [s for s in sections(real) if s[0] == ".rsrc"][0]
     size_of_image = struct.unpack_from("<I", real, pe + 24 + 56)[0]
@@ -319,30 +302,6 @@ def damaged_modules(rng):
 
 # ---- running a sweep -----------------------------------------------------
 
-def make_kit(name, modules=(), extra=None, package=False):
-    kit = env.drive_c("kits", name)
-    winenv.remove_path(kit)
-    os.makedirs(kit)
-    shutil.copy(os.path.join(env.kit_dir, winenv.EXE_NAME), kit)
-    for m in modules:
-        shutil.copy(os.path.join(env.kit_dir, m), kit)
-    for file_name, content in (extra or {}).items():
-        target = os.path.join(kit, file_name)
-        if content is None:
-            os.mkdir(target)
-        elif isinstance(content, str):
-            shutil.copy(content, target)
-        else:
-            with open(target, "wb") as f:
-                f.write(content)
-    if package:
-        shutil.copytree(os.path.join(env.kit_dir, PACKAGE), os.path.join(kit, PACKAGE))
-
-
-def crash_lines(text):
-    return [l for l in text.splitlines() if any(m in l for m in winenv.CRASH_MARKERS)]
-
-
 def run_sweep(name, cases):
     """Runs the cases in one wnsweep.exe; returns ({case name: result},
     {case name: Wine's output during that run}, whole stdout, whole stderr).
@@ -354,20 +313,12 @@ def run_sweep(name, cases):
     with open(case_file, "w", newline="\r\n") as f:
         for case in cases:
             f.write("\n".join(case.lines()) + "\n")
-    out_path = os.path.join(env.logs, "sweep-%s.out" % name)
-    err_path = os.path.join(env.logs, "sweep-%s.err" % name)
-    # Files, not pipes: Wine's background processes inherit the handles.
-    with open(out_path, "wb") as out, open(err_path, "wb") as err:
-        proc = subprocess.Popen([winenv.WINE, sweep, winenv.windows_path(case_file), str(TIMEOUT_MS)],
-                                env=env.environment(), stdout=out, stderr=err)
-        try:
-            # Three waits per case at the most; a normal run takes well under a second.
-            proc.wait(120 + len(cases) * 3 * TIMEOUT_MS / 1000)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait()
-    stdout = read(out_path).decode("utf-8", "replace")
-    stderr = read(err_path).decode("utf-8", "replace")
+    # Three waits per case at the most; a normal run takes well under a second.
+    _, stdout, stderr = env.run_program(sweep, winenv.windows_path(case_file), TIMEOUT_MS,
+                                        timeout=120 + len(cases) * 3 * TIMEOUT_MS / 1000,
+                                        out_path=os.path.join(env.logs, "sweep-%s.out" % name),
+                                        err_path=os.path.join(env.logs, "sweep-%s.err" % name))
+    stdout, stderr = stdout.decode("utf-8", "replace"), stderr.decode("utf-8", "replace")
     results, output, pending = {}, {}, []
     for line in stdout.splitlines():
         if line.startswith("{"):
@@ -456,10 +407,10 @@ class CancelSweepTest(SweepTestCase):
         cls.chosen = chosen_layouts()
         cls.damaged = damaged_modules(rng)
         for kit, modules in KITS.items():
-            make_kit(kit, modules)
+            env.lay_out_kit(kit, modules)
         cls.damaged_cases = []
         for name, (content, expect, lines, what) in cls.damaged.items():
-            make_kit("damaged_" + name, extra={ENGLISH: content})
+            env.lay_out_kit("damaged_" + name, extra={ENGLISH: content})
             cls.damaged_cases.append(Case("damaged_" + name, "damaged_" + name, None, ENGLISH, expect,
                                           note=what))
         cls.files_before, cls.store_before = drive_c_state(), env.store_listing()
@@ -548,7 +499,7 @@ class OkSweepTest(SweepTestCase):
         }
         cls.cases = []
         for kit, module in cls.modules.items():
-            make_kit(kit, extra={ENGLISH: module}, package=True)
+            env.lay_out_kit(kit, extra={ENGLISH: module, **env.package()})
             cls.cases.append(Case(kit, kit, None, ENGLISH, "dialog", press="ok", note=module))
         cls.results, cls.output, cls.stdout, cls.stderr = run_sweep("ok", cls.cases)
 
@@ -568,9 +519,9 @@ class OkSweepTest(SweepTestCase):
     def test_installed(self):
         for name in PACKAGE_FILES:
             with self.subTest(file=name):
-                self.assertEqual(read(env.drive_c(TARGET_ROOT, PACKAGE, name)),
-                                 read(os.path.join(env.kit_dir, PACKAGE, name)))
-        inf = read(os.path.join(env.kit_dir, PACKAGE, "OMK58CDC.INF"))
+                self.assertEqual(winenv.read(env.drive_c(TARGET_ROOT, PACKAGE, name)),
+                                 winenv.read(os.path.join(env.kit_dir, PACKAGE, name)))
+        inf = winenv.read(os.path.join(env.kit_dir, PACKAGE, "OMK58CDC.INF"))
         stored = env.stored_infs(inf)
         self.assertEqual(len(stored), 1, "INF store: %s" % sorted(env.store_listing()))
 

@@ -19,14 +19,11 @@ import shutil
 import subprocess
 import tempfile
 import time
-import json
 
 import test_install as install
 import winenv
+from winenv import IDOK, IDS_INSTALL_FAILED, IDS_INSTALL_OK, PACKAGE, TARGET_ROOT, PACKAGE_FILES as FILES
 
-IDOK = install.IDOK
-IDS_INSTALL_OK, IDS_INSTALL_FAILED = install.IDS_INSTALL_OK, install.IDS_INSTALL_FAILED
-PACKAGE, FILES, TARGET_ROOT = install.PACKAGE, install.FILES, install.TARGET_ROOT
 INF, SYS, EXE = FILES
 GENERIC_READ, GENERIC_WRITE, DELETE = 0x80000000, 0x40000000, 0x10000
 SHARE_ALL = 7  # FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE
@@ -37,15 +34,8 @@ BIG = 200000
 SMALL_DISK, BIG_DISK = "64k", "4m"
 
 env = None
-
-
-def setUpModule():
-    global env
-    env = install.env = winenv.WineEnv.from_environment().start()
-
-
-def tearDownModule():
-    env.stop()
+# test_install's helpers use the same environment.
+setUpModule, tearDownModule = winenv.module_fixtures(globals(), vars(install))
 
 
 def big_bytes(size=BIG):
@@ -55,7 +45,7 @@ def big_bytes(size=BIG):
 
 def big_inf():
     """The sample INF, padded with comment lines to a big one."""
-    inf = install.read(install.package_file(INF))
+    inf = winenv.read(install.package_file(INF))
     line = b"; padding to make the INF larger than the disk it is copied to\r\n"
     return inf + line * ((BIG - len(inf)) // len(line) + 1)
 
@@ -90,9 +80,8 @@ class FaultTestCase(install.InstallTestCase):
         self.holds = getattr(self, "holds", 0) + 1
         release = os.path.join(self.scratch, "release%d" % self.holds)
         out = tempfile.TemporaryFile()
-        proc = subprocess.Popen([winenv.WINE, env.helper_path, "hold", path, str(timeout_ms),
-                                 winenv.windows_path(release), hex(access), str(sharing)],
-                                env=env.environment(), stdout=out, stderr=subprocess.DEVNULL)
+        proc = env.start_program(env.helper_path, "hold", path, timeout_ms, winenv.windows_path(release),
+                                 hex(access), sharing, stdout=out, stderr=subprocess.DEVNULL)
 
         def let_go():
             if proc.poll() is None:
@@ -107,9 +96,9 @@ class FaultTestCase(install.InstallTestCase):
         deadline = time.monotonic() + 30
         while True:
             out.seek(0)
-            lines = [l for l in out.read().decode("ascii", "replace").splitlines() if l.startswith("{")]
-            if lines:
-                answer = json.loads(lines[0])
+            answers = winenv.json_lines(out.read())
+            if answers:
+                answer = answers[0]
                 self.assertTrue(answer.get("ok"), answer)
                 return let_go
             if proc.poll() is not None or time.monotonic() > deadline:
@@ -125,7 +114,7 @@ class FaultTestCase(install.InstallTestCase):
         os.makedirs(folder)
         package = {}
         for name, key in zip(FILES, ("inf", "sys", "exe")):
-            package[name] = files.get(key) or install.read(install.package_file(name))
+            package[name] = files.get(key) or winenv.read(install.package_file(name))
             with open(os.path.join(folder, name), "wb") as f:
                 f.write(package[name])
             if read_only:
@@ -136,7 +125,7 @@ class FaultTestCase(install.InstallTestCase):
     def lay_targets(self, targets):
         """What an earlier run left: {name: bytes, or None for a folder} in
         the target folder."""
-        os.makedirs(install.drive_c(TARGET_ROOT, PACKAGE), exist_ok=True)
+        os.makedirs(env.drive_c(TARGET_ROOT, PACKAGE), exist_ok=True)
         for name, data in targets.items():
             if data is None:
                 os.mkdir(install.target(name))
@@ -151,12 +140,7 @@ class FaultTestCase(install.InstallTestCase):
     def run_ok(self, name, expect, **run):
         """One run on the package made by make_package: presses OK, checks
         the box, closes it, and returns the registration calls."""
-        with env.run(name, extra={PACKAGE: self.package_dir}, wine_debug="trace+setupapi", **run) as app:
-            dialog, box = self.press_ok_for_box(app)
-            self.check_result_box(box, dialog, expect)
-            app.click(box, IDOK)
-            app.wait_exit()
-            return install.registrations(app)
+        return self.install(name, expect, extra={PACKAGE: self.package_dir}, **run)
 
     def check_installed(self, package, calls=None):
         """String 3 was shown: the three targets are the package's and its
@@ -164,7 +148,7 @@ class FaultTestCase(install.InstallTestCase):
         for name in FILES:
             with self.subTest(file=name):
                 self.assertEqual(state(install.target(name))[0], package[name])
-        self.assertEqual(len(install.stored_copies(package[INF])), 1, "store: %s" % sorted(install.store_listing()))
+        self.assertEqual(len(env.stored_infs(package[INF])), 1, "store: %s" % sorted(env.store_listing()))
         if calls is not None:
             self.assertTrue(calls, "no registration")
 
@@ -172,7 +156,7 @@ class FaultTestCase(install.InstallTestCase):
         """String 4 was shown: nothing registered, and every target either
         absent, the package's, or (kept) exactly as it was laid out."""
         self.assertEqual(calls, [])
-        self.assertEqual(install.store_listing(), store)
+        self.assertEqual(env.store_listing(), store)
         for name in FILES:
             with self.subTest(file=name):
                 now = state(install.target(name))
@@ -190,7 +174,7 @@ class TargetsLeftBehindTest(FaultTestCase):
         big = big_bytes(10000)
         late = bytearray(big)
         late[5000] ^= 1
-        sample_sys = install.read(install.package_file(SYS))
+        sample_sys = winenv.read(install.package_file(SYS))
         early = bytearray(sample_sys[:len(sample_sys) // 2])
         early[0] ^= 1
         cases = [
@@ -227,7 +211,7 @@ class TargetsLeftBehindTest(FaultTestCase):
                     name, access, sharing = held[0]
                     let_go = self.hold(install.TARGET_FOLDER_PATH + "\\" + name if name
                                        else install.TARGET_ROOT_PATH, access, sharing)
-                store = install.store_listing()
+                store = env.store_listing()
                 expect = IDS_INSTALL_OK if installs else IDS_INSTALL_FAILED
                 calls = self.run_ok("left%d" % i, expect)
                 if installs:
@@ -258,10 +242,10 @@ class FullDiskTest(FaultTestCase):
             self.fail("mounting a %s tmpfs at %s was refused (exit %d: %s); the fault tests need "
                       "root, as CI has" % (SMALL_DISK, disk, done.returncode,
                                            done.stdout.decode("utf-8", "replace").strip()))
-        drive_c = install.drive_c()
+        drive_c = env.drive_c()
         for name in os.listdir(drive_c):
             os.symlink(os.path.join(drive_c, name), os.path.join(disk, name))
-        os.symlink(os.path.join(disk, TARGET_ROOT), install.drive_c(TARGET_ROOT))
+        os.symlink(os.path.join(disk, TARGET_ROOT), env.drive_c(TARGET_ROOT))
         os.remove(self.drive_letter())
         os.symlink(disk, self.drive_letter())
         return disk
@@ -274,7 +258,7 @@ class FullDiskTest(FaultTestCase):
         if os.path.islink(self.drive_letter()):
             os.remove(self.drive_letter())
         os.symlink("../drive_c", self.drive_letter())
-        root = install.drive_c(TARGET_ROOT)
+        root = env.drive_c(TARGET_ROOT)
         if os.path.islink(root):
             os.remove(root)
         if subprocess.run(["umount", disk], stderr=subprocess.DEVNULL, timeout=30).returncode:
@@ -293,7 +277,7 @@ class FullDiskTest(FaultTestCase):
                 package = self.make_package(**files)
                 disk = self.mount_small_disk()
                 try:
-                    store = install.store_listing()
+                    store = env.store_listing()
                     calls = self.run_ok("full%d" % i, IDS_INSTALL_FAILED)
                     self.check_failed(package, calls, store)
 
@@ -307,13 +291,12 @@ class FullDiskTest(FaultTestCase):
 class LockedPackageTest(FaultTestCase):
     def test_locked_package_file(self):
         package = self.make_package()
-        store = install.store_listing()
-        with env.run("locked", extra={PACKAGE: self.package_dir}, wine_debug="trace+setupapi") as app:
+        store = env.store_listing()
+        with self.run_kit("locked", extra={PACKAGE: self.package_dir}) as app:
             let_go = self.hold(app.kit_windows + "\\" + PACKAGE + "\\" + SYS)
-            dialog, box = self.press_ok_for_box(app)
+            dialog, box = app.press_ok()
             self.check_result_box(box, dialog, IDS_INSTALL_FAILED)
-            app.click(box, IDOK)
-            app.wait_exit()
+            app.end_with(box, IDOK)
             calls = install.registrations(app)
         self.check_failed(package, calls, store)
         self.assertIsNone(state(install.target(SYS)), "the held file was copied after all")
@@ -340,7 +323,7 @@ class DoubleStartTest(FaultTestCase):
             pressed = env.must("click", dialogs[0]["hwnd"], IDOK, dialogs[1]["hwnd"])
             self.assertLess(pressed["spread_ms"], 100, pressed)
             for app, dialog, caption in ((a, dialogs[0], "Wirenest"), (b, dialogs[1], "Wirenest2")):
-                box = self.wait_box(app, dialog)
+                box = app.wait_box(dialog)
                 self.check_result_box(box, dialog, IDS_INSTALL_OK, caption)
                 app.click(box, IDOK)
             for app in (a, b):

@@ -14,13 +14,13 @@ import unittest
 
 import probe
 import winenv
+from winenv import IDCANCEL, IDOK
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
 LANG_EN_US, LANG_ZH_TW = 1033, 1028
 IDD_ABOUT, IDD_INSTALLER, IDI_APP = 100, 102, 128
-IDOK, IDCANCEL = 1, 2
 
 COPYRIGHT = "Copyright (C) Ombrel Mobile"
 
@@ -63,7 +63,7 @@ SHIPPED_ARCH, X64_ARCH = b'processorArchitecture="X86"', b'processorArchitecture
 
 
 def manifest_of_this_build(shipped):
-    return shipped if winenv.RUNS_32BIT else shipped.replace(SHIPPED_ARCH, X64_ARCH)
+    return shipped if winenv.select_wine().runs_32bit else shipped.replace(SHIPPED_ARCH, X64_ARCH)
 
 # Windows adds these to every top-level dialog it creates (measured the
 # same under Wine): WS_CLIPSIBLINGS | DS_3DLOOK, and WS_EX_DLGMODALFRAME
@@ -99,22 +99,20 @@ INSTALLER = {
     ],
 }
 
-# The side-by-side store names the folder after the processor; a 64-bit
-# process (the x86_64 build) binds the amd64 assembly.
-COMCTL6_FOLDER = ("x86" if winenv.RUNS_32BIT else "amd64") + "_microsoft.windows.common-controls_6595b64144ccf1df_6.0."
+
+def comctl6_folder():
+    """The side-by-side store names the folder after the processor; a
+    64-bit process (the x86_64 build) binds the amd64 assembly."""
+    return (("x86" if winenv.select_wine().runs_32bit else "amd64")
+            + "_microsoft.windows.common-controls_6595b64144ccf1df_6.0.")
+
 
 env = None
-exe = None
+setUpModule, tearDownModule = winenv.module_fixtures(globals())
 
 
-def setUpModule():
-    global env, exe
-    env = winenv.WineEnv.from_environment().start()
-    exe = winenv.windows_path(os.path.join(env.kit_dir, winenv.EXE_NAME))
-
-
-def tearDownModule():
-    env.stop()
+def kit_exe():
+    return winenv.windows_path(os.path.join(env.kit_dir, winenv.EXE_NAME))
 
 
 def muldiv(a, b, c):
@@ -125,7 +123,7 @@ def muldiv(a, b, c):
 class VersionBlockTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.info = probe.run(env, "version", exe)
+        cls.info = probe.run(env, "version", kit_exe())
 
     def test_fixed_part(self):
         i = self.info
@@ -152,7 +150,7 @@ class VersionBlockTest(unittest.TestCase):
 class ResourcesTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.listed = probe.run(env, "resources", exe)["resources"]
+        cls.listed = probe.run(env, "resources", kit_exe())["resources"]
 
     def languages(self, rtype, name):
         return [r["lang"] for r in self.listed if (r["type"], r["name"]) == (rtype, name)]
@@ -170,7 +168,7 @@ class ResourcesTest(unittest.TestCase):
         self.assertEqual([r["name"] for r in self.listed if r["type"] == RT_VERSION], [1], self.listed)
 
     def test_manifest_bytes(self):
-        data = bytes.fromhex(probe.run(env, "resource", exe, RT_MANIFEST, 1, LANG_ZH_TW)["bytes"])
+        data = bytes.fromhex(probe.run(env, "resource", kit_exe(), RT_MANIFEST, 1, LANG_ZH_TW)["bytes"])
         self.assertFalse(data.startswith(b"\xef\xbb\xbf"), "byte-order mark")
         lines = data.split(b"\n")
         self.assertEqual(lines[-1], b"", "the last line has no line end")
@@ -180,7 +178,7 @@ class ResourcesTest(unittest.TestCase):
         self.assertEqual(data, manifest_of_this_build(MANIFEST))
 
     def test_manifest_is_the_file_in_res(self):
-        data = bytes.fromhex(probe.run(env, "resource", exe, RT_MANIFEST, 1, LANG_ZH_TW)["bytes"])
+        data = bytes.fromhex(probe.run(env, "resource", kit_exe(), RT_MANIFEST, 1, LANG_ZH_TW)["bytes"])
         with open(os.path.join(REPO, "res", "Wirenest.manifest"), "rb") as f:
             shipped = f.read()
         self.assertEqual(shipped.count(SHIPPED_ARCH), 2, "res/Wirenest.manifest names processor x86 twice")
@@ -192,7 +190,7 @@ class DialogTemplateTest(unittest.TestCase):
     the executable's resources, rectangles through MapDialogRect)."""
 
     def check_dialog(self, template_id, want):
-        d = probe.run(env, "dialog", exe, template_id)
+        d = probe.run(env, "dialog", kit_exe(), template_id)
         bx, by = d["base"]
         self.assertEqual(d["caption"], want["caption"])
         self.assertEqual(d["style"], want["style"] | SYSTEM_ADDED_STYLE, "style 0x%08x" % d["style"])
@@ -235,7 +233,7 @@ class DialogTemplateTest(unittest.TestCase):
 
 class IconGroupTest(unittest.TestCase):
     def test_two_16_colour_images(self):
-        g = probe.run(env, "icongroup", exe, IDI_APP, LANG_ZH_TW)
+        g = probe.run(env, "icongroup", kit_exe(), IDI_APP, LANG_ZH_TW)
         self.assertEqual(g["type"], 1, "not an icon group")
         self.assertEqual([(e["width"], e["height"], e["bits"], e["planes"], e["colors"]) for e in g["entries"]],
                          [(32, 32, 4, 1, 16), (16, 16, 4, 1, 16)], g)
@@ -265,15 +263,14 @@ class CommonControlsTest(unittest.TestCase):
         with run_env.run(name) as app:
             dlg = app.wait_window("Wirenest")
             modules = probe.run(env, "modules", winenv.EXE_NAME)["modules"]
-            app.click(dlg, IDCANCEL)
-            app.wait_exit()
+            app.end_with(dlg, IDCANCEL)
         return [m for m in modules if m["name"].lower() == "comctl32.dll"]
 
     def test_version_6_bound(self):
         loaded = self.comctl32_of_running(env.kit_dir, "comctl6")
         self.assertEqual(len(loaded), 1, "comctl32 modules: %s" % loaded)
         folder = loaded[0]["path"].lower().split("\\")[-2]
-        self.assertTrue(folder.startswith(COMCTL6_FOLDER),
+        self.assertTrue(folder.startswith(comctl6_folder()),
                         "comctl32 loaded from %s (file version %s)" % (loaded[0]["path"], loaded[0]["version"]))
 
     def test_without_the_dependency_no_version_6(self):
@@ -282,12 +279,12 @@ class CommonControlsTest(unittest.TestCase):
         os.makedirs(plain)
         for m in winenv.MODULES:
             shutil.copy(os.path.join(env.kit_dir, m), plain)
-        probe.run(env, "nodependency", exe, winenv.windows_path(os.path.join(plain, winenv.EXE_NAME)))
+        probe.run(env, "nodependency", kit_exe(), winenv.windows_path(os.path.join(plain, winenv.EXE_NAME)))
         try:
             loaded = self.comctl32_of_running(plain, "comctl-none")
         finally:
             shutil.rmtree(plain, ignore_errors=True)
-        self.assertFalse([m for m in loaded if COMCTL6_FOLDER in m["path"].lower()],
+        self.assertFalse([m for m in loaded if comctl6_folder() in m["path"].lower()],
                          "version 6 bound without the dependency: %s" % loaded)
 
 

@@ -29,24 +29,24 @@ processes interleave there, each line prefixed by its thread."""
 
 import os
 import re
-import time
 import unittest
 
 import winenv
+from winenv import (ENGLISH, IDCANCEL, IDOK, IDS_INSTALL_FAILED, IDS_INSTALL_OK, PACKAGE, TARGET_ROOT,
+                    PACKAGE_FILES as FILES)
 
-IDOK, IDCANCEL = 1, 2
-IDS_INSTALL_OK, IDS_INSTALL_FAILED = 3, 4
 ERROR_FILE_EXISTS = 80
 SP_COPY_REPLACEONLY, SP_COPY_NOOVERWRITE = 0x2, 0x8
 
-ENGLISH = "DravikEngRes.dll"
-PACKAGE = "Ombrel_K58_USB_Driver-Win2kXp_Modem"
-FILES = ("OMK58CDC.INF", "OMK58CDC.sys", "OMK58_un.exe")
-TARGET_ROOT = "RuruRIZIrizuViz"
 TARGET_INF = "C:\\%s\\%s\\OMK58CDC.INF" % (TARGET_ROOT, PACKAGE)
 WINDOWS_ONLY = "For Windows only !"
-# Whether the refusing link reads as an INF already stored (see above).
-LINK_READS_AS_STORED = winenv.WINE_MAJOR >= 10 or not winenv.RUNS_32BIT
+
+
+def link_reads_as_stored():
+    """Whether the refusing link reads as an INF already stored (see above)."""
+    wine = winenv.select_wine()
+    return wine.major >= 10 or not wine.runs_32bit
+
 
 # SetupCopyOEMInfA's trace line: source, location, media type, copy style.
 REGISTRATION = re.compile(r'trace:setupapi:SetupCopyOEMInfA "(.*?)", (\S+), (\d+), (\d+),')
@@ -79,49 +79,21 @@ SET_SECURITY = re.compile(
     r'^([0-9a-f]{4}): set_security_object\( handle=([0-9a-f]+), security_info=([0-9a-f]+), sd=\{(.*)\} \)$')
 
 env = None
-
-
-def setUpModule():
-    global env
-    env = winenv.WineEnv.from_environment().start()
-
-
-def tearDownModule():
-    env.stop()
+setUpModule, tearDownModule = winenv.module_fixtures(globals())
 
 
 # ---- drive C -------------------------------------------------------------
 
-def drive_c(*parts):
-    return os.path.join(env.prefix, "drive_c", *parts)
-
-
 def target(name):
-    return drive_c(TARGET_ROOT, PACKAGE, name)
+    return env.drive_c(TARGET_ROOT, PACKAGE, name)
 
 
 def package_file(name):
     return os.path.join(env.kit_dir, PACKAGE, name)
 
 
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
 def store_path(*parts):
-    return drive_c("windows", "inf", *parts)
-
-
-def store_listing():
-    """The INF store and the driver store, file by file (winenv)."""
-    return env.store_listing()
-
-
-def stored_copies(inf=None):
-    """Names of the INFs in the INF store that hold these INF bytes
-    (default: the sample package's INF)."""
-    return env.stored_infs(read(package_file("OMK58CDC.INF")) if inf is None else inf)
+    return env.drive_c("windows", "inf", *parts)
 
 
 def staged_files(added):
@@ -129,13 +101,6 @@ def staged_files(added):
     Wine 10 stages the INF and the files it names there, as Windows does
     from Vista on; Wine 8 keeps no driver store."""
     return sorted(name.rsplit("/", 1)[-1].lower() for name in added if name.startswith("driverstore/"))
-
-
-def remove_installation():
-    """Drive C as before any installation: no target tree, nothing
-    registered or staged, no refusing link in the store."""
-    winenv.remove_path(drive_c(TARGET_ROOT))
-    env.restore_stores()
 
 
 def registrations(app):
@@ -172,30 +137,18 @@ def security_set(output):
 
 
 class InstallTestCase(winenv.TestCase):
+    """Drive C as before any installation at the end too: no target tree,
+    nothing registered or staged, no refusing link in the store."""
+
     def setUp(self):
         super().setUp()
-        remove_installation()
-        self.addCleanup(remove_installation)
+        self.addCleanup(env.remove_installation)
 
-    def run_kit(self, name, package=True, wine_debug="trace+setupapi", **kw):
-        extra = {PACKAGE: os.path.join(env.kit_dir, PACKAGE)} if package else {}
+    def run_kit(self, name, package=True, wine_debug="trace+setupapi", extra=None, **kw):
+        """A run with the sample package (or the extra given), setupapi traced."""
+        if extra is None:
+            extra = env.package() if package else {}
         return env.run(name, extra=extra, wine_debug=wine_debug, **kw)
-
-    def wait_box(self, app, dialog, timeout=15):
-        """The first visible window of the program other than the dialog."""
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            for w in app.visible_windows():
-                if w["hwnd"] != dialog["hwnd"]:
-                    return app.msgbox(w)
-            time.sleep(0.1)
-        self.fail("no box within %d s; visible: %s" % (timeout, [w["text"] for w in app.visible_windows()]))
-
-    def press_ok_for_box(self, app):
-        """Presses OK in the dialog; returns the dialog and the box it brings."""
-        dialog = app.wait_window("Wirenest")
-        app.click(dialog, IDOK)
-        return dialog, self.wait_box(app, dialog)
 
     def check_result_box(self, box, dialog, string_id, caption="Wirenest", lang=None):
         expected = env.module_string(ENGLISH, string_id, lang=lang)["text"]
@@ -210,17 +163,16 @@ class InstallTestCase(winenv.TestCase):
         returns the program's registration calls; with security, the
         security it set is left in self.security (from the server's trace)."""
         with self.run_kit(name, server_trace=security, **run) as app:
-            dialog, box = self.press_ok_for_box(app)
+            dialog, box = app.press_ok()
             self.check_result_box(box, dialog, string_id, caption, run.get("lang"))
-            app.click(box, IDOK)
-            app.wait_exit()
+            app.end_with(box, IDOK)
             self.security = security_set(app.wine_output()) if security else None
             return registrations(app)
 
     def check_copies(self):
         for name in FILES:
             with self.subTest(file=name):
-                self.assertEqual(read(target(name)), read(package_file(name)))
+                self.assertEqual(winenv.read(target(name)), winenv.read(package_file(name)))
 
 
 class SamplePackageTest(unittest.TestCase):
@@ -234,15 +186,15 @@ class SamplePackageTest(unittest.TestCase):
 
 class FirstRunTest(InstallTestCase):
     def test_first_run(self):
-        store_before = store_listing()
+        store_before = env.store_listing()
         calls = self.install("first", IDS_INSTALL_OK, security=True)
-        self.assertTrue(os.path.isdir(drive_c(TARGET_ROOT, PACKAGE)))
+        self.assertTrue(os.path.isdir(env.drive_c(TARGET_ROOT, PACKAGE)))
         self.check_copies()
-        self.assertEqual(len(stored_copies()), 1, "store: %s" % sorted(store_listing()))
-        added = sorted(set(store_listing()) - set(store_before))
+        self.assertEqual(len(env.stored_infs()), 1, "store: %s" % sorted(env.store_listing()))
+        added = sorted(set(env.store_listing()) - set(store_before))
         inf_store = [name for name in added if "/" not in name]
         self.assertEqual(len(inf_store), 2, "added to the store: %s" % added)  # the INF and its .pnf
-        self.assertEqual(staged_files(added), ["omk58cdc.inf", "omk58cdc.sys"] if winenv.KEEPS_DRIVER_STORE
+        self.assertEqual(staged_files(added), ["omk58cdc.inf", "omk58cdc.sys"] if winenv.select_wine().keeps_driver_store
                          else [], "added to the store: %s" % added)
         self.assertEqual(calls, [(TARGET_INF, SP_COPY_NOOVERWRITE)])
         # New copies take the folder's DACL; nothing is set on them.
@@ -256,8 +208,8 @@ class FirstRunTest(InstallTestCase):
 class SecondRunTest(InstallTestCase):
     def test_second_run(self):
         self.install("earlier", IDS_INSTALL_OK)
-        targets = {name: (read(target(name)), os.stat(target(name)).st_mtime_ns) for name in FILES}
-        store = store_listing()
+        targets = {name: (winenv.read(target(name)), os.stat(target(name)).st_mtime_ns) for name in FILES}
+        store = env.store_listing()
 
         calls = self.install("second", IDS_INSTALL_OK, security=True)
         self.assertEqual(calls, [(TARGET_INF, SP_COPY_NOOVERWRITE), (TARGET_INF, SP_COPY_REPLACEONLY)])
@@ -266,45 +218,45 @@ class SecondRunTest(InstallTestCase):
             (TARGET_FOLDER_PATH + "\\" + name, OWNER_AND_DACL, FILE_SD) for name in FILES])
         for name in FILES:
             with self.subTest(file=name):
-                self.assertEqual((read(target(name)), os.stat(target(name)).st_mtime_ns), targets[name])
-        self.assertEqual(store_listing(), store)
+                self.assertEqual((winenv.read(target(name)), os.stat(target(name)).st_mtime_ns), targets[name])
+        self.assertEqual(env.store_listing(), store)
 
 
 class FailureTest(InstallTestCase):
     def test_package_absent_without_earlier_run(self):
-        store = store_listing()
+        store = env.store_listing()
         calls = self.install("nopackage", IDS_INSTALL_FAILED, package=False)
         self.assertEqual(calls, [])
-        self.assertEqual(os.listdir(drive_c(TARGET_ROOT, PACKAGE)), [])
-        self.assertEqual(store_listing(), store)
+        self.assertEqual(os.listdir(env.drive_c(TARGET_ROOT, PACKAGE)), [])
+        self.assertEqual(env.store_listing(), store)
 
     def test_file_in_the_way_of_the_package_folder(self):
-        os.makedirs(drive_c(TARGET_ROOT))
+        os.makedirs(env.drive_c(TARGET_ROOT))
         in_the_way = b"a file, not the package folder\r\n"
-        with open(drive_c(TARGET_ROOT, PACKAGE), "wb") as f:
+        with open(env.drive_c(TARGET_ROOT, PACKAGE), "wb") as f:
             f.write(in_the_way)
-        store = store_listing()
+        store = env.store_listing()
         calls = self.install("intheway", IDS_INSTALL_FAILED, security=True)
-        self.assertEqual(read(drive_c(TARGET_ROOT, PACKAGE)), in_the_way)
+        self.assertEqual(winenv.read(env.drive_c(TARGET_ROOT, PACKAGE)), in_the_way)
         self.assertEqual(self.security, PROTECTED_FOLDERS[:1])  # nothing set on the file
         self.assertEqual(calls, [])
-        self.assertEqual(store_listing(), store)
+        self.assertEqual(env.store_listing(), store)
 
     def test_store_refuses(self):
-        store = store_listing()
+        store = env.store_listing()
         os.symlink("/nonexistent/wirenest-refuses", store_path("OMK58CDC.INF"))
         calls = self.install("refused", IDS_INSTALL_FAILED)
-        if not LINK_READS_AS_STORED:
+        if not link_reads_as_stored():
             self.assertEqual(calls, [(TARGET_INF, SP_COPY_NOOVERWRITE)])
         else:
             # Wine 10, 64-bit Wine 8: the link reads as an INF already stored.
             self.assertEqual(calls, [(TARGET_INF, SP_COPY_NOOVERWRITE), (TARGET_INF, SP_COPY_REPLACEONLY)])
         self.check_copies()
-        self.assertEqual(stored_copies(), [])
+        self.assertEqual(env.stored_infs(), [])
         # Wine 10 stages the package in its driver store first and leaves it
         # there when the copy into C:\windows\inf fails (measured).
-        added = set(store_listing()) - set(store)
-        self.assertEqual(staged_files(added), ["omk58cdc.inf", "omk58cdc.sys"] if winenv.KEEPS_DRIVER_STORE
+        added = set(env.store_listing()) - set(store)
+        self.assertEqual(staged_files(added), ["omk58cdc.inf", "omk58cdc.sys"] if winenv.select_wine().keeps_driver_store
                          else [], "added to the store: %s" % sorted(added))
 
         # What the program was told: measured the same way, on its target
@@ -312,7 +264,7 @@ class FailureTest(InstallTestCase):
         env.restore_stores(["driverstore"])
         answer = env.must("infcopy", TARGET_INF)
         self.assertEqual(answer["result"], 0, answer)
-        if not LINK_READS_AS_STORED:
+        if not link_reads_as_stored():
             self.assertNotEqual(answer["lasterror"], ERROR_FILE_EXISTS, answer)
         else:
             self.assertEqual(answer["lasterror"], ERROR_FILE_EXISTS, answer)
@@ -320,26 +272,26 @@ class FailureTest(InstallTestCase):
             self.assertEqual(replace["result"], 0, replace)
         os.remove(store_path("OMK58CDC.INF"))
         env.restore_stores(["driverstore"])  # what the measurement staged, as above
-        self.assertEqual(store_listing(), store)
+        self.assertEqual(env.store_listing(), store)
 
     def test_differing_target_is_kept(self):
-        os.makedirs(drive_c(TARGET_ROOT, PACKAGE))
+        os.makedirs(env.drive_c(TARGET_ROOT, PACKAGE))
         older = b"older driver, not this package's\r\n"
         with open(target("OMK58CDC.sys"), "wb") as f:
             f.write(older)
-        store = store_listing()
+        store = env.store_listing()
         calls = self.install("differs", IDS_INSTALL_FAILED, security=True)
-        self.assertEqual(read(target("OMK58CDC.sys")), older)
+        self.assertEqual(winenv.read(target("OMK58CDC.sys")), older)
         # Secured as it is, then refused by the check after the copies.
         self.assertEqual(self.security, PROTECTED_FOLDERS + [
             (TARGET_FOLDER_PATH + "\\OMK58CDC.sys", OWNER_AND_DACL, FILE_SD)])
         self.assertEqual(calls, [])
-        self.assertEqual(store_listing(), store)
+        self.assertEqual(env.store_listing(), store)
 
 
 class PlatformTest(InstallTestCase):
     def drive_c_state(self):
-        return sorted(os.listdir(drive_c())), store_listing()
+        return sorted(os.listdir(env.drive_c())), env.store_listing()
 
     def test_win98_ends_quietly(self):
         before = self.drive_c_state()
@@ -349,13 +301,13 @@ class PlatformTest(InstallTestCase):
             # A box would keep the program running: nobody closes it.
             app.wait_exit()
             self.assertEqual(registrations(app), [])
-        self.assertFalse(os.path.lexists(drive_c(TARGET_ROOT)))
+        self.assertFalse(os.path.lexists(env.drive_c(TARGET_ROOT)))
         self.assertEqual(self.drive_c_state(), before)
 
     def test_win31_stop_box_and_dialog_stays(self):
         before = self.drive_c_state()
         with self.run_kit("win31", version="win31") as app:
-            dialog, box = self.press_ok_for_box(app)
+            dialog, box = app.press_ok()
             self.assertEqual(box["message"], WINDOWS_ONLY)
             self.assertEqual(box["text"], "Wirenest")
             self.assertEqual(box["icon"], "stop", "icon pixels %s" % box["icon_pixels"])
@@ -364,18 +316,16 @@ class PlatformTest(InstallTestCase):
             env.must("gone", box["hwnd"], 10000)
             still = env.must("window", dialog["hwnd"])
             self.assertTrue(still["visible"] and still["enabled"], still)
-            app.click(dialog, IDCANCEL)
-            app.wait_exit()
+            app.end_with(dialog, IDCANCEL)
             self.assertEqual(registrations(app), [])
         self.assertEqual(self.drive_c_state(), before)
 
     def test_cancel_touches_nothing(self):
         before = self.drive_c_state()
         with self.run_kit("cancel") as app:
-            app.click(app.wait_window("Wirenest"), IDCANCEL)
-            app.wait_exit()
+            app.end_with(app.wait_window("Wirenest"), IDCANCEL)
             self.assertEqual(registrations(app), [])
-        self.assertFalse(os.path.lexists(drive_c(TARGET_ROOT)))
+        self.assertFalse(os.path.lexists(env.drive_c(TARGET_ROOT)))
         self.assertEqual(self.drive_c_state(), before)
 
 
@@ -406,7 +356,7 @@ class PlantedDllTest(InstallTestCase):
     def planted_run(self, name, exe_source=None):
         # alone: the program and the measurement both start with no process
         # left in the prefix, so that Wine does the same on its own in both.
-        extra = {PACKAGE: os.path.join(env.kit_dir, PACKAGE)}
+        extra = env.package()
         extra.update({n + ".dll": os.environ["WNPLANTED"] for n in PLANTED})
         extra[ENGLISH] = os.environ["WNPLANTEDLANG"]
         return env.run(name, modules=[m for m in winenv.MODULES if m != ENGLISH], extra=extra,
@@ -428,7 +378,7 @@ class PlantedDllTest(InstallTestCase):
             with self.planted_run("planted-by-wine", exe_source=os.environ["WNPROBE"]) as app:
                 app.wait_exit()
                 ran = self.markers(app)
-            self.assertEqual(ran, {"uxtheme.dll.ran": 1} if winenv.WINE_MAJOR >= 10 else {})
+            self.assertEqual(ran, {"uxtheme.dll.ran": 1} if winenv.select_wine().major >= 10 else {})
             PlantedDllTest.wine_own = ran
         return PlantedDllTest.wine_own
 
@@ -441,22 +391,20 @@ class PlantedDllTest(InstallTestCase):
             app.click(about, IDOK)
             env.must("gone", about["hwnd"], 5000)
             app.click(dialog, IDOK)
-            box = self.wait_box(app, dialog)
+            box = app.wait_box(dialog)
             self.check_result_box(box, dialog, IDS_INSTALL_OK)
-            app.click(box, IDOK)
-            app.wait_exit()
+            app.end_with(box, IDOK)
             self.assertEqual(self.markers(app), wine_own)
             self.assertEqual(registrations(app), [(TARGET_INF, SP_COPY_NOOVERWRITE)])
         self.check_copies()
-        self.assertEqual(len(stored_copies()), 1)
+        self.assertEqual(len(env.stored_infs()), 1)
 
     def test_a_build_without_the_guard_runs_a_planted_dll(self):
         # So the test above can fail: the same program without its start-up
         # guard takes the planted uxtheme.dll as the dialog comes up.
         wine_own = self.wine_runs_by_itself()
         with self.planted_run("unguarded", exe_source=os.environ["WNUNGUARDED"]) as app:
-            app.click(app.wait_window("Wirenest"), IDCANCEL)
-            app.wait_exit()
+            app.end_with(app.wait_window("Wirenest"), IDCANCEL)
             ran = self.markers(app)
         self.assertGreater(ran.get("uxtheme.dll.ran", 0), wine_own.get("uxtheme.dll.ran", 0), ran)
 

@@ -9,11 +9,9 @@ import os
 import unittest
 
 import winenv
-from winenv import REG_BINARY, dword, sz
+from winenv import ENGLISH, IDCANCEL, IDOK, IDS_STEP1, IDS_STEP2, REG_BINARY, dword, sz
 
-IDOK, IDCANCEL = 1, 2
 IDC_STEP1_TEXT, IDC_STEP2_TEXT = 1001, 1002
-IDS_STEP1, IDS_STEP2 = 1, 2
 
 # The dialog template's own texts; the dialog must never show them.
 TEMPLATE_STEP1 = "1. Please remove your USB data cable first."
@@ -25,18 +23,8 @@ TEMPLATE_STYLE = 0x90C000C0
 SYSTEM_ADDED_STYLE = 0x04000000 | 0x00000004  # WS_CLIPSIBLINGS | DS_3DLOOK
 WS_EX_APPWINDOW = 0x00040000
 
-ENGLISH = "DravikEngRes.dll"
-
 env = None
-
-
-def setUpModule():
-    global env
-    env = winenv.WineEnv.from_environment().start()
-
-
-def tearDownModule():
-    env.stop()
+setUpModule, tearDownModule = winenv.module_fixtures(globals())
 
 
 def error_text(kit, module=ENGLISH):
@@ -70,8 +58,7 @@ class InstallerDialogTest(winenv.TestCase):
 
             self.assertEqual([w["text"] for w in app.visible_windows()], ["Wirenest"])
 
-            app.click(dlg, IDCANCEL)
-            app.wait_exit()
+            app.end_with(dlg, IDCANCEL)
 
     def test_cancel_and_escape_end_program_writing_nothing(self):
         # Every file and folder on drive C (the kit included) and the whole
@@ -93,8 +80,7 @@ class InstallerDialogTest(winenv.TestCase):
             dlg = app.wait_window("Wirenest")
             self.assertEqual(app.text(dlg, IDC_STEP1_TEXT), "")
             self.assertEqual(app.text(dlg, IDC_STEP2_TEXT), "")
-            app.click(dlg, IDCANCEL)
-            app.wait_exit()
+            app.end_with(dlg, IDCANCEL)
 
 
 class MissingModuleTest(winenv.TestCase):
@@ -108,8 +94,7 @@ class MissingModuleTest(winenv.TestCase):
         self.assertEqual(box["owner"], 0)
         self.assertEqual([(b["id"], b["text"]) for b in box["buttons"]], [(IDOK, "OK")])
         self.assertEqual([w["text"] for w in app.visible_windows()], ["Error"])
-        app.click(box, IDOK)
-        app.wait_exit()
+        app.end_with(box, IDOK)
 
     def test_english_module_absent(self):
         others = [m for m in winenv.MODULES if m != ENGLISH]
@@ -195,8 +180,7 @@ class LanguageTableTest(winenv.TestCase):
                     dlg = app.wait_window("Wirenest")
                     self.assertEqual(app.text(dlg, IDC_STEP1_TEXT), step1)
                     self.assertEqual(app.text(dlg, IDC_STEP2_TEXT), step2)
-                    app.click(dlg, IDCANCEL)
-                    app.wait_exit()
+                    app.end_with(dlg, IDCANCEL)
 
 
 class SettingsReadTest(winenv.TestCase):
@@ -224,14 +208,12 @@ class SettingsReadTest(winenv.TestCase):
                     self.assertEqual(len(self.queries(output, "PrimLangID")), 1)
                     sub = self.queries(output, "SubLangID")
                     self.assertEqual(len(sub), expected, "SubLangID reads: %s" % sub)
-                    app.click(dlg, IDCANCEL)
-                    app.wait_exit()
+                    app.end_with(dlg, IDCANCEL)
 
     def test_settings_never_written(self):
         settings = {"PrimLangID": dword(10), "SubLangID": dword(3)}
         with env.run("rwrite", settings=settings, wine_debug="trace+reg") as app:
-            app.click(app.wait_window("Wirenest"), IDCANCEL)
-            app.wait_exit()
+            app.end_with(app.wait_window("Wirenest"), IDCANCEL)
             output = app.wine_output()
         self.assertTrue(self.queries(output, "SubLangID"), "no registry trace in the output")
         writes = [l for l in output.splitlines()
@@ -265,8 +247,7 @@ class CodePage932Test(winenv.TestCase):
             dlg = app.wait_window("Wirenest")
             self.assertEqual(app.text(dlg, IDC_STEP1_TEXT), step1)
             self.assertEqual(app.text(dlg, IDC_STEP2_TEXT), step2)
-            app.click(dlg, IDCANCEL)
-            app.wait_exit()
+            app.end_with(dlg, IDCANCEL)
 
     def test_program_sees_the_double_byte_path(self):
         # The error box carries the path the program built from its own
@@ -279,8 +260,7 @@ class CodePage932Test(winenv.TestCase):
             message = box["message"]
             self.assertEqual(message, error_text(self.KIT))
             self.assertIn(b"\\Kit\x95\x5c\\DravikEngRes.dll", message.encode("cp932"), message)
-            app.click(box, IDOK)
-            app.wait_exit()
+            app.end_with(box, IDOK)
 
 
 class WindowsVersionTest(winenv.TestCase):
@@ -302,8 +282,7 @@ class WindowsVersionTest(winenv.TestCase):
                     self.assertEqual(dlg["style"], TEMPLATE_STYLE | SYSTEM_ADDED_STYLE,
                                      "style 0x%08x" % dlg["style"])
                     self.assertEqual(app.text(dlg, IDC_STEP1_TEXT), step1)
-                    app.click(dlg, IDCANCEL)
-                    app.wait_exit()
+                    app.end_with(dlg, IDCANCEL)
 
 
 if __name__ == "__main__":

@@ -49,7 +49,7 @@ def amd64_manifest(source, copy):
 def main(argv):
     if argv[:1] == ["--amd64-manifest"] and len(argv) == 3:
         return amd64_manifest(argv[1], argv[2])
-    import winenv  # finds out, once, whether 32-bit Wine runs here
+    import winenv
     x64_only = argv[:1] == ["--x64-only"]
     if x64_only:
         argv = argv[1:]
@@ -59,7 +59,7 @@ def main(argv):
     build, targets = os.path.abspath(argv[0]), argv[1:]
     if not x64_only:
         run(["cmake", "--build", build, "--target"] + targets)
-    if winenv.RUNS_32BIT:
+    if winenv.select_wine().runs_32bit:  # finds out, once, whether 32-bit Wine runs here
         print("this machine runs 32-bit Wine: the suite runs the PE32 build in %s" % build)
         return 0
     x64 = os.path.join(build, winenv.X64_TREE)

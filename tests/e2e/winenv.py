@@ -15,8 +15,9 @@ On a machine whose kernel runs no 32-bit code, 32-bit Wine cannot start
 at all.  There, and only there, the suite runs the x86_64 build of the
 same sources (the tree <build>/x64, made by winbuild.py in e2e_build)
 under 64-bit Wine in a win64 prefix of its own, and says so in every
-test's output: importing this module finds out which (the i386 loader is
-started once) and points the paths CTest gives into that tree.
+test's output: select_wine(), which every entry point calls first, finds
+out which (the i386 loader is started once) and points the paths CTest
+gives into that tree.  Importing this module starts nothing.
 
 Standard library only.  Environment (set by CTest):
   WIRENEST_KIT_DIR    folder with Wirenest.exe and the language modules
@@ -45,8 +46,13 @@ SETTINGS_ROOT = r"HKCU\SOFTWARE\Ombrel"
 APP_DEFAULTS = r"HKCU\Software\Wine\AppDefaults"
 TARGET_ROOT = "RuruRIZIrizuViz"
 EXE_NAME = "Wirenest.exe"
-MODULES = ("DravikEngRes.dll", "DravikChsRes.dll", "DravikChtRes.dll",
-           "DravikSpnRes.dll", "DravikThaiRes.dll")
+MODULES = ENGLISH, CHS, CHT, SPANISH, THAI = (
+    "DravikEngRes.dll", "DravikChsRes.dll", "DravikChtRes.dll", "DravikSpnRes.dll", "DravikThaiRes.dll")
+PACKAGE = "Ombrel_K58_USB_Driver-Win2kXp_Modem"
+PACKAGE_FILES = ("OMK58CDC.INF", "OMK58CDC.sys", "OMK58_un.exe")
+# The dialogs' buttons and the language modules' strings.
+IDOK, IDCANCEL = 1, 2
+IDS_STEP1, IDS_STEP2, IDS_INSTALL_OK, IDS_INSTALL_FAILED = 1, 2, 3, 4
 
 # Wine prints these when a program crashes and ShowCrashDialog is 0,
 # whatever WINEDEBUG says.
@@ -94,6 +100,11 @@ def sz(text):
 def windows_path(unix_path):
     """The Z: drive of a default prefix maps the Unix root."""
     return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
 
 
 def log(text):
@@ -230,18 +241,44 @@ def wine_version(loader):
     return proc.stdout.decode("utf-8", "replace").strip()
 
 
-WINE_VERSION = wine_version(WINE32_LOADER)
-RUNS_32BIT = WINE_VERSION is not None
-if not RUNS_32BIT:
-    WINE_VERSION = wine_version(WINE64_LOADER)
-WINE_MAJOR = int(re.match(r"wine-(\d+)", WINE_VERSION).group(1))
-WINEARCH = "win32" if RUNS_32BIT else "win64"
-# The wine command: Debian's wrapper picks the 32-bit loader whenever it is
-# installed, runnable or not, so the fallback names the 64-bit one itself.
-WINE = "wine" if RUNS_32BIT else WINE64_LOADER
-# Where Wine 8 and Wine 10 answer differently (both measured), the check
-# that sees it says so with these.
-KEEPS_DRIVER_STORE = WINE_MAJOR >= 10  # stages packages, as Windows does from Vista on
+class Wine:
+    """Which Wine runs the suite here, as select_wine() finds it."""
+
+    def __init__(self):
+        version = wine_version(WINE32_LOADER)
+        self.runs_32bit = version is not None
+        self.version = version or wine_version(WINE64_LOADER)
+        self.major = int(re.match(r"wine-(\d+)", self.version).group(1))
+        self.arch = "win32" if self.runs_32bit else "win64"
+        # The wine command: Debian's wrapper picks the 32-bit loader whenever
+        # it is installed, runnable or not, so the fallback names the 64-bit
+        # one itself.
+        self.command = "wine" if self.runs_32bit else WINE64_LOADER
+        # Where Wine 8 and Wine 10 answer differently (both measured), the
+        # check that sees it says so with this: Wine 10 stages packages, as
+        # Windows does from Vista on.
+        self.keeps_driver_store = self.major >= 10
+
+
+_wine = None
+
+
+def select_wine():
+    """Finds out, once, which Wine runs here (the i386 loader is started
+    once) and, where only 64-bit Wine runs, points the paths CTest gave into
+    the x64 tree, saying so loudly.  Every entry point calls it first."""
+    global _wine
+    if _wine is None:
+        _wine = Wine()
+        if not _wine.runs_32bit:
+            log(FALLBACK_NOTE)
+            build_dir = os.environ.get("WIRENEST_BUILD_DIR")
+            if not build_dir and os.environ.get("WIRENEST_KIT_DIR"):
+                build_dir = os.path.dirname(os.path.abspath(os.environ["WIRENEST_KIT_DIR"]))
+            for name in BUILT_PATHS:
+                if os.environ.get(name) and build_dir:
+                    os.environ[name] = x64_path(os.environ[name], build_dir)
+    return _wine
 
 
 def x64_path(path, build_dir):
@@ -259,7 +296,7 @@ def x64_path(path, build_dir):
 def build_path(path, build_dir=None):
     """Where a built file (or work folder) of the Windows build is for this
     run: as given, or in the x64 tree when 32-bit Wine cannot run."""
-    if RUNS_32BIT or not path:
+    if select_wine().runs_32bit or not path:
         return path
     if build_dir is None:
         build_dir = os.environ.get("WIRENEST_BUILD_DIR")
@@ -271,25 +308,18 @@ def build_path(path, build_dir=None):
     return x64_path(path, build_dir)
 
 
-def _select_build():
-    """Points the paths CTest gave into the x64 tree when 32-bit Wine cannot
-    run here, and says so loudly; otherwise leaves everything as it is."""
-    if RUNS_32BIT:
-        return
-    log(FALLBACK_NOTE)
-    build_dir = os.environ.get("WIRENEST_BUILD_DIR")
-    if not build_dir and os.environ.get("WIRENEST_KIT_DIR"):
-        build_dir = os.path.dirname(os.path.abspath(os.environ["WIRENEST_KIT_DIR"]))
-    for name in BUILT_PATHS:
-        if os.environ.get(name) and build_dir:
-            os.environ[name] = x64_path(os.environ[name], build_dir)
-
-
-_select_build()
-
-
 class HelperError(AssertionError):
     pass
+
+
+def json_lines(data):
+    """The JSON answers among a program's output lines."""
+    return [json.loads(l) for l in data.decode("ascii", "replace").splitlines() if l.startswith("{")]
+
+
+def crash_lines(text):
+    """Wine's reports of a crash in a program's output."""
+    return [l for l in text.splitlines() if any(m in l for m in CRASH_MARKERS)]
 
 
 class Xvfb:
@@ -358,6 +388,7 @@ class WineEnv:
 
     @classmethod
     def from_environment(cls):
+        select_wine()  # which may point the paths CTest gives elsewhere
         # Given by hand, WIRENEST_E2E_KIT_DIR runs the suite on another kit
         # (a signed one, say) than the build's own, which CTest names.
         kit = os.environ.get("WIRENEST_E2E_KIT_DIR") or os.environ.get("WIRENEST_KIT_DIR")
@@ -373,7 +404,7 @@ class WineEnv:
         for path in (os.path.join(self.kit_dir, EXE_NAME), self.helper_path):
             if not os.path.exists(path):
                 raise RuntimeError("%s is missing: run the e2e_build test (ctest) or tests/e2e/winbuild.py%s"
-                                   % (path, "" if RUNS_32BIT else " (" + FALLBACK_NOTE + ")"))
+                                   % (path, "" if select_wine().runs_32bit else " (" + FALLBACK_NOTE + ")"))
 
     # ---- lifetime -----------------------------------------------------
 
@@ -384,7 +415,8 @@ class WineEnv:
         for d in (self.work_dir, self.home, self.logs):
             os.makedirs(d, exist_ok=True)
         self.lock = lock_session(self.work_dir)
-        log("%s, the %s" % (WINE_VERSION, "PE32 build in a 32-bit prefix" if RUNS_32BIT
+        wine = select_wine()
+        log("%s, the %s" % (wine.version, "PE32 build in a 32-bit prefix" if wine.runs_32bit
                             else "x86_64 build in a 64-bit prefix"))
         try:
             if fresh_artifacts:
@@ -422,8 +454,7 @@ class WineEnv:
         if WineEnv.active is self:
             WineEnv.active = None
         try:
-            self._wineserver("-k")
-            self._wineserver("-w")
+            self.stop_server()
         finally:
             if self.xvfb:
                 self.xvfb.stop()
@@ -442,14 +473,14 @@ class WineEnv:
         if lang:
             env.update(LOCPATH=self._locale_dir(lang), LC_ALL=lang)
         env.update(
-            WINEPREFIX=self.prefix, WINEARCH=WINEARCH, WINEDEBUG=wine_debug,
+            WINEPREFIX=self.prefix, WINEARCH=select_wine().arch, WINEDEBUG=wine_debug,
             WINEDLLOVERRIDES=";".join(filter(None, ["mscoree=;mshtml=", dll_overrides])),
             HOME=self.home, LANG=lang or "C.UTF-8",
             XDG_CONFIG_HOME=os.path.join(self.home, ".config"),
             XDG_DATA_HOME=os.path.join(self.home, ".local", "share"),
             XDG_CACHE_HOME=os.path.join(self.home, ".cache"),
             DISPLAY=self.display or "")
-        if not RUNS_32BIT:
+        if not select_wine().runs_32bit:
             env["WINELOADER"] = WINE64_LOADER  # what Wine starts further programs with
         return env
 
@@ -480,7 +511,7 @@ class WineEnv:
         it complete, so a half-made one is made again."""
         stamp = os.path.join(self.prefix, ".wirenest-ready")
         baseline = os.path.join(self.prefix, STORES_BASELINE)
-        if os.path.exists(stamp) and os.path.exists(baseline) and self._prefix_arch(stamp) == WINEARCH:
+        if os.path.exists(stamp) and os.path.exists(baseline) and self._prefix_arch(stamp) == select_wine().arch:
             return
         log("creating the Wine prefix %s (once)" % self.prefix)
         start = time.monotonic()
@@ -488,12 +519,12 @@ class WineEnv:
         shutil.rmtree(self.prefix, ignore_errors=True)  # a half-made one
         env = self.environment()
         with open(os.path.join(self.logs, "prefix.log"), "wb") as f:
-            subprocess.run([WINE, "wineboot", "-i"], env=env, stdout=f, stderr=subprocess.STDOUT,
+            subprocess.run([select_wine().command, "wineboot", "-i"], env=env, stdout=f, stderr=subprocess.STDOUT,
                            timeout=300, check=True)
             reg = os.path.join(self.work_dir, "prefix-settings.reg")
             with open(reg, "w") as r:
                 r.write(PREFIX_SETTINGS + self.prefix_reg)
-            subprocess.run([WINE, "regedit", "/S", windows_path(reg)], env=env, stdout=f,
+            subprocess.run([select_wine().command, "regedit", "/S", windows_path(reg)], env=env, stdout=f,
                            stderr=subprocess.STDOUT, timeout=120, check=True)
             # The registry reaches the disk when the server ends.
             subprocess.run(["wineserver", "-w"], env=env, timeout=120, check=True)
@@ -507,7 +538,7 @@ class WineEnv:
                        else [] for store, parts in STORES.items()}, f)
         with open(stamp, "w") as f:
             f.write("created in %.1f s\n" % self.prefix_seconds)
-            f.write("arch %s\n" % WINEARCH)
+            f.write("arch %s\n" % select_wine().arch)
         log("prefix ready in %.1f s" % self.prefix_seconds)
 
     @staticmethod
@@ -521,33 +552,51 @@ class WineEnv:
 
     # ---- the helper ---------------------------------------------------
 
-    def helper(self, *args, timeout=30, lang=None):
-        """Runs one wnhelper command; returns its JSON answer (ok or not)."""
-        cmd = [WINE, self.helper_path] + [str(a) for a in args]
-        # Files, not pipes: Wine's own background processes, started by
-        # whichever program comes first, inherit the handles and would keep
-        # a pipe open long after the helper has ended.
-        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            proc = subprocess.Popen(cmd, env=self.environment(lang=lang), stdout=out, stderr=err)
+    def start_program(self, program, *args, lang=None, stdout=None, stderr=None):
+        """Starts a Wine program (a Unix or Windows path) in this prefix."""
+        return subprocess.Popen([select_wine().command, program] + [str(a) for a in args],
+                                env=self.environment(lang=lang), stdout=stdout, stderr=stderr)
+
+    def run_program(self, program, *args, timeout=30, lang=None, out_path=None, err_path=None):
+        """Runs a Wine program to its end, killed after timeout seconds:
+        (exit code, None if killed; stdout; stderr), as bytes, also kept in
+        out_path and err_path when given.  Files, not pipes: Wine's own
+        background processes, started by whichever program comes first,
+        inherit the handles and would keep a pipe open long after the
+        program has ended."""
+        def output(path):
+            return open(path, "w+b") if path else tempfile.TemporaryFile()
+        with output(out_path) as out, output(err_path) as err:
+            proc = self.start_program(program, *args, lang=lang, stdout=out, stderr=err)
             try:
                 code = proc.wait(timeout)
             except subprocess.TimeoutExpired:
                 proc.kill()
                 proc.wait()
-                raise HelperError("wnhelper %s: no answer within %d s" % (" ".join(cmd[2:]), timeout))
+                code = None
             out.seek(0)
             err.seek(0)
-            lines = [l for l in out.read().decode("ascii", "replace").splitlines() if l.startswith("{")]
-            if not lines:
-                raise HelperError("wnhelper %s: no answer (exit %d): %s" % (
-                    " ".join(cmd[2:]), code, err.read().decode("utf-8", "replace")[-2000:]))
-        return json.loads(lines[-1])
+            return code, out.read(), err.read()
 
-    def must(self, *args, timeout=30, lang=None):
+    def helper(self, *args, timeout=30, lang=None, program=None):
+        """The JSON answer (ok or not) of one command of wnhelper, or of
+        another program of ours that answers so (wnprobe)."""
+        program = program or self.helper_path
+        what = "%s %s" % (os.path.splitext(os.path.basename(program))[0], " ".join(map(str, args)))
+        code, out, err = self.run_program(program, *args, timeout=timeout, lang=lang)
+        if code is None:
+            raise HelperError("%s: no answer within %d s" % (what, timeout))
+        answers = json_lines(out)
+        if not answers:
+            raise HelperError("%s: no answer (exit %d): %s" % (what, code, err.decode("utf-8", "replace")[-2000:]))
+        return answers[-1]
+
+    def must(self, *args, timeout=30, lang=None, program=None):
         """A helper command that has to succeed."""
-        answer = self.helper(*args, timeout=timeout, lang=lang)
+        answer = self.helper(*args, timeout=timeout, lang=lang, program=program)
         if not answer.get("ok"):
-            raise HelperError("wnhelper %s failed: %s" % (" ".join(map(str, args)), answer))
+            raise HelperError("%s %s failed: %s" % (os.path.splitext(os.path.basename(program or "wnhelper"))[0],
+                                                   " ".join(map(str, args)), answer))
         return answer
 
     def module_string(self, module, string_id, lang=None):
@@ -555,6 +604,9 @@ class WineEnv:
         characters) and "ansi" (what an 8-bit program shows in that locale)."""
         path = module if os.path.isabs(module) else os.path.join(self.kit_dir, module)
         return self.must("loadstring", windows_path(path), string_id, lang=lang)
+
+    def msgbox(self, window):
+        return self.must("msgbox", window["hwnd"])
 
     def reset_settings(self):
         self.must("regdel", SETTINGS_KEY)
@@ -573,8 +625,14 @@ class WineEnv:
         # before and after a run.
         kits = self.drive_c("kits")
         os.makedirs(kits, exist_ok=True)
-        for path in [self.drive_c(TARGET_ROOT)] + [os.path.join(kits, n) for n in os.listdir(kits)]:
-            remove_path(path)
+        for name in os.listdir(kits):
+            remove_path(os.path.join(kits, name))
+        self.remove_installation()
+
+    def remove_installation(self):
+        """Drive C as before any installation: no target tree, nothing
+        registered or staged, no link a test left in the stores."""
+        remove_path(self.drive_c(TARGET_ROOT))
         self.restore_stores()
 
     def restore_stores(self, stores=tuple(STORES)):
@@ -604,12 +662,14 @@ class WineEnv:
                     if os.path.islink(path):
                         listing[key] = None
                     else:
-                        with open(path, "rb") as f:
-                            listing[key] = f.read()
+                        listing[key] = read(path)
         return listing
 
-    def stored_infs(self, inf):
-        """Names of the INFs in the INF store that hold these bytes."""
+    def stored_infs(self, inf=None):
+        """Names of the INFs in the INF store that hold these bytes (default:
+        the kit's sample INF)."""
+        if inf is None:
+            inf = read(os.path.join(self.kit_dir, PACKAGE, PACKAGE_FILES[0]))
         return sorted(name for name, data in self.store_listing().items()
                       if "/" not in name and name.lower().endswith(".inf") and data == inf)
 
@@ -619,10 +679,9 @@ class WineEnv:
         for hive in ("HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE"):
             with tempfile.TemporaryDirectory(dir=self.work_dir) as tmp:
                 out = os.path.join(tmp, "export.reg")
-                subprocess.run([WINE, "regedit", "/E", windows_path(out), hive], env=self.environment(),
+                subprocess.run([select_wine().command, "regedit", "/E", windows_path(out), hive], env=self.environment(),
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120, check=True)
-                with open(out, "rb") as f:
-                    keys.update(parse_reg_export(f.read()))
+                keys.update(parse_reg_export(read(out)))
         return keys
 
     def machine_state(self):
@@ -662,6 +721,51 @@ class WineEnv:
 
     def run(self, name, **kw):
         return AppRun(self, name, **kw)
+
+    def lay_out_kit(self, name, modules=(), extra=None, exe_source=None, exe=None):
+        """C:\\kits\\<name> made afresh: the executable (default the kit's,
+        named exe), language modules of the kit, and extra: {name in the kit:
+        a file or folder to copy, bytes to write, or None for an empty
+        folder}.  Returns the executable's Windows path."""
+        kit = self.drive_c("kits", name)
+        exe_source = exe_source or os.path.join(self.kit_dir, EXE_NAME)
+        exe = exe or os.path.basename(exe_source)
+        remove_path(kit)
+        os.makedirs(kit)
+        shutil.copy(exe_source, os.path.join(kit, exe))
+        for m in modules:
+            shutil.copy(os.path.join(self.kit_dir, m), kit)
+        for file_name, source in (extra or {}).items():
+            target = os.path.join(kit, file_name)
+            if source is None:
+                os.mkdir(target)
+            elif isinstance(source, bytes):
+                with open(target, "wb") as f:
+                    f.write(source)
+            elif os.path.isdir(source):
+                shutil.copytree(source, target)
+            else:
+                shutil.copy(source, target)
+        return "C:\\kits\\%s\\%s" % (name, exe)
+
+    def package(self):
+        """The sample package of the kit, for extra= of a run."""
+        return {PACKAGE: os.path.join(self.kit_dir, PACKAGE)}
+
+
+def module_fixtures(*namespaces):
+    """setUpModule and tearDownModule for a test module: one environment
+    from CTest's settings, started for the module's tests and kept in the
+    global env of each namespace.  A module binds them with
+    setUpModule, tearDownModule = winenv.module_fixtures(globals())."""
+    def set_up():
+        env = WineEnv.from_environment().start()
+        for namespace in namespaces:
+            namespace["env"] = env
+
+    def tear_down():
+        namespaces[0]["env"].stop()
+    return set_up, tear_down
 
 
 class TestCase(unittest.TestCase):
@@ -720,19 +824,7 @@ class AppRun:
     def __enter__(self):
         env = self.env
         env.reset_settings()
-        shutil.rmtree(self.kit, ignore_errors=True)
-        os.makedirs(self.kit)
-        shutil.copy(self.exe_source, os.path.join(self.kit, self.exe))
-        for m in self.modules:
-            shutil.copy(os.path.join(env.kit_dir, m), self.kit)
-        for file_name, source in self.extra.items():
-            target = os.path.join(self.kit, file_name)
-            if source is None:
-                os.mkdir(target)
-            elif os.path.isdir(source):
-                shutil.copytree(source, target)
-            else:
-                shutil.copy(source, target)
+        env.lay_out_kit(self.name, self.modules, self.extra, self.exe_source, self.exe)
         for value, (kind, data) in self.settings.items():
             env.must("regset", SETTINGS_KEY, value, kind, data.hex() or "-")
         if self.version:
@@ -747,7 +839,7 @@ class AppRun:
         self.server = None
         if self.server_trace:
             self._start_traced_server()
-        self.proc = subprocess.Popen([WINE, self.kit_windows + "\\" + self.exe], cwd=self.kit,
+        self.proc = subprocess.Popen([select_wine().command, self.kit_windows + "\\" + self.exe], cwd=self.kit,
                                      env=env.environment(self.wine_debug, self.lang, self.dll_overrides),
                                      stdout=self._log, stderr=subprocess.STDOUT)
         return self
@@ -841,6 +933,17 @@ class AppRun:
                 caption, self.exe, timeout_ms, self._state(), answer))
         return answer
 
+    def wait_box(self, dialog, timeout=15):
+        """The box that a press in the dialog brings up: the first visible
+        top-level window of the program other than the dialog."""
+        return wait_box(self.env, self.exe, dialog, timeout, self.lang)
+
+    def press_ok(self):
+        """Presses OK in the dialog; returns the dialog and the box it brings."""
+        dialog = self.wait_window("Wirenest")
+        self.click(dialog, IDOK)
+        return dialog, self.wait_box(dialog)
+
     def windows(self):
         """All top-level windows of the program, hidden ones included."""
         return self.env.must("windows", self.exe, lang=self.lang)["windows"]
@@ -852,7 +955,7 @@ class AppRun:
         return self.env.must("text", window["hwnd"], control_id)["text"]
 
     def msgbox(self, window):
-        return self.env.must("msgbox", window["hwnd"])
+        return self.env.msgbox(window)
 
     def focus(self, window):
         return self.env.must("focus", window["hwnd"])
@@ -865,6 +968,12 @@ class AppRun:
 
     def syscommand(self, window, command):
         self.env.must("syscommand", window["hwnd"], command)
+
+    def end_with(self, window, control_id):
+        """Presses a button (Cancel, a box's OK) that ends the program;
+        returns its exit code."""
+        self.click(window, control_id)
+        return self.wait_exit()
 
     def wait_exit(self, timeout=15):
         """The program's exit code; fails if it is still running."""
@@ -887,8 +996,7 @@ class AppRun:
 
 def read_bmp(bmp_path):
     """The helper's 24- or 32-bit BMP as (width, height, rows of RGB bytes)."""
-    with open(bmp_path, "rb") as f:
-        data = f.read()
+    data = read(bmp_path)
     offset = struct.unpack_from("<I", data, 10)[0]
     width, height, _, bits = struct.unpack_from("<iiHH", data, 18)
     top_down = height < 0
@@ -956,16 +1064,17 @@ def bmp_to_png(bmp_path, png_path, rect=None, palette=False):
 
 # ---- the demo -----------------------------------------------------------
 
-def wait_other_window(env, exe, hwnd, timeout=15):
-    """The first visible top-level window of the program other than hwnd
-    (the box that a press in the dialog brings up)."""
+def wait_box(env, exe, dialog, timeout=15, lang=None):
+    """The message box of the first visible top-level window of the
+    program other than the dialog (the box that a press in it brings up)."""
     deadline = time.monotonic() + timeout
     while True:
-        others = [w for w in env.must("windows", exe)["windows"] if w["visible"] and w["hwnd"] != hwnd]
+        visible = [w for w in env.must("windows", exe, lang=lang)["windows"] if w["visible"]]
+        others = [w for w in visible if w["hwnd"] != dialog["hwnd"]]
         if others:
-            return others[0]
+            return env.msgbox(others[0])
         if time.monotonic() > deadline:
-            raise HelperError("no other window of %s within %d s" % (exe, timeout))
+            raise HelperError("no box of %s within %d s; visible: %s" % (exe, timeout, [w["text"] for w in visible]))
         time.sleep(0.1)
 
 
@@ -980,7 +1089,7 @@ def demo(kit_dir, helper, work_dir, out_dir):
     try:
         if env.prefix_seconds is not None:
             print("Wine prefix created in %.1f s" % env.prefix_seconds)
-        proc = subprocess.Popen([WINE, windows_path(exe)], cwd=os.path.dirname(exe),
+        proc = subprocess.Popen([select_wine().command, windows_path(exe)], cwd=os.path.dirname(exe),
                                 env=env.environment())
         try:
             if display:
@@ -992,11 +1101,11 @@ def demo(kit_dir, helper, work_dir, out_dir):
             dialog = env.must("wait", "Wirenest", 20000, EXE_NAME, timeout=60)
             time.sleep(1)  # the caption turns active a moment after the window shows
             dialog_png = env.screenshot(os.path.join(out_dir, "dialog.png"))
-            env.must("click", dialog["hwnd"], 1)  # IDOK: install
-            box = env.must("msgbox", wait_other_window(env, EXE_NAME, dialog["hwnd"], 30)["hwnd"])
+            env.must("click", dialog["hwnd"], IDOK)  # install
+            box = wait_box(env, EXE_NAME, dialog, 30)
             time.sleep(0.5)  # let the box finish painting
             result_png = env.screenshot(os.path.join(out_dir, "result.png"))
-            env.must("click", box["hwnd"], 1)  # the box's OK
+            env.must("click", box["hwnd"], IDOK)
             code = proc.wait(30)
             print("Screenshot of the dialog:     %s" % dialog_png)
             print("Screenshot of the result box: %s" % result_png)
@@ -1065,6 +1174,7 @@ if __name__ == "__main__":
     parser.add_argument("--work", help="working folder (default: <kit>/../e2e)")
     parser.add_argument("--out", help="demo output folder (default: <kit>/../demo)")
     a = parser.parse_args()
+    select_wine()
     if a.command == "leftovers":
         # The end of a test run: nothing of it may still be running.
         if not a.work:
