@@ -22,9 +22,9 @@ mode too.
 Wine keeps no DACL that it is given: GetFileSecurity afterwards answers
 from the Unix mode bits.  What the program sets on the driver's folders is
 read from the trace of a Wine server of the run's own (wineserver -d1,
-what WINEDEBUG=+server starts): each create_file with its path and the handle of its
-reply, and each set_security_object on such a handle with the owner and
-DACL that reached the server.  Requests and replies of several threads and
+what WINEDEBUG=+server starts): each create_file with its path and the
+handle of its reply, and each set_security_object on such a handle with
+the owner and DACL that reached the server.  Requests and replies of several threads and
 processes interleave there, each line prefixed by its thread."""
 
 import os
