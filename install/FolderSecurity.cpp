@@ -87,12 +87,11 @@ BOOL ProtectDriverFolders()
         const DWORD dwAttributes = ::GetFileAttributesA(lpszTarget);
         // Absent: the copy made below takes the folder's DACL. A folder in
         // a file's place is not the package's: the check after the copies
-        // refuses it.
+        // refuses it. Anything else, a link included, is secured or refused.
         if (dwAttributes == INVALID_FILE_ATTRIBUTES) {
             if (::GetLastError() != ERROR_FILE_NOT_FOUND) return FALSE;
-        } else if (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-            return FALSE;
-        } else if (!(dwAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        } else if ((dwAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
+                       FILE_ATTRIBUTE_DIRECTORY &&
                    !SecureObject(lpszTarget, FALSE, kFileSecurity)) {
             return FALSE;
         }

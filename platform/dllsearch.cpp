@@ -47,7 +47,7 @@ void RestrictDllSearchToSystem()
         if (pfn) reinterpret_cast<PFN_SETDLLDIRECTORYA>(pfn)("");
     }
 
-    // The program's own folder still comes first there, and on 2000 there is
-    // nothing else to do. These stay loaded for the life of the process.
+    // On every system (see the list above); they stay loaded for the life
+    // of the process.
     for (LPCSTR lpszName : s_apszPreloads) LoadSystemLibrary(lpszName);
 }

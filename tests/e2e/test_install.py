@@ -96,13 +96,6 @@ def store_path(*parts):
     return env.drive_c("windows", "inf", *parts)
 
 
-def staged_files(added):
-    """The files of a store listing's new names that the driver store holds.
-    Wine 10 stages the INF and the files it names there, as Windows does
-    from Vista on; Wine 8 keeps no driver store."""
-    return sorted(name.rsplit("/", 1)[-1].lower() for name in added if name.startswith("driverstore/"))
-
-
 def registrations(app):
     """(source, copy style) of every SetupCopyOEMInfA call the program made."""
     return [(m.group(1).replace("\\\\", "\\"), int(m.group(4)))
@@ -143,6 +136,14 @@ class InstallTestCase(winenv.TestCase):
     def setUp(self):
         super().setUp()
         self.addCleanup(env.remove_installation)
+
+    def check_staged(self, added):
+        """What of a store listing's new names the driver store holds: Wine
+        10 stages the INF and the files it names there, as Windows does from
+        Vista on; Wine 8 keeps no driver store."""
+        staged = sorted(name.rsplit("/", 1)[-1].lower() for name in added if name.startswith("driverstore/"))
+        self.assertEqual(staged, ["omk58cdc.inf", "omk58cdc.sys"] if winenv.select_wine().keeps_driver_store
+                         else [], "added to the store: %s" % sorted(added))
 
     def run_kit(self, name, package=True, wine_debug="trace+setupapi", extra=None, **kw):
         """A run with the sample package (or the extra given), setupapi traced."""
@@ -194,8 +195,7 @@ class FirstRunTest(InstallTestCase):
         added = sorted(set(env.store_listing()) - set(store_before))
         inf_store = [name for name in added if "/" not in name]
         self.assertEqual(len(inf_store), 2, "added to the store: %s" % added)  # the INF and its .pnf
-        self.assertEqual(staged_files(added), ["omk58cdc.inf", "omk58cdc.sys"] if winenv.select_wine().keeps_driver_store
-                         else [], "added to the store: %s" % added)
+        self.check_staged(added)
         self.assertEqual(calls, [(TARGET_INF, SP_COPY_NOOVERWRITE)])
         # New copies take the folder's DACL; nothing is set on them.
         self.assertEqual(self.security, PROTECTED_FOLDERS)
@@ -256,8 +256,7 @@ class FailureTest(InstallTestCase):
         # Wine 10 stages the package in its driver store first and leaves it
         # there when the copy into C:\windows\inf fails (measured).
         added = set(env.store_listing()) - set(store)
-        self.assertEqual(staged_files(added), ["omk58cdc.inf", "omk58cdc.sys"] if winenv.select_wine().keeps_driver_store
-                         else [], "added to the store: %s" % sorted(added))
+        self.check_staged(added)
 
         # What the program was told: measured the same way, on its target
         # INF, from the stores as the program found them.
