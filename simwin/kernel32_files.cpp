@@ -186,6 +186,10 @@ void SwapForJunction(const std::string& folder, const std::string& aside)
 {
     W().swapForJunction[Lower(folder)] = aside;
 }
+void SwapForJunctionAfterLook(const std::string& path, const std::string& aside)
+{
+    W().swapAfterLook[Lower(path)] = aside;
+}
 void OpenElsewhereWhenClosed(const std::string& path, DWORD access, DWORD share)
 {
     W().openWhenClosed[Lower(path)] = {access, share};
@@ -289,16 +293,17 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes)
     return TRUE;
 }
 
-// A user moves the folder away and plants a junction under its name, right
-// after the program opened it. Windows would refuse the
-// move while a handle that does not share deleting is open; this one does
-// not, so a test can show that the security follows the handle.
-static void SwapIfAsked(const std::string& lowerPath)
+// A user moves what is at the name away and plants a junction in its
+// place, right after the program looked at the name or opened it. Windows
+// would refuse the move while a handle that does not share deleting is
+// open; this one does not, so a test can show that the security follows
+// the handle.
+static void SwapIfAsked(std::map<std::string, std::string>& asked, const std::string& lowerPath)
 {
-    auto swap = W().swapForJunction.find(lowerPath);
-    if (swap == W().swapForJunction.end()) return;
+    auto swap = asked.find(lowerPath);
+    if (swap == asked.end() || !FindPath(lowerPath)) return;
     const std::string aside = swap->second;
-    W().swapForJunction.erase(swap);
+    asked.erase(swap);
     const std::string spelled = W().spelling[lowerPath];
     Move(lowerPath, aside);
     W().files[lowerPath].folder = true;
@@ -320,11 +325,14 @@ DWORD GetFileAttributesA(LPCSTR lpFileName)
     const std::string p = Lower(path);
     DWORD error = Injected(W().failAttributes, p);
     if (!error && path.size() >= kMaxPath) error = ERROR_FILENAME_EXCED_RANGE;
-    if (!error && IsDriveRoot(p)) return FILE_ATTRIBUTE_DIRECTORY;
     const FileEntry* e = FindPath(p);
-    if (!error && e) return AttributesOf(*e);
-    SetLastError(error ? error : MissingError(p));
-    return INVALID_FILE_ATTRIBUTES;
+    if (!error && !e && !IsDriveRoot(p)) error = MissingError(p);
+    const DWORD attributes = error            ? INVALID_FILE_ATTRIBUTES
+                             : IsDriveRoot(p) ? DWORD(FILE_ATTRIBUTE_DIRECTORY)
+                                              : AttributesOf(*e);
+    if (error) SetLastError(error);
+    SwapIfAsked(W().swapAfterLook, p);
+    return attributes;
 }
 
 // The share modes that an access needs of every other handle, and makes
@@ -383,7 +391,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         return INVALID_HANDLE_VALUE;
     }
     W().handles.push_back(opened);
-    SwapIfAsked(Lower(path));
+    SwapIfAsked(W().swapForJunction, Lower(path));
     return &W().handles.back();
 }
 

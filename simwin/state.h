@@ -137,6 +137,7 @@ struct World {
     std::map<std::string, DWORD> failAttributes;
     std::map<std::string, LaterOpen> openWhenClosed;     // by lower-case path
     std::map<std::string, std::string> swapForJunction;  // folder -> where it goes
+    std::map<std::string, std::string> swapAfterLook;    // name -> where it goes
     // Drive volumes keep ACLs (NTFS) or not (FAT32); GetVolumeInformationA
     // fails with this error when not 0.
     bool volumeKeepsAcls = true;

@@ -887,6 +887,21 @@ TEST_F(Install, FolderSecurity)
          },
          false, 1, "", "", {"", "", ""},
          [] { EXPECT_EQ(kFolderSecurity, simwin::SecurityOf(kTargetRoot + ".old")) << "not on what was checked"; }},
+        // Only the check on the opened handle sees these: the look saw a folder.
+        {"root swapped for a junction between the look and the open",
+         [] {
+             simwin::AddFolder(kTarget);
+             simwin::SwapForJunctionAfterLook(kTargetRoot, kTargetRoot + ".old");
+         },
+         false, 0, "", "", {"", "", ""},
+         [] { EXPECT_EQ("", simwin::SecurityOf(kTargetRoot + ".old")) << "set where the junction points"; }},
+        {"package folder swapped for a junction between the look and the open",
+         [] {
+             simwin::AddFolder(kTarget);
+             simwin::SwapForJunctionAfterLook(kTarget, kTarget + ".old");
+         },
+         false, 1, F, "", {"", "", ""},
+         [] { EXPECT_EQ("", simwin::SecurityOf(kTarget + ".old")) << "set where the junction points"; }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
