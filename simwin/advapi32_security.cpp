@@ -60,8 +60,8 @@ BOOL ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR StringSecurityD
                                                           PSECURITY_DESCRIPTOR* SecurityDescriptor,
                                                           PULONG SecurityDescriptorSize)
 {
-    std::string sddl = StringSecurityDescriptor ? StringSecurityDescriptor : "";
-    Log("ConvertStringSecurityDescriptorToSecurityDescriptorA " + sddl);
+    const std::string sddl = Logged("ConvertStringSecurityDescriptorToSecurityDescriptorA",
+                                    StringSecurityDescriptor);
     if (!StringSecurityDescriptor || !SecurityDescriptor) return Fail(ERROR_INVALID_PARAMETER);
     if (StringSDRevision != SDDL_REVISION_1) return Fail(ERROR_UNKNOWN_REVISION);
     std::map<char, std::string> parts;

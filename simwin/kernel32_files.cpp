@@ -196,14 +196,6 @@ using namespace simwin;
 static const size_t kMaxPath = 260;
 static const size_t kMaxFolderPath = 248;
 
-// Every entry point logs its call with the path it was given ("" for none).
-static std::string Logged(const char* call, LPCSTR lpPath)
-{
-    const std::string path = lpPath ? lpPath : "";
-    Log(call + (" " + path));
-    return path;
-}
-
 BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES)
 {
     const std::string path = Logged("CreateDirectoryA", lpPathName), p = Lower(path);

@@ -106,9 +106,7 @@ using namespace simwin;
 
 HMODULE LoadLibraryA(LPCSTR lpLibFileName)
 {
-    const std::string path = lpLibFileName ? lpLibFileName : "";
-    Log("LoadLibraryA " + path);
-    return MapModule(path, false);
+    return MapModule(Logged("LoadLibraryA", lpLibFileName), false);
 }
 
 HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE, DWORD dwFlags)

@@ -52,7 +52,7 @@ struct Action {
     LPARAM lParam = 0;
     bool iconic = false;    // for kPaint
     int cx = 0, cy = 0;     // client size for kPaint
-    std::function<void(HWND)> inspect;
+    std::function<void(HWND)> inspect = nullptr;
 };
 
 Action PressOK();

@@ -188,6 +188,9 @@ std::string Lower(const std::string& s);
 std::string ParentOf(const std::string& lowerPath);  // empty for a bare name
 bool IsDriveRoot(const std::string& lowerPath);       // "c:"
 void Log(const std::string& call);
+// An entry point's start: the call logged with its name or path argument,
+// which comes back as a string ("" for none).
+std::string Logged(const char* call, LPCSTR lpArgument);
 BOOL Fail(DWORD error);  // sets the last error, FALSE
 // The error a test injected for this lower-case path, else 0.
 DWORD Injected(const std::map<std::string, DWORD>& failures, const std::string& lowerPath);
