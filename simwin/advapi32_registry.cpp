@@ -40,9 +40,8 @@ static HKEY__* OpenedKey(HKEY hKey)
 
 LONG RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult)
 {
-    Log(std::string("RegOpenKeyA ") + (lpSubKey ? lpSubKey : ""));
+    const std::string path = Lower(Logged("RegOpenKeyA", lpSubKey));
     if (hKey != HKEY_CURRENT_USER || !lpSubKey) return ERROR_INVALID_HANDLE;
-    std::string path = Lower(lpSubKey);
     if (!W().userKeys.count(path)) return ERROR_FILE_NOT_FOUND;
     W().keys.push_back({path, true});
     *phkResult = &W().keys.back();
@@ -52,11 +51,11 @@ LONG RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult)
 LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                       LPBYTE lpData, LPDWORD lpcbData)
 {
-    Log(std::string("RegQueryValueExA ") + (lpValueName ? lpValueName : ""));
+    const std::string name = Lower(Logged("RegQueryValueExA", lpValueName));
     HKEY__* key = OpenedKey(hKey);
     if (!key || lpReserved) return ERROR_INVALID_HANDLE;
     auto& values = W().userKeys[key->path];
-    auto it = values.find(Lower(lpValueName ? lpValueName : ""));
+    auto it = values.find(name);
     if (it == values.end()) return ERROR_FILE_NOT_FOUND;
     const DWORD type = it->second.first;
     const std::vector<BYTE>& data = it->second.second;

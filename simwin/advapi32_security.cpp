@@ -60,8 +60,8 @@ BOOL ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR StringSecurityD
                                                           PSECURITY_DESCRIPTOR* SecurityDescriptor,
                                                           PULONG SecurityDescriptorSize)
 {
-    std::string sddl = StringSecurityDescriptor ? StringSecurityDescriptor : "";
-    Log("ConvertStringSecurityDescriptorToSecurityDescriptorA " + sddl);
+    const std::string sddl = Logged("ConvertStringSecurityDescriptorToSecurityDescriptorA",
+                                    StringSecurityDescriptor);
     if (!StringSecurityDescriptor || !SecurityDescriptor) return Fail(ERROR_INVALID_PARAMETER);
     if (StringSDRevision != SDDL_REVISION_1) return Fail(ERROR_UNKNOWN_REVISION);
     std::map<char, std::string> parts;
@@ -104,7 +104,7 @@ BOOL SetKernelObjectSecurity(HANDLE Handle, SECURITY_INFORMATION SecurityInforma
     const std::string* descriptor = FindByAddress(W().descriptors, SecurityDescriptor);
     char info[16];
     snprintf(info, sizeof(info), "0x%X", unsigned(SecurityInformation));
-    Log("SetKernelObjectSecurity " + (e ? W().spelling[p] : std::string("<no object>")) + " " + info +
+    Log("SetKernelObjectSecurity " + (e ? e->name : std::string("<no object>")) + " " + info +
         " " + (descriptor ? *descriptor : "<no descriptor>"));
     if (!e) return Fail(ERROR_INVALID_HANDLE);
     if (!descriptor) return Fail(ERROR_INVALID_SECURITY_DESCR);

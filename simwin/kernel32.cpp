@@ -22,6 +22,13 @@ std::string Lower(const std::string& s)
 
 void Log(const std::string& call) { W().calls.push_back(call); }
 
+std::string Logged(const char* call, LPCSTR lpArgument)
+{
+    const std::string argument = lpArgument ? lpArgument : "";
+    Log(call + (" " + argument));
+    return argument;
+}
+
 void Reset() { W() = World(); }
 
 void SetVersion(DWORD version) { W().version = version; }

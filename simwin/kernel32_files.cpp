@@ -51,17 +51,12 @@ bool FileExists(const std::string& path)
 
 static void Put(const std::string& path, FileEntry entry)
 {
-    std::string p = Lower(path);
+    const std::string p = Lower(path), parent = ParentOf(p);
     // Tests lay out whole trees in one call.
-    for (std::string parent = ParentOf(p); !parent.empty() && !IsDriveRoot(parent);
-         parent = ParentOf(parent)) {
-        if (!W().files.count(parent)) {
-            W().files[parent].folder = true;
-            W().spelling[parent] = path.substr(0, parent.size());
-        }
-    }
+    if (!parent.empty() && !IsDriveRoot(parent) && !FindPath(parent))
+        AddFolder(path.substr(0, parent.size()));
+    entry.name = path;
     W().files[p] = std::move(entry);
-    W().spelling[p] = path;
 }
 
 void AddFolder(const std::string& path)
@@ -81,7 +76,7 @@ void AddFile(const std::string& path, const std::vector<BYTE>& data)
 std::vector<std::string> ListPaths()
 {
     std::vector<std::string> paths;
-    for (const auto& f : W().files) paths.push_back(W().spelling[f.first]);
+    for (const auto& f : W().files) paths.push_back(f.second.name);
     return paths;
 }
 
@@ -156,14 +151,8 @@ static bool IsAtOrUnder(const std::string& name, const std::string& lowerPath)
 // Removes a name and everything under it.
 static void Remove(const std::string& lowerPath)
 {
-    for (auto it = W().files.begin(); it != W().files.end();) {
-        if (IsAtOrUnder(it->first, lowerPath)) {
-            W().spelling.erase(it->first);
-            it = W().files.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    for (auto it = W().files.begin(); it != W().files.end();)
+        it = IsAtOrUnder(it->first, lowerPath) ? W().files.erase(it) : std::next(it);
 }
 // Moves a name and everything under it; the entries, and so the handles
 // open on them, stay the same objects.
@@ -175,8 +164,7 @@ static void Move(const std::string& lowerFrom, const std::string& to)
     for (const std::string& name : names) {
         auto node = W().files.extract(name);
         node.key() = Lower(to) + name.substr(lowerFrom.size());
-        W().spelling[node.key()] = to + W().spelling[name].substr(lowerFrom.size());
-        W().spelling.erase(name);
+        node.mapped().name = to + node.mapped().name.substr(lowerFrom.size());
         W().files.insert(std::move(node));
     }
 }
@@ -185,6 +173,10 @@ void ReadInPieces(const std::string& path, size_t bytes) { W().readPieces[Lower(
 void SwapForJunction(const std::string& folder, const std::string& aside)
 {
     W().swapForJunction[Lower(folder)] = aside;
+}
+void SwapForJunctionAfterLook(const std::string& path, const std::string& aside)
+{
+    W().swapAfterLook[Lower(path)] = aside;
 }
 void OpenElsewhereWhenClosed(const std::string& path, DWORD access, DWORD share)
 {
@@ -206,14 +198,11 @@ static const size_t kMaxFolderPath = 248;
 
 BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES)
 {
-    std::string path = lpPathName ? lpPathName : "";
-    Log("CreateDirectoryA " + path);
+    const std::string path = Logged("CreateDirectoryA", lpPathName), p = Lower(path);
     if (path.size() >= kMaxFolderPath) return Fail(ERROR_FILENAME_EXCED_RANGE);
-    std::string p = Lower(path);
     if (IsDriveRoot(p) || FindPath(p)) return Fail(ERROR_ALREADY_EXISTS);
     if (!IsFolder(ParentOf(p))) return Fail(ERROR_PATH_NOT_FOUND);
-    W().files[p].folder = true;
-    W().spelling[p] = path;
+    AddFolder(path);
     return TRUE;
 }
 
@@ -243,8 +232,7 @@ static BOOL Copy(const std::string& source, const std::string& target, BOOL bFai
         if (failure->second.written == std::string::npos) return Fail(failure->second.error);
         copy.data.resize(std::min(copy.data.size(), failure->second.written));
     }
-    W().files[t] = copy;
-    W().spelling[t] = target;
+    Put(target, copy);
     return failure == W().failCopyTo.end() ? TRUE : Fail(failure->second.error);
 }
 
@@ -263,25 +251,20 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
 
 BOOL DeleteFileA(LPCSTR lpFileName)
 {
-    std::string path = lpFileName ? lpFileName : "";
-    Log("DeleteFileA " + path);
-    std::string p = Lower(path);
+    const std::string path = Logged("DeleteFileA", lpFileName), p = Lower(path);
     if (path.size() >= kMaxPath) return Fail(ERROR_FILENAME_EXCED_RANGE);
     if (DWORD e = Injected(W().failDelete, p)) return Fail(e);
     const FileEntry* e = FindPath(p);
     if (!e) return Fail(MissingError(p));
     if (e->folder || e->readOnly) return Fail(ERROR_ACCESS_DENIED);
     W().files.erase(p);
-    W().spelling.erase(p);
     return TRUE;
 }
 
 // Only the read-only attribute is kept; folders keep theirs.
 BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes)
 {
-    std::string path = lpFileName ? lpFileName : "";
-    Log("SetFileAttributesA " + path);
-    std::string p = Lower(path);
+    const std::string path = Logged("SetFileAttributesA", lpFileName), p = Lower(path);
     if (path.size() >= kMaxPath) return Fail(ERROR_FILENAME_EXCED_RANGE);
     FileEntry* e = FindPath(p);
     if (!e) return Fail(MissingError(p));
@@ -289,21 +272,22 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes)
     return TRUE;
 }
 
-// A user moves the folder away and plants a junction under its name, right
-// after the program opened it. Windows would refuse the
-// move while a handle that does not share deleting is open; this one does
-// not, so a test can show that the security follows the handle.
-static void SwapIfAsked(const std::string& lowerPath)
+// A user moves what is at the name away and plants a junction in its
+// place, right after the program looked at the name or opened it. Windows
+// would refuse the move while a handle that does not share deleting is
+// open; this one does not, so a test can show that the security follows
+// the handle.
+static void SwapIfAsked(std::map<std::string, std::string>& asked, const std::string& lowerPath)
 {
-    auto swap = W().swapForJunction.find(lowerPath);
-    if (swap == W().swapForJunction.end()) return;
+    auto swap = asked.find(lowerPath);
+    if (swap == asked.end() || !FindPath(lowerPath)) return;
     const std::string aside = swap->second;
-    W().swapForJunction.erase(swap);
-    const std::string spelled = W().spelling[lowerPath];
+    asked.erase(swap);
+    const std::string name = FindPath(lowerPath)->name;
     Move(lowerPath, aside);
-    W().files[lowerPath].folder = true;
-    W().files[lowerPath].reparsePoint = true;
-    W().spelling[lowerPath] = spelled;
+    FileEntry junction;
+    junction.folder = junction.reparsePoint = true;
+    Put(name, junction);
 }
 
 static DWORD AttributesOf(const FileEntry& e)
@@ -315,16 +299,17 @@ static DWORD AttributesOf(const FileEntry& e)
 
 DWORD GetFileAttributesA(LPCSTR lpFileName)
 {
-    std::string path = lpFileName ? lpFileName : "";
-    Log("GetFileAttributesA " + path);
-    const std::string p = Lower(path);
+    const std::string path = Logged("GetFileAttributesA", lpFileName), p = Lower(path);
     DWORD error = Injected(W().failAttributes, p);
     if (!error && path.size() >= kMaxPath) error = ERROR_FILENAME_EXCED_RANGE;
-    if (!error && IsDriveRoot(p)) return FILE_ATTRIBUTE_DIRECTORY;
     const FileEntry* e = FindPath(p);
-    if (!error && e) return AttributesOf(*e);
-    SetLastError(error ? error : MissingError(p));
-    return INVALID_FILE_ATTRIBUTES;
+    if (!error && !e && !IsDriveRoot(p)) error = MissingError(p);
+    const DWORD attributes = error            ? INVALID_FILE_ATTRIBUTES
+                             : IsDriveRoot(p) ? DWORD(FILE_ATTRIBUTE_DIRECTORY)
+                                              : AttributesOf(*e);
+    if (error) SetLastError(error);
+    SwapIfAsked(W().swapAfterLook, p);
+    return attributes;
 }
 
 // The share modes that an access needs of every other handle, and makes
@@ -374,8 +359,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
                    HANDLE)
 {
-    std::string path = lpFileName ? lpFileName : "";
-    Log("CreateFileA " + path);
+    const std::string path = Logged("CreateFileA", lpFileName);
     OpenFileRecord opened;
     if (DWORD error = Open(path, dwDesiredAccess, dwShareMode, dwCreationDisposition,
                            dwFlagsAndAttributes, &opened)) {
@@ -383,7 +367,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         return INVALID_HANDLE_VALUE;
     }
     W().handles.push_back(opened);
-    SwapIfAsked(Lower(path));
+    SwapIfAsked(W().swapForJunction, Lower(path));
     return &W().handles.back();
 }
 
@@ -429,7 +413,7 @@ static void OpenLater(unsigned object)
     W().openWhenClosed.erase(later);
     if (e->security.count('D')) return;
     OpenFileRecord opened;
-    if (!Open(W().spelling[p], wants.access, wants.share, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+    if (!Open(e->name, wants.access, wants.share, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
               &opened))
         W().elsewhere.push_back(opened);
 }
@@ -476,8 +460,7 @@ BOOL GetVolumeInformationA(LPCSTR lpRootPathName, LPSTR lpVolumeNameBuffer, DWOR
                            LPDWORD lpFileSystemFlags, LPSTR lpFileSystemNameBuffer,
                            DWORD nFileSystemNameSize)
 {
-    std::string root = lpRootPathName ? lpRootPathName : "";
-    Log("GetVolumeInformationA " + root);
+    const std::string root = Logged("GetVolumeInformationA", lpRootPathName);
     // Windows wants the root with its backslash ("C:\"); Wine takes "C:" too.
     if (root.size() != 3 || root[1] != ':' || root[2] != '\\') return Fail(ERROR_INVALID_NAME);
     if (W().failVolume) return Fail(W().failVolume);

@@ -66,14 +66,13 @@ static HMODULE MapModule(const std::string& path, bool dataFile)
             return reinterpret_cast<HMODULE>(reinterpret_cast<UINT_PTR>(m.get()) | tag);
         }
     }
-    auto def = W().moduleDefs.find(key);
-    if (def != W().moduleDefs.end() && FileExists(path)) {
+    auto blocks = W().moduleBlocks.find(key);
+    if (blocks != W().moduleBlocks.end() && FileExists(path)) {
         std::unique_ptr<HINSTANCE__> m(new HINSTANCE__);
         m->path = path;
         m->refs = 1;
         m->dataFile = dataFile;
-        m->strings = def->second.strings;
-        m->resources = def->second.resources;
+        m->resources = blocks->second;
         W().loaded.push_back(std::move(m));
         if (!dataFile) Log("DllMain " + path);
         return reinterpret_cast<HMODULE>(reinterpret_cast<UINT_PTR>(W().loaded.back().get()) | tag);
@@ -107,9 +106,7 @@ using namespace simwin;
 
 HMODULE LoadLibraryA(LPCSTR lpLibFileName)
 {
-    const std::string path = lpLibFileName ? lpLibFileName : "";
-    Log("LoadLibraryA " + path);
-    return MapModule(path, false);
+    return MapModule(Logged("LoadLibraryA", lpLibFileName), false);
 }
 
 HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE, DWORD dwFlags)

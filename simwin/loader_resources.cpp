@@ -62,24 +62,6 @@ std::vector<Resource> ParseResFile(const std::string& path)
     return out;
 }
 
-// The strings of the well-formed part of each mapped block.
-static std::map<UINT, std::string> DecodeStringBlocks(const std::vector<Resource>& resources)
-{
-    std::map<UINT, std::string> strings;
-    for (const Resource& r : resources) {
-        if (r.type != LOWORD(RT_STRING) || !r.mapped) continue;
-        size_t at = 0;
-        for (UINT i = 0; i < 16 && at + 2 <= r.data.size(); ++i) {
-            WORD len = WordAt(r.data, at);
-            at += 2;
-            if (at + 2u * len > r.data.size()) break;
-            if (len) strings[(r.name - 1u) * 16u + i] = NarrowUtf16(&r.data[at], len);
-            at += 2u * len;
-        }
-    }
-    return strings;
-}
-
 // Each byte of a test's text becomes one UTF-16 unit, so that any bytes,
 // code page 932 ones included, come back unchanged from LoadStringA.
 static std::vector<Resource> EncodeStringBlocks(const std::map<UINT, std::string>& strings)
@@ -118,7 +100,6 @@ HINSTANCE SetExecutable(const std::string& path, const std::string& resFile)
     W().exe.reset(new HINSTANCE__);
     W().exe->path = path;
     W().exe->resources = ParseResFile(resFile);
-    W().exe->strings = DecodeStringBlocks(W().exe->resources);
     AddFile(path, {'M', 'Z'});
     return W().exe.get();
 }
@@ -127,21 +108,25 @@ HINSTANCE Executable() { return W().exe.get(); }
 
 void AddLanguageModule(const std::string& path, const std::map<UINT, std::string>& strings)
 {
-    ModuleDef& def = W().moduleDefs[Lower(path)];
-    def.strings = strings;
-    def.resources = EncodeStringBlocks(strings);
-    AddFile(path, {'M', 'Z'});
+    AddLanguageModuleBlocks(path, EncodeStringBlocks(strings));
 }
 
 void AddLanguageModuleBlocks(const std::string& path, const std::vector<Resource>& blocks)
 {
-    ModuleDef& def = W().moduleDefs[Lower(path)];
-    def.resources = blocks;
-    def.strings = DecodeStringBlocks(blocks);
+    W().moduleBlocks[Lower(path)] = blocks;
     AddFile(path, {'M', 'Z'});
 }
 
-void RemoveExecutableString(UINT id) { W().exe->strings.erase(id); }
+// The string becomes empty, which LoadStringA answers as no string.
+void RemoveExecutableString(UINT id)
+{
+    const Resource* block = FindExecutableResource(LOWORD(RT_STRING), WORD(id / 16 + 1));
+    if (!block) return;
+    std::vector<BYTE>& d = const_cast<std::vector<BYTE>&>(block->data);  // this run's own copy
+    const size_t at = StringAt(*block, id, "RemoveExecutableString");
+    d.erase(d.begin() + long(at + 2), d.begin() + long(at + 2 + 2 * WordAt(d, at)));
+    d[at] = d[at + 1] = 0;
+}
 
 int LoadedModuleCount()
 {
@@ -166,6 +151,22 @@ const Resource* FindResource(HINSTANCE__* m, WORD type, WORD name)
     for (const Resource& r : m->resources)
         if (r.type == type && r.name == name) return &r;
     return nullptr;
+}
+
+size_t StringAt(const Resource& block, UINT id, const std::string& where)
+{
+    if (!block.mapped) AccessViolation(where + ": block outside the image");
+    if (!block.readable) AccessViolation(where + ": block on a page that cannot be read");
+    size_t at = 0;
+    for (UINT k = id % 16;; --k) {
+        if (at + 2 > block.data.size()) AccessViolation(where + ": length word outside the block");
+        const size_t len = WordAt(block.data, at);
+        if (!k) {
+            if (at + 2 + 2 * len > block.data.size()) AccessViolation(where + ": string runs past the block");
+            return at;
+        }
+        at += 2 + 2 * len;
+    }
 }
 
 const Resource* FindExecutableResource(WORD type, WORD name)

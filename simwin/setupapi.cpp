@@ -33,7 +33,7 @@ std::vector<std::string> StoredInfs()
 {
     std::vector<std::string> v;
     for (const auto& f : W().files)
-        if (IsStoredInf(f.first, f.second)) v.push_back(W().spelling[f.first]);
+        if (IsStoredInf(f.first, f.second)) v.push_back(f.second.name);
     return v;
 }
 
@@ -98,7 +98,7 @@ BOOL SetupCopyOEMInfA(LPCSTR SourceInfFileName, LPCSTR OEMSourceMediaLocation,
 
     for (const auto& f : W().files) {
         if (!IsStoredInf(f.first, f.second) || f.second.data != data) continue;
-        const std::string stored = W().spelling[f.first];
+        const std::string stored = f.second.name;
         if (CopyStyle & SP_COPY_NOOVERWRITE) {
             Answer(stored, DestinationInfFileName, DestinationInfFileNameSize, RequiredSize,
                    DestinationInfFileNameComponent);

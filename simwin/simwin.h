@@ -52,7 +52,7 @@ struct Action {
     LPARAM lParam = 0;
     bool iconic = false;    // for kPaint
     int cx = 0, cy = 0;     // client size for kPaint
-    std::function<void(HWND)> inspect;
+    std::function<void(HWND)> inspect = nullptr;
 };
 
 Action PressOK();
@@ -118,6 +118,9 @@ size_t HandlesElsewhere(const std::string& path);  // other programs' handles on
 // Right after the program first opens this folder, a user moves
 // it to aside and plants a junction in its place, whatever handle is open.
 void SwapForJunction(const std::string& folder, const std::string& aside);
+// The same, right after the program's GetFileAttributesA on the name and so
+// before its open: the race that only a check on the opened handle sees.
+void SwapForJunctionAfterLook(const std::string& path, const std::string& aside);
 // An existing file or folder becomes a reparse point (a planted junction or link).
 void MakeReparsePoint(const std::string& path);
 // An existing file has this many names: the others are hard links elsewhere.

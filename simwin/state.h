@@ -31,7 +31,6 @@ struct HRSRC__ {
 struct HINSTANCE__ {
     std::string path;
     int refs = 0;
-    std::map<UINT, std::string> strings;
     std::vector<simwin::Resource> resources;
     std::list<HRSRC__> handles;             // stable HRSRC values
     std::map<WORD, std::unique_ptr<HICON__>> icons;  // shared icons, one per id
@@ -72,6 +71,7 @@ unsigned NewObjectId();
 
 struct FileEntry {
     unsigned id = NewObjectId();  // what a handle keeps when the name changes
+    std::string name;             // the path as spelled when created or moved
     bool folder = false;
     bool readOnly = false;
     bool reparsePoint = false;  // a junction or a link
@@ -114,11 +114,6 @@ struct MutexHandle {
     std::string name;
 };
 
-struct ModuleDef {
-    std::map<UINT, std::string> strings;
-    std::vector<Resource> resources;  // the string blocks the strings come from
-};
-
 struct World {
     // kernel32: the version and the last error; the file tree; handles open
     // here and in other programs, and the failures tests inject, by
@@ -126,7 +121,6 @@ struct World {
     DWORD version = 0x0A280105;  // Windows XP
     DWORD lastError = 0;
     std::map<std::string, FileEntry> files;      // lower-case path -> entry
-    std::map<std::string, std::string> spelling;  // lower-case path -> path as created
     std::list<OpenFileRecord> handles;    // addresses are the HANDLE values
     std::list<OpenFileRecord> elsewhere;  // other programs' handles, for sharing
     std::map<std::string, CopyFailure> failCopyTo;
@@ -137,6 +131,7 @@ struct World {
     std::map<std::string, DWORD> failAttributes;
     std::map<std::string, LaterOpen> openWhenClosed;     // by lower-case path
     std::map<std::string, std::string> swapForJunction;  // folder -> where it goes
+    std::map<std::string, std::string> swapAfterLook;    // name -> where it goes
     // Drive volumes keep ACLs (NTFS) or not (FAT32); GetVolumeInformationA
     // fails with this error when not 0.
     bool volumeKeepsAcls = true;
@@ -147,7 +142,7 @@ struct World {
 
     // The loader: the executable and the language modules.
     std::unique_ptr<HINSTANCE__> exe;
-    std::map<std::string, ModuleDef> moduleDefs;  // lower-case path -> definition
+    std::map<std::string, std::vector<Resource>> moduleBlocks;  // lower-case path -> string blocks
     std::list<std::unique_ptr<HINSTANCE__>> loaded;
     // The system folder's DLLs by lower-case file name, with their exports,
     // and those mapped (kernel32 always is, once asked for).
@@ -193,6 +188,9 @@ std::string Lower(const std::string& s);
 std::string ParentOf(const std::string& lowerPath);  // empty for a bare name
 bool IsDriveRoot(const std::string& lowerPath);       // "c:"
 void Log(const std::string& call);
+// An entry point's start: the call logged with its name or path argument,
+// which comes back as a string ("" for none).
+std::string Logged(const char* call, LPCSTR lpArgument);
 BOOL Fail(DWORD error);  // sets the last error, FALSE
 // The error a test injected for this lower-case path, else 0.
 DWORD Injected(const std::map<std::string, DWORD>& failures, const std::string& lowerPath);
@@ -221,6 +219,10 @@ FileEntry* FindObject(unsigned id, std::string* lowerPath = nullptr);
 // Modules (simwin/loader_resources.cpp).
 HINSTANCE__* FindModule(HMODULE h);  // executable or a loaded module, else null
 const Resource* FindResource(HINSTANCE__* m, WORD type, WORD name);
+// Where string id's length word lies in its block, walked as Windows walks
+// it, trusting the lengths: reading outside the block, or a block that is
+// not mapped or readable, stops the process, named by where.
+size_t StringAt(const Resource& block, UINT id, const std::string& where);
 std::vector<Resource> ParseResFile(const std::string& path);
 std::string NarrowUtf16(const BYTE* p, size_t chars);
 inline WORD WordAt(const std::vector<BYTE>& d, size_t at) { return WORD(d[at] | (d[at + 1] << 8)); }

@@ -8,48 +8,14 @@
 
 namespace simwin {
 
-Action PressOK()
-{
-    Action a;
-    a.kind = Action::kCommand;
-    a.id = IDOK;
-    return a;
-}
-
-Action PressCancel()
-{
-    Action a;
-    a.kind = Action::kCommand;
-    a.id = IDCANCEL;
-    return a;
-}
-
-Action SysCommand(UINT id, LPARAM lParam)
-{
-    Action a;
-    a.kind = Action::kSysCommand;
-    a.id = id;
-    a.lParam = lParam;
-    return a;
-}
-
+Action PressOK() { return {Action::kCommand, IDOK}; }
+Action PressCancel() { return {Action::kCommand, IDCANCEL}; }
+Action SysCommand(UINT id, LPARAM lParam) { return {Action::kSysCommand, id, lParam}; }
 Action Paint(bool iconic, int clientWidth, int clientHeight)
 {
-    Action a;
-    a.kind = Action::kPaint;
-    a.iconic = iconic;
-    a.cx = clientWidth;
-    a.cy = clientHeight;
-    return a;
+    return {Action::kPaint, 0, 0, iconic, clientWidth, clientHeight};
 }
-
-Action Inspect(std::function<void(HWND)> fn)
-{
-    Action a;
-    a.kind = Action::kInspect;
-    a.inspect = std::move(fn);
-    return a;
-}
+Action Inspect(std::function<void(HWND)> fn) { return {Action::kInspect, 0, 0, false, 0, 0, std::move(fn)}; }
 
 void Script(std::initializer_list<Action> actions)
 {
@@ -64,12 +30,14 @@ int ScriptErrors() { return W().scriptErrors; }
 RECT WorkArea() { return W().workArea; }
 void SetWorkArea(const RECT& area) { W().workArea = area; }
 
-std::vector<HWND> Dialogs()
+// The windows that a list of records holds, in order.
+static std::vector<HWND> Windows(const std::vector<std::unique_ptr<HWND__>>& records)
 {
     std::vector<HWND> v;
-    for (const auto& d : W().dialogs) v.push_back(d.get());
+    for (const auto& r : records) v.push_back(r.get());
     return v;
 }
+std::vector<HWND> Dialogs() { return Windows(W().dialogs); }
 
 std::string WindowText(HWND hWnd) { return hWnd ? hWnd->text : std::string(); }
 
@@ -88,12 +56,7 @@ HICON IconOf(HWND hDlg, int which) { return which == ICON_BIG ? hDlg->bigIcon : 
 RECT WindowRect(HWND hWnd) { return hWnd->rect; }
 std::string ClassOf(HWND hWnd) { return hWnd->className; }
 
-std::vector<HWND> Controls(HWND hDlg)
-{
-    std::vector<HWND> v;
-    for (const auto& c : hDlg->controls) v.push_back(c.get());
-    return v;
-}
+std::vector<HWND> Controls(HWND hDlg) { return Windows(hDlg->controls); }
 DWORD StyleOf(HWND hWnd) { return hWnd->style; }
 HWND OwnerOf(HWND hWnd) { return hWnd->owner; }
 INT_PTR EndResult(HWND hDlg) { return hDlg->result; }
@@ -112,6 +75,13 @@ struct TemplateReader {
     DWORD Dword() { DWORD d; memcpy(&d, p + at, 4); at += 4; return d; }
     short Short() { return short(Word()); }
     void Align() { at = (at + 3) & ~size_t(3); }
+    // The style and extended style, which the extended templates swap.
+    void Styles(bool ex, HWND w)
+    {
+        const DWORD first = Dword(), second = Dword();
+        w->style = ex ? second : first;
+        w->exStyle = ex ? first : second;
+    }
     std::string String()
     {
         size_t start = at, n = 0;
@@ -142,16 +112,9 @@ static HWND CreateFromTemplate(const Resource& res, HWND owner)
     std::unique_ptr<HWND__> dlg(new HWND__);
     TemplateReader r{res.data.data()};
     const bool ex = res.data.size() > 4 && res.data[2] == 0xFF && res.data[3] == 0xFF;
-    WORD count;
-    if (ex) {
-        r.at = 8;  // version, signature, help id
-        dlg->exStyle = r.Dword();
-        dlg->style = r.Dword();
-    } else {
-        dlg->style = r.Dword();
-        dlg->exStyle = r.Dword();
-    }
-    count = r.Word();
+    if (ex) r.at = 8;  // version, signature, help id
+    r.Styles(ex, dlg.get());
+    const WORD count = r.Word();
     short x = r.Short(), y = r.Short(), cx = r.Short(), cy = r.Short();
     r.SzOrOrd();  // menu
     r.SzOrOrd();  // class
@@ -165,14 +128,8 @@ static HWND CreateFromTemplate(const Resource& res, HWND owner)
     for (WORD i = 0; i < count; ++i) {
         r.Align();
         std::unique_ptr<HWND__> c(new HWND__);
-        if (ex) {
-            r.Dword();  // help id
-            c->exStyle = r.Dword();
-            c->style = r.Dword();
-        } else {
-            c->style = r.Dword();
-            c->exStyle = r.Dword();
-        }
+        if (ex) r.Dword();  // help id
+        r.Styles(ex, c.get());
         short cxI = r.Short(), cyI = r.Short(), cwI = r.Short(), chI = r.Short();
         c->id = ex ? int(r.Dword()) : short(r.Word());
         c->className = ClassName(r.SzOrOrd());
@@ -477,23 +434,14 @@ int LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax)
     const WORD id = LOWORD(uID);
     const Resource* block = FindResource(m, LOWORD(RT_STRING), WORD(id / 16 + 1));
     if (!block) return 0;
-    const std::string where = "LoadStringA " + std::to_string(id) + " in " + m->path;
-    if (!block->mapped) AccessViolation(where + ": block outside the image");
-    if (!block->readable) AccessViolation(where + ": block on a page that cannot be read");
-    size_t at = 0;
-    for (UINT k = id % 16;; --k) {
-        if (at + 2 > block->data.size()) AccessViolation(where + ": length word outside the block");
-        const size_t len = WordAt(block->data, at);
-        if (!k) {
-            if (at + 2 + 2 * len > block->data.size()) AccessViolation(where + ": string runs past the block");
-            break;
-        }
-        at += 2 + 2 * len;
+    const size_t at = StringAt(*block, id, "LoadStringA " + std::to_string(id) + " in " + m->path);
+    // A unit below 0x100 is one byte of a test's text, code page 932 ones
+    // included; the executable's own strings are plain ASCII.
+    const size_t n = std::min<size_t>(WordAt(block->data, at), size_t(cchBufferMax - 1));
+    for (size_t i = 0; i < n; ++i) {
+        const WORD c = WordAt(block->data, at + 2 + 2 * i);
+        lpBuffer[i] = c < 0x100 ? char(c) : '?';
     }
-    auto it = m->strings.find(id);
-    if (it == m->strings.end()) return 0;
-    size_t n = std::min(it->second.size(), size_t(cchBufferMax - 1));
-    memcpy(lpBuffer, it->second.data(), n);
     lpBuffer[n] = 0;
     return int(n);
 }

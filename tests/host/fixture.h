@@ -12,6 +12,8 @@
 const char* const kExePath = "C:\\Kit\\Wirenest.exe";
 const char* const kSettingsKey = "SOFTWARE\\Ombrel\\Pelmora\\Settings";
 
+inline std::vector<BYTE> Text(const std::string& s) { return std::vector<BYTE>(s.begin(), s.end()); }
+
 class SimTest : public ::testing::Test
 {
 protected:

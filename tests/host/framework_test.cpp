@@ -53,9 +53,7 @@ TEST(CStringTest, BufferRoundTrip)
     EXPECT_STREQ("abcd", s);
 }
 
-class CStringLoad : public SimTest
-{
-};
+class CStringLoad : public SimTest {};
 
 TEST_F(CStringLoad, LoadsFromTheCurrentResourceHandle)
 {
@@ -161,9 +159,7 @@ TEST(MessageMap, DefaultMarksTheMessageUnhandled)
 
 // ---------------------------------------------------------------------------
 
-class ModulePath : public SimTest
-{
-};
+class ModulePath : public SimTest {};
 
 TEST_F(ModulePath, ShortAndLongPaths)
 {
@@ -177,9 +173,7 @@ TEST_F(ModulePath, ShortAndLongPaths)
     }
 }
 
-class MessageBoxes : public SimTest
-{
-};
+class MessageBoxes : public SimTest {};
 
 TEST_F(MessageBoxes, AfxMessageBoxIsOwnedByTheMainWindowAndNamedAfterTheApp)
 {

@@ -24,8 +24,6 @@ const DWORD kWin98 = 0xC0000A04;
 const DWORD kWinMe = 0xC0005A04;
 const DWORD kWin32s = 0x80000A03;
 
-std::vector<BYTE> Text(const std::string& s) { return std::vector<BYTE>(s.begin(), s.end()); }
-
 const std::vector<BYTE> kInf = Text("[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Modem\r\n");
 const std::vector<BYTE> kSys = Text("sample driver");
 const std::vector<BYTE> kExe = Text("MZ sample uninstaller");
@@ -64,11 +62,19 @@ protected:
         if (withPackage) AddPackage();
     }
 
-    static void AddPackage(const std::string& package = kPackage)
+    static void AddPackage(const std::string& package = kPackage, const std::vector<BYTE>& inf = kInf,
+                           const std::vector<BYTE>& sys = kSys, const std::vector<BYTE>& exe = kExe)
     {
-        simwin::AddFile(Source(INF, package), kInf);
-        simwin::AddFile(Source(SYS, package), kSys);
-        simwin::AddFile(Source(EXE, package), kExe);
+        simwin::AddFile(Source(INF, package), inf);
+        simwin::AddFile(Source(SYS, package), sys);
+        simwin::AddFile(Source(EXE, package), exe);
+    }
+
+    // The package's own files at the target, as an earlier run leaves them.
+    static void AddTargets(std::initializer_list<int> files)
+    {
+        const std::vector<BYTE>* data[3] = {&kInf, &kSys, &kExe};
+        for (int file : files) simwin::AddFile(Target(file), *data[file]);
     }
 
     // What an earlier run left at the target, and the INF it registered.
@@ -355,9 +361,7 @@ TEST_F(Install, OtherRegistrationErrorsMakeOneCallAndShowString4)
 
 TEST_F(Install, InfTheSetupApiRejectsShowsString4)
 {
-    simwin::AddFile(Source(INF), Text("[Version]\r\nSignature=\"$Windows 3.1$\"\r\n"));
-    simwin::AddFile(Source(SYS), kSys);
-    simwin::AddFile(Source(EXE), kExe);
+    AddPackage(kPackage, Text("[Version]\r\nSignature=\"$Windows 3.1$\"\r\n"));
     RunOK();
     EXPECT_EQ(1u, Registrations().size());
     EXPECT_EQ("eng failed", LastBox());
@@ -487,9 +491,7 @@ TEST_F(Mended, LongerTargetStartingWithThePackageFileDiffers)
 TEST_F(Mended, IdenticalTargetFromSomeoneElseIsTheNormalCase)
 {
     AddPackage();
-    simwin::AddFile(Target(INF), kInf);
-    simwin::AddFile(Target(SYS), kSys);
-    simwin::AddFile(Target(EXE), kExe);
+    AddTargets({INF, SYS, EXE});
     RunOK();
     EXPECT_EQ("eng installed", LastBox());
     EXPECT_EQ(1u, Registrations().size());
@@ -706,8 +708,7 @@ protected:
     // What an earlier run left: the targets and the registered INF.
     static void AddEarlierTargets(std::initializer_list<int> files)
     {
-        const std::vector<BYTE>* data[3] = {&kInf, &kSys, &kExe};
-        for (int file : files) simwin::AddFile(Target(file), *data[file]);
+        AddTargets(files);
         simwin::AddFile(std::string(simwin::kInfStoreFolder) + "\\oem0.inf", kInf);
     }
 };
@@ -754,9 +755,7 @@ TEST_F(NoPackage, PackageBeyondThePathLimitCountsAsAbsent)
 
 TEST_F(Install, EmptyDriverAndUninstallerAreInstalled)
 {
-    simwin::AddFile(Source(INF), kInf);
-    simwin::AddFile(Source(SYS), {});
-    simwin::AddFile(Source(EXE), {});
+    AddPackage(kPackage, kInf, {}, {});
     RunOK();
     EXPECT_TRUE(simwin::FileExists(Target(SYS)));
     EXPECT_EQ(0u, simwin::FileData(Target(SYS)).size());
@@ -765,9 +764,7 @@ TEST_F(Install, EmptyDriverAndUninstallerAreInstalled)
 
 TEST_F(Install, EmptyInfIsRefusedByTheSetupApi)
 {
-    simwin::AddFile(Source(INF), {});
-    simwin::AddFile(Source(SYS), kSys);
-    simwin::AddFile(Source(EXE), kExe);
+    AddPackage(kPackage, {});
     RunOK();
     EXPECT_EQ(1u, Registrations().size());
     EXPECT_EQ("eng failed", LastBox());
@@ -798,13 +795,7 @@ TEST_F(Install, FolderSecurity)
     } cases[] = {
         {"fresh install", [] {}, true, 2, F, F, {"", "", ""}},
         {"folders exist", [] { simwin::AddFolder(kTarget); }, true, 2, F, F, {"", "", ""}},
-        {"identical targets from an earlier run",
-         [] {
-             simwin::AddFile(Target(INF), kInf);
-             simwin::AddFile(Target(SYS), kSys);
-             simwin::AddFile(Target(EXE), kExe);
-         },
-         true, 5, F, F, {T, T, T}},
+        {"identical targets from an earlier run", [] { AddTargets({INF, SYS, EXE}); }, true, 5, F, F, {T, T, T}},
         {"volume without ACLs", [] { simwin::SetVolumeKeepsAcls(false); }, true, 0, "", "", {"", "", ""}},
         {"volume that cannot tell", [] { simwin::FailVolumeInformation(ERROR_NOT_READY); }, false, 0, "",
          "", {"", "", ""}},
@@ -814,8 +805,7 @@ TEST_F(Install, FolderSecurity)
          [] { simwin::FailSecurity(kTarget, ERROR_INVALID_OWNER); }, false, 2, F, "", {"", "", ""}},
         {"earlier target refuses",
          [] {
-             simwin::AddFile(Target(INF), kInf);
-             simwin::AddFile(Target(SYS), kSys);
+             AddTargets({INF, SYS});
              simwin::FailSecurity(Target(SYS), ERROR_ACCESS_DENIED);
          },
          false, 4, F, F, {T, "", ""}},
@@ -848,16 +838,13 @@ TEST_F(Install, FolderSecurity)
         // Handles that others opened before the change keep what they may do.
         {"earlier driver held open by a writer",
          [] {
-             simwin::AddFile(Target(INF), kInf);
-             simwin::AddFile(Target(SYS), kSys);
+             AddTargets({INF, SYS});
              EXPECT_TRUE(simwin::HoldElsewhere(Target(SYS), GENERIC_WRITE, kShareAll));
          },
          false, 3, F, F, {T, "", ""}},
         {"a writer waiting for the check to let go of an earlier driver",
          [] {
-             simwin::AddFile(Target(INF), kInf);
-             simwin::AddFile(Target(SYS), kSys);
-             simwin::AddFile(Target(EXE), kExe);
+             AddTargets({INF, SYS, EXE});
              simwin::OpenElsewhereWhenClosed(Target(SYS), GENERIC_WRITE, kShareAll);
          },
          true, 5, F, F, {T, T, T},
@@ -887,6 +874,21 @@ TEST_F(Install, FolderSecurity)
          },
          false, 1, "", "", {"", "", ""},
          [] { EXPECT_EQ(kFolderSecurity, simwin::SecurityOf(kTargetRoot + ".old")) << "not on what was checked"; }},
+        // Only the check on the opened handle sees these: the look saw a folder.
+        {"root swapped for a junction between the look and the open",
+         [] {
+             simwin::AddFolder(kTarget);
+             simwin::SwapForJunctionAfterLook(kTargetRoot, kTargetRoot + ".old");
+         },
+         false, 0, "", "", {"", "", ""},
+         [] { EXPECT_EQ("", simwin::SecurityOf(kTargetRoot + ".old")) << "set where the junction points"; }},
+        {"package folder swapped for a junction between the look and the open",
+         [] {
+             simwin::AddFolder(kTarget);
+             simwin::SwapForJunctionAfterLook(kTarget, kTarget + ".old");
+         },
+         false, 1, F, "", {"", "", ""},
+         [] { EXPECT_EQ("", simwin::SecurityOf(kTarget + ".old")) << "set where the junction points"; }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

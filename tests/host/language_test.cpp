@@ -230,10 +230,7 @@ protected:
     static simwin::Resource Block(WORD name, const std::vector<BYTE>& data, bool mapped = true,
                                   bool readable = true)
     {
-        simwin::Resource r{6, name, 0, data};
-        r.mapped = mapped;
-        r.readable = readable;
-        return r;
+        return {6, name, 0, data, mapped, readable};
     }
 
     // Loads the module with these blocks and reads strings 1 to 4.
@@ -326,9 +323,7 @@ TEST_F(DamagedStringTable, DamageInAnotherBlockDoesNotMatter)
 
 // ---------------------------------------------------------------------------
 
-class ModuleDirectoryTest : public SimTest
-{
-};
+class ModuleDirectoryTest : public SimTest {};
 
 TEST_F(ModuleDirectoryTest, CutAtTheLastBackslash)
 {

@@ -7,8 +7,6 @@
 
 namespace {
 
-std::vector<BYTE> Text(const std::string& s) { return std::vector<BYTE>(s.begin(), s.end()); }
-
 const std::vector<BYTE> kNtInf = Text("[Version]\r\nSignature = \"$Windows NT$\"\r\nClass=Modem\r\n");
 
 class SimFiles : public SimTest {};

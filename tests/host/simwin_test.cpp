@@ -6,9 +6,7 @@
 
 namespace {
 
-class Simulation : public SimTest
-{
-};
+class Simulation : public SimTest {};
 
 TEST_F(Simulation, MbsrchrFollowsTheMultibyteCodePage)
 {
@@ -73,8 +71,7 @@ TEST_F(Simulation, PathsAreCaseInsensitive)
 TEST_F(Simulation, LoadStringAFaultsOutsideItsBlock)
 {
     simwin::Resource runaway{6, 1, 0, {0xFF, 0xFF, 1, 0, 'a', 0}};
-    simwin::Resource outside{6, 1, 0, {0, 0, 1, 0, 'a', 0}};
-    outside.mapped = false;
+    const simwin::Resource outside{6, 1, 0, {0, 0, 1, 0, 'a', 0}, false};
     simwin::AddLanguageModuleBlocks("C:\\Kit\\Runaway.dll", {runaway});
     simwin::AddLanguageModuleBlocks("C:\\Kit\\Outside.dll", {outside});
     char buf[16];
@@ -90,8 +87,7 @@ TEST_F(Simulation, LoadStringAFaultsOutsideItsBlock)
 TEST_F(Simulation, VirtualQueryKnowsOnlyMappedResources)
 {
     simwin::Resource mapped{6, 1, 0, {0, 0, 1, 0, 'a', 0}};
-    simwin::Resource outside{6, 2, 0, {0, 0, 1, 0, 'b', 0}};
-    outside.mapped = false;
+    const simwin::Resource outside{6, 2, 0, {0, 0, 1, 0, 'b', 0}, false};
     simwin::AddLanguageModuleBlocks("C:\\Kit\\L.dll", {mapped, outside});
     HMODULE m = LoadLibraryA("C:\\Kit\\L.dll");
     ASSERT_NE(nullptr, m);

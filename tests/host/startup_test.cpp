@@ -19,30 +19,27 @@ protected:
         AddModule("C:\\Kit\\DravikThaiRes.dll", "thai");
     }
 
-    // Runs the program, presses Cancel, and returns the first line shown.
-    std::string FirstLineShown()
+    // Runs the program, presses Cancel, and returns the two lines shown.
+    static std::vector<std::string> LinesShown()
     {
-        std::string line = "<no dialog>";
-        simwin::Script({simwin::Inspect([&](HWND dlg) { line = simwin::ControlText(dlg, 1001); }),
+        std::vector<std::string> lines = {"<no dialog>", ""};
+        simwin::Script({simwin::Inspect([&](HWND dlg) {
+                            lines = {simwin::ControlText(dlg, 1001), simwin::ControlText(dlg, 1002)};
+                        }),
                         simwin::PressCancel()});
         RunProgram();
-        return line;
+        return lines;
     }
+    static std::string FirstLineShown() { return LinesShown()[0]; }
 };
 
 TEST_F(Startup, NoSettingsKeyShowsTheEnglishModule)
 {
-    std::string step1, step2;
-    simwin::Script({simwin::Inspect([&](HWND dlg) {
-                        step1 = simwin::ControlText(dlg, 1001);
-                        step2 = simwin::ControlText(dlg, 1002);
-                    }),
-                    simwin::PressCancel()});
-    RunProgram();
+    const std::vector<std::string> lines = LinesShown();
     EXPECT_TRUE(simwin::Called("LoadLibraryExA C:\\Kit\\DravikEngRes.dll 0x2")) << "mapped as data";
     EXPECT_FALSE(simwin::Called("DllMain")) << "the module's code ran";
-    EXPECT_EQ("eng step 1", step1);
-    EXPECT_EQ("eng step 2", step2);
+    EXPECT_EQ("eng step 1", lines[0]);
+    EXPECT_EQ("eng step 2", lines[1]);
     EXPECT_TRUE(simwin::MessageBoxes().empty());
     EXPECT_EQ(0, simwin::ScriptErrors());
 }
@@ -108,15 +105,9 @@ TEST_F(Startup, DamagedStringTableShowsEmptyLines)
     // String 0's length runs far past the block, so strings 1 to 4 are lost.
     simwin::AddLanguageModuleBlocks("C:\\Kit\\DravikEngRes.dll",
                                     {{6, 1, 0, {0xFF, 0xFF, 3, 0, 'o', 0, 'n', 0, 'e', 0}}});
-    std::string step1 = "<no dialog>", step2;
-    simwin::Script({simwin::Inspect([&](HWND dlg) {
-                        step1 = simwin::ControlText(dlg, 1001);
-                        step2 = simwin::ControlText(dlg, 1002);
-                    }),
-                    simwin::PressCancel()});
-    RunProgram();
-    EXPECT_EQ("", step1);
-    EXPECT_EQ("", step2);
+    const std::vector<std::string> lines = LinesShown();
+    EXPECT_EQ("", lines[0]);
+    EXPECT_EQ("", lines[1]);
     EXPECT_TRUE(simwin::MessageBoxes().empty());
     EXPECT_EQ(0, simwin::ScriptErrors());
 }
