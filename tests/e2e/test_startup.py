@@ -2,7 +2,7 @@
 choice of the language module from the registry, and the error box when
 the module cannot be loaded.
 
-Expected texts are read from the modules themselves (wnhelper loadstring),
+Expected texts are read from the modules themselves (wnagent loadstring),
 never written down here."""
 
 import os
