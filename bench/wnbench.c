@@ -33,7 +33,7 @@ static int g_storeCount;
 static char g_windowsDir[MAX_PATH];
 static LARGE_INTEGER g_freq;
 
-/* ---- output ---------------------------------------------------------- */
+/* ---- time ------------------------------------------------------------ */
 
 static double Ms(LONGLONG ticks)
 {

@@ -165,8 +165,5 @@ static const COMMAND commands[] = {
 
 int main(int argc, char **argv)
 {
-    return RunCommand(commands, ARRAY_SIZE(commands), argc, argv,
-                      "wnagent <wait|gone|window|windows|text|children|msgbox|focus|threadstate|click|"
-                      "key|syscommand|activate|screenshot|font|version|resources|resource|icongroup|"
-                      "dialog|loadstring|modules|nodependency|regset|regdel|infcopy|hold|sweep> ...");
+    return RunCommand("wnagent", commands, ARRAY_SIZE(commands), argc, argv);
 }

@@ -56,9 +56,22 @@ int Usage(const char *usage)
     return 2;
 }
 
+/* "program <name|name|...> ...", the names read from the table. */
+static int TableUsage(const char *program, const COMMAND *commands, size_t count)
+{
+    char usage[1024];
+    size_t i;
+
+    wsprintfA(usage, "%s <", program);
+    for (i = 0; i < count && lstrlenA(usage) + lstrlenA(commands[i].name) + 8 < (int)sizeof(usage); i++)
+        wsprintfA(usage + lstrlenA(usage), "%s%s", i ? "|" : "", commands[i].name);
+    lstrcatA(usage, "> ...");
+    return Usage(usage);
+}
+
 /* Runs argv[1] from the table; its JSON line goes out whole, even into a
    pipe that a crashing program's debugger writes into meanwhile. */
-int RunCommand(const COMMAND *commands, size_t count, int argc, char **argv, const char *usage)
+int RunCommand(const char *program, const COMMAND *commands, size_t count, int argc, char **argv)
 {
     const COMMAND *command = NULL;
     size_t i;
@@ -67,7 +80,7 @@ int RunCommand(const COMMAND *commands, size_t count, int argc, char **argv, con
     setvbuf(stdout, NULL, _IOFBF, 1 << 20);
     for (i = 0; argc >= 2 && i < count && !command; i++)
         if (!strcmp(argv[1], commands[i].name)) command = &commands[i];
-    ret = command ? command->run(argc - 2, argv + 2) : Usage(usage);
+    ret = command ? command->run(argc - 2, argv + 2) : TableUsage(program, commands, count);
     fflush(stdout);
     return ret;
 }

@@ -37,7 +37,7 @@ typedef struct
     int (*run)(int argc, char **argv);
 } COMMAND;
 
-int RunCommand(const COMMAND *commands, size_t count, int argc, char **argv, const char *usage);
+int RunCommand(const char *program, const COMMAND *commands, size_t count, int argc, char **argv);
 
 /* ---- arguments ------------------------------------------------------- */
 
