@@ -10,7 +10,7 @@ failed on.  The exit code is non-zero only when the runs themselves failed.
 
 Environment (set by CMake):
   WIRENEST_KIT_DIR    the kit: Wirenest.exe, the modules, the driver package
-  WNHELPER            wnhelper.exe (the Wine environment needs it)
+  WNAGENT             wnagent.exe (the Wine environment needs it)
   WNBENCH             wnbench.exe
   WNBASELINE          Baseline.exe
   WIRENEST_BENCH_DIR  work folder: its own Wine prefix and session lock
@@ -236,7 +236,7 @@ def main(argv=None):
 
     try:
         kit = os.environ["WIRENEST_KIT_DIR"]
-        helper = os.environ["WNHELPER"]
+        helper = os.environ["WNAGENT"]
         wnbench = os.environ["WNBENCH"]
         baseline = os.environ["WNBASELINE"]
     except KeyError as e:

@@ -24,7 +24,7 @@ SMOKE_RUNS = 3
 
 def environment_or_skip():
     winenv.select_wine()  # which may point the paths CTest gives elsewhere
-    names = ("WIRENEST_KIT_DIR", "WNHELPER", "WNBENCH", "WNBASELINE", "WIRENEST_BENCH_DIR")
+    names = ("WIRENEST_KIT_DIR", "WNAGENT", "WNBENCH", "WNBASELINE", "WIRENEST_BENCH_DIR")
     missing = [n for n in names if not os.environ.get(n)]
     if missing:
         raise unittest.SkipTest("set %s (CTest does)" % ", ".join(missing))
@@ -183,7 +183,7 @@ class FailedRuns(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         e = environment_or_skip()
-        cls.env = winenv.WineEnv(e["WIRENEST_KIT_DIR"], e["WNHELPER"], e["WIRENEST_BENCH_DIR"]).start()
+        cls.env = winenv.WineEnv(e["WIRENEST_KIT_DIR"], e["WNAGENT"], e["WIRENEST_BENCH_DIR"]).start()
         cls.wnbench_path = winenv.windows_path(e["WNBENCH"])
 
     @classmethod
@@ -220,7 +220,7 @@ class BaselineLikeOurs(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         e = environment_or_skip()
-        cls.env = winenv.WineEnv(e["WIRENEST_KIT_DIR"], e["WNHELPER"], e["WIRENEST_BENCH_DIR"]).start()
+        cls.env = winenv.WineEnv(e["WIRENEST_KIT_DIR"], e["WNAGENT"], e["WIRENEST_BENCH_DIR"]).start()
         cls.exe = bench.lay_out_kit(cls.env, "Baseline", e["WNBASELINE"])
 
     @classmethod

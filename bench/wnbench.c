@@ -16,15 +16,11 @@
  * One JSON object per run and a last one with "summary":true, one per line.
  */
 
-#include <windows.h>
+#include "wnlib.h"
 #include <psapi.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
 
 #define TARGET_ROOT "C:\\RuruRIZIrizuViz"
 #define TARGET_INF TARGET_ROOT "\\Ombrel_K58_USB_Driver-Win2kXp_Modem\\OMK58CDC.INF"
-#define MSGBOX_TEXT_ID 0xFFFF
 #define MAX_STORE 4096
 #define SETTLE_MS 100  /* between runs: let the last process's end settle */
 
@@ -37,26 +33,7 @@ static int g_storeCount;
 static char g_windowsDir[MAX_PATH];
 static LARGE_INTEGER g_freq;
 
-/* ---- output ---------------------------------------------------------- */
-
-static void PutJsonW(const WCHAR *s)
-{
-    putchar('"');
-    for (; *s; s++)
-    {
-        if (*s == '"' || *s == '\\') printf("\\%c", (char)*s);
-        else if (*s >= 0x20 && *s < 0x7F) putchar((char)*s);
-        else printf("\\u%04x", (unsigned)*s);
-    }
-    putchar('"');
-}
-
-static void PutJsonA(const char *s)
-{
-    WCHAR w[1024];
-    if (!MultiByteToWideChar(CP_ACP, 0, s, -1, w, 1024)) w[0] = 0;
-    PutJsonW(w);
-}
+/* ---- time ------------------------------------------------------------ */
 
 static double Ms(LONGLONG ticks)
 {
@@ -88,7 +65,7 @@ static void ForEachStoreEntry(BOOL (*fn)(const char *entry, const char *path, vo
     WIN32_FIND_DATAA fd;
     HANDLE h;
     size_t i;
-    for (i = 0; i < sizeof(g_storeFolders) / sizeof(g_storeFolders[0]); i++)
+    for (i = 0; i < ARRAY_SIZE(g_storeFolders); i++)
     {
         wsprintfA(pattern, "%s\\%s\\*", g_windowsDir, g_storeFolders[i]);
         if ((h = FindFirstFileA(pattern, &fd)) == INVALID_HANDLE_VALUE) continue;
@@ -168,45 +145,44 @@ static BOOL ResetMachine(void)
 
 /* ---- finding the program's windows ----------------------------------- */
 
+typedef struct
+{
+    DWORD pid;
+    HWND except;
+    const char *caption; /* NULL: any caption */
+} FINDDIALOG;
+
 /* A visible top-level dialog of the process other than except, with this
    caption if one is given.  GetWindowText of another process's window is
    answered without a message to it, so polling never waits on the target. */
-static HWND FindDialog(DWORD pid, HWND except, const char *caption)
+static HWND FindDialog(void *ctx)
 {
+    const FINDDIALOG *fd = (const FINDDIALOG *)ctx;
     HWND h = NULL;
     while ((h = FindWindowExA(NULL, h, "#32770", NULL)))
     {
         char text[256];
         DWORD owner = 0;
         GetWindowThreadProcessId(h, &owner);
-        if (owner != pid || h == except || !IsWindowVisible(h)) continue;
-        if (!caption) return h;
+        if (owner != fd->pid || h == fd->except || !IsWindowVisible(h)) continue;
+        if (!fd->caption) return h;
         GetWindowTextA(h, text, sizeof(text));
-        if (!strcmp(text, caption)) return h;
+        if (!strcmp(text, fd->caption)) return h;
     }
     return NULL;
 }
 
 /* Polls every millisecond; NULL with *error set on timeout or early exit. */
-static HWND WaitDialog(HANDLE process, DWORD pid, HWND except, const char *caption,
+static HWND WaitDialog(const PROCESS_INFORMATION *pi, HWND except, const char *caption,
                        DWORD timeout, const char **error)
 {
-    DWORD start = GetTickCount();
-    for (;;)
+    FINDDIALOG fd = { pi->dwProcessId, except, caption };
+    HWND h;
+    switch (WaitWindow(FindDialog, &fd, pi->hProcess, timeout, 1, &h))
     {
-        HWND h = FindDialog(pid, except, caption);
-        if (h) return h;
-        if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0)
-        {
-            *error = "the program ended before the window showed";
-            return NULL;
-        }
-        if (GetTickCount() - start >= timeout)
-        {
-            *error = "timed out waiting for the window";
-            return NULL;
-        }
-        Sleep(1);
+    case WAIT_FOUND: return h;
+    case WAIT_ENDED: *error = "the program ended before the window showed"; return NULL;
+    default: *error = "timed out waiting for the window"; return NULL;
     }
 }
 
@@ -224,15 +200,43 @@ typedef struct
     char storedInf[MAX_PATH];
 } RUN;
 
-static void Run(const char *exe, const char *caption, DWORD timeout, RUN *r)
+/* From the start to the result box's OK, with the times and what the box
+   says; r->error set where it stopped short. */
+static void Drive(const PROCESS_INFORMATION *pi, LONGLONG t0, const char *caption, DWORD timeout,
+                  RUN *r)
 {
-    char cmdLine[MAX_PATH + 3], dir[MAX_PATH], *slash;
-    STARTUPINFOA si;
-    PROCESS_INFORMATION pi;
     PROCESS_MEMORY_COUNTERS pmc;
     HWND dialog, box, text;
-    DWORD_PTR len;
-    LONGLONG t0, t1;
+    LONGLONG t1;
+
+    if (!(dialog = WaitDialog(pi, NULL, caption, timeout, &r->error))) return;
+    t1 = Now();
+    r->startToDialog = Ms(t1 - t0);
+
+    /* Posted, never sent: OK's handler runs a modal box. */
+    t0 = Now();
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 (LPARAM)GetDlgItem(dialog, IDOK));
+    if (!(box = WaitDialog(pi, dialog, NULL, timeout, &r->error))) return;
+    t1 = Now();
+    r->okToBox = Ms(t1 - t0);
+
+    memset(&pmc, 0, sizeof(pmc));
+    pmc.cb = sizeof(pmc);
+    if (GetProcessMemoryInfo(pi->hProcess, &pmc, sizeof(pmc))) r->peakWorkingSet = pmc.PeakWorkingSetSize;
+
+    r->boxOwnedByDialog = GetWindow(box, GW_OWNER) == dialog;
+    GetWindowTextW(box, r->boxCaption, 256);
+    if ((text = GetDlgItem(box, MSGBOX_TEXT_ID))) GetTextW(text, r->boxText, 512);
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+}
+
+static void Run(const char *exe, const char *caption, DWORD timeout, RUN *r)
+{
+    PROCESS_INFORMATION pi;
+    LONGLONG t0;
+    DWORD code;
+    BOOL ended;
 
     memset(r, 0, sizeof(*r));
     r->exitCode = STILL_ACTIVE;
@@ -241,47 +245,23 @@ static void Run(const char *exe, const char *caption, DWORD timeout, RUN *r)
         r->error = "could not reset the target tree or the INF store";
         return;
     }
-    lstrcpynA(dir, exe, sizeof(dir));
-    if ((slash = strrchr(dir, '\\'))) *slash = 0;
-    wsprintfA(cmdLine, "\"%s\"", exe);
-    memset(&si, 0, sizeof(si));
-    si.cb = sizeof(si);
-
     t0 = Now();
-    if (!CreateProcessA(exe, cmdLine, NULL, NULL, FALSE, 0, NULL, dir, &si, &pi))
+    if (!StartProgram(exe, &pi))
     {
         r->error = "CreateProcess failed";
         return;
     }
-    if (!(dialog = WaitDialog(pi.hProcess, pi.dwProcessId, NULL, caption, timeout, &r->error)))
-        goto end;
-    t1 = Now();
-    r->startToDialog = Ms(t1 - t0);
-
-    /* Posted, never sent: OK's handler runs a modal box. */
-    t0 = Now();
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                 (LPARAM)GetDlgItem(dialog, IDOK));
-    if (!(box = WaitDialog(pi.hProcess, pi.dwProcessId, dialog, NULL, timeout, &r->error)))
-        goto end;
-    t1 = Now();
-    r->okToBox = Ms(t1 - t0);
-
-    memset(&pmc, 0, sizeof(pmc));
-    pmc.cb = sizeof(pmc);
-    if (GetProcessMemoryInfo(pi.hProcess, &pmc, sizeof(pmc))) r->peakWorkingSet = pmc.PeakWorkingSetSize;
-
-    r->boxOwnedByDialog = GetWindow(box, GW_OWNER) == dialog;
-    GetWindowTextW(box, r->boxCaption, 256);
-    if ((text = GetDlgItem(box, MSGBOX_TEXT_ID)))
-        SendMessageTimeoutW(text, WM_GETTEXT, 512, (LPARAM)r->boxText, SMTO_ABORTIFHUNG, 5000, &len);
-    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    if (WaitForSingleObject(pi.hProcess, timeout) != WAIT_OBJECT_0)
+    Drive(&pi, t0, caption, timeout, r);
+    /* After the box's OK the program has to end by itself; short of it,
+       it is ended at once. */
+    ended = EndProgram(&pi, r->error ? 0 : timeout, &code);
+    if (r->error) return;
+    if (!ended)
     {
         r->error = "the program did not end after the result box";
-        goto end;
+        return;
     }
-    GetExitCodeProcess(pi.hProcess, &r->exitCode);
+    r->exitCode = code;
 
     /* Installed means: the INF at the target and a new copy in the store. */
     ForEachStoreEntry(FindNewInf, r->storedInf);
@@ -291,34 +271,25 @@ static void Run(const char *exe, const char *caption, DWORD timeout, RUN *r)
         r->error = "no new INF in the store after the run";
     else
         r->ok = TRUE;
-
-end:
-    if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0)
-    {
-        TerminateProcess(pi.hProcess, 1);
-        WaitForSingleObject(pi.hProcess, 5000);
-    }
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
 }
 
 static void PutRun(int index, const char *exe, BOOL warmup, const RUN *r)
 {
     printf("{\"run\":%d,\"exe\":", index);
-    PutJsonA(exe);
+    PutJsonStringA(exe);
     printf(",\"warmup\":%s,\"ok\":%s,\"error\":", warmup ? "true" : "false", r->ok ? "true" : "false");
-    if (r->error) PutJsonA(r->error);
+    if (r->error) PutJsonStringA(r->error);
     else printf("null");
     printf(",\"start_to_dialog_ms\":%.3f,\"ok_to_box_ms\":%.3f", r->startToDialog, r->okToBox);
     if (r->peakWorkingSet) printf(",\"peak_working_set\":%lu", (unsigned long)r->peakWorkingSet);
     else printf(",\"peak_working_set\":null");
     printf(",\"box_text\":");
-    PutJsonW(r->boxText);
+    PutJsonStringW(r->boxText, lstrlenW(r->boxText));
     printf(",\"box_caption\":");
-    PutJsonW(r->boxCaption);
+    PutJsonStringW(r->boxCaption, lstrlenW(r->boxCaption));
     printf(",\"box_owned_by_dialog\":%s,\"exit_code\":%lu,\"stored_inf\":",
            r->boxOwnedByDialog ? "true" : "false", r->exitCode);
-    PutJsonA(r->storedInf);
+    PutJsonStringA(r->storedInf);
     printf("}\n");
     fflush(stdout);
 }

@@ -18,7 +18,7 @@ Before it is saved, the texts the window shows are checked against the
 language module, and the font that draws them is checked to draw every
 character (so no boxes and no question marks).
 
-  make-gallery.py --kit build/windows/kit --helper .../wnhelper.exe
+  make-gallery.py --kit build/windows/kit --helper .../wnagent.exe
                   --work build/windows/gallery --out docs/gallery
 """
 

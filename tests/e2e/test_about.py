@@ -6,7 +6,6 @@ default processing."""
 import time
 import unittest
 
-import probe
 import winenv
 from winenv import IDCANCEL, IDOK
 
@@ -32,7 +31,7 @@ class AboutBoxTest(unittest.TestCase):
     def state(self, dlg):
         """What a user sees of the installer dialog."""
         w = env.must("window", dlg["hwnd"])
-        children = probe.run(env, "children", dlg["hwnd"])["children"]
+        children = env.must("children", dlg["hwnd"])["children"]
         return {"text": w["text"], "style": w["style"], "exstyle": w["exstyle"], "rect": w["rect"],
                 "enabled": w["enabled"], "visible": w["visible"],
                 "children": [(c["id"], c["text"], c["style"], c["visible"], c["rect"]) for c in children]}
@@ -48,7 +47,7 @@ class AboutBoxTest(unittest.TestCase):
         a, o = centre(about["rect"]), centre(installer["rect"])
         self.assertLessEqual(abs(a[0] - o[0]), 1, "About %s over %s" % (about["rect"], installer["rect"]))
         self.assertLessEqual(abs(a[1] - o[1]), 1, "About %s over %s" % (about["rect"], installer["rect"]))
-        texts = [c["text"] for c in probe.run(env, "children", about["hwnd"])["children"]][1:]
+        texts = [c["text"] for c in env.must("children", about["hwnd"])["children"]][1:]
         self.assertEqual(texts, ABOUT_TEXTS)
         focus = app.focus(about).get("window", {})
         self.assertEqual((focus.get("id"), focus.get("text")), (IDOK, "OK"), "focus: %s" % focus)
@@ -87,7 +86,7 @@ class DefaultSystemCommandsTest(unittest.TestCase):
     def wait_state(self, dlg, test, timeout=5):
         deadline = time.monotonic() + timeout
         while True:
-            s = probe.run(env, "threadstate", dlg["hwnd"])
+            s = env.must("threadstate", dlg["hwnd"])
             if test(s) or time.monotonic() > deadline:
                 return s
             time.sleep(0.1)

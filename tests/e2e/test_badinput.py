@@ -6,11 +6,11 @@ dialog showing the lines of the module the settings choose, or with the
 crash, a hang or any other window.  Nothing on drive C and in the INF
 store changes unless OK is pressed.
 
-All runs of a group go through one wnsweep.exe (WNSWEEP): it lays out the
+All runs of a group go through one wnagent sweep: it lays out the
 registry for each case, starts the program, reads what it shows, presses
 Cancel (or OK) and waits for the end.  Random bytes come from a fixed seed,
 printed at the start; WIRENEST_SWEEP_SEED=<number> repeats another run's
-matrix.  Expected lines are read from the modules themselves (wnhelper
+matrix.  Expected lines are read from the modules themselves (wnagent
 loadstring), as the program shows them in the default code page; which
 module the program really loaded is read from its module list, since two
 modules' lines may turn into the same question marks there."""
@@ -303,18 +303,15 @@ def damaged_modules(rng):
 # ---- running a sweep -----------------------------------------------------
 
 def run_sweep(name, cases):
-    """Runs the cases in one wnsweep.exe; returns ({case name: result},
+    """Runs the cases in one wnagent sweep; returns ({case name: result},
     {case name: Wine's output during that run}, whole stdout, whole stderr).
     Output files stay in the logs folder."""
-    sweep = os.environ.get("WNSWEEP")
-    if not sweep:
-        raise RuntimeError("set WNSWEEP (CTest does)")
     case_file = os.path.join(env.work_dir, "sweep-%s.cases" % name)
     with open(case_file, "w", newline="\r\n") as f:
         for case in cases:
             f.write("\n".join(case.lines()) + "\n")
     # Three waits per case at the most; a normal run takes well under a second.
-    _, stdout, stderr = env.run_program(sweep, winenv.windows_path(case_file), TIMEOUT_MS,
+    _, stdout, stderr = env.run_program(env.helper_path, "sweep", winenv.windows_path(case_file), TIMEOUT_MS,
                                         timeout=120 + len(cases) * 3 * TIMEOUT_MS / 1000,
                                         out_path=os.path.join(env.logs, "sweep-%s.out" % name),
                                         err_path=os.path.join(env.logs, "sweep-%s.err" % name))
@@ -333,9 +330,9 @@ def run_sweep(name, cases):
             pending.append(line)  # a debugger's report, before the run's own line
     current = None
     for line in stderr.splitlines():
-        if line.startswith("wnsweep: begin "):
-            current = line[len("wnsweep: begin "):]
-        elif line.startswith("wnsweep: end "):
+        if line.startswith("sweep: begin "):
+            current = line[len("sweep: begin "):]
+        elif line.startswith("sweep: end "):
             current = None
         elif current is not None:
             output.setdefault(current, []).append(line)

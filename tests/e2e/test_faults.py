@@ -12,7 +12,7 @@ program creates C:\\RuruRIZIrizuViz on it as a real folder.  (A link or a
 mount point at C:\\RuruRIZIrizuViz would be a reparse point to Wine, which
 the program rightly refuses to secure or copy into.)  If the mount is
 refused the test fails and says so.  A package file or a target held
-open is held by wnhelper hold, with the access and sharing of the case."""
+open is held by wnagent hold, with the access and sharing of the case."""
 
 import os
 import shutil
@@ -74,7 +74,7 @@ class FaultTestCase(install.InstallTestCase):
         os.makedirs(self.scratch)
 
     def hold(self, path, access=GENERIC_READ, sharing=0, timeout_ms=60000):
-        """wnhelper hold on a file or folder (its Windows path), by default
+        """wnagent hold on a file or folder (its Windows path), by default
         for reading and shared with nobody; returns the function that lets
         go (also called at the end of the test)."""
         self.holds = getattr(self, "holds", 0) + 1
@@ -102,7 +102,7 @@ class FaultTestCase(install.InstallTestCase):
                 self.assertTrue(answer.get("ok"), answer)
                 return let_go
             if proc.poll() is not None or time.monotonic() > deadline:
-                self.fail("wnhelper hold %s: no answer (exit %s)" % (path, proc.poll()))
+                self.fail("wnagent hold %s: no answer (exit %s)" % (path, proc.poll()))
             time.sleep(0.05)
 
     def make_package(self, read_only=False, **files):

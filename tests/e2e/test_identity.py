@@ -1,5 +1,5 @@
 """What the built Wirenest.exe tells about itself, read under Wine the way
-Windows reads it (wnprobe: version API, resource API, dialog manager):
+Windows reads it (wnagent: version API, resource API, dialog manager):
 the version block, the manifest, both dialog templates, the icon group,
 and the version 6 common controls that the manifest makes the running
 process bind.
@@ -12,7 +12,6 @@ import os
 import shutil
 import unittest
 
-import probe
 import winenv
 from winenv import IDCANCEL, IDOK
 
@@ -123,7 +122,7 @@ def muldiv(a, b, c):
 class VersionBlockTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.info = probe.run(env, "version", kit_exe())
+        cls.info = env.must("version", kit_exe())
 
     def test_fixed_part(self):
         i = self.info
@@ -150,7 +149,7 @@ class VersionBlockTest(unittest.TestCase):
 class ResourcesTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.listed = probe.run(env, "resources", kit_exe())["resources"]
+        cls.listed = env.must("resources", kit_exe())["resources"]
 
     def languages(self, rtype, name):
         return [r["lang"] for r in self.listed if (r["type"], r["name"]) == (rtype, name)]
@@ -168,7 +167,7 @@ class ResourcesTest(unittest.TestCase):
         self.assertEqual([r["name"] for r in self.listed if r["type"] == RT_VERSION], [1], self.listed)
 
     def test_manifest_bytes(self):
-        data = bytes.fromhex(probe.run(env, "resource", kit_exe(), RT_MANIFEST, 1, LANG_ZH_TW)["bytes"])
+        data = bytes.fromhex(env.must("resource", kit_exe(), RT_MANIFEST, 1, LANG_ZH_TW)["bytes"])
         self.assertFalse(data.startswith(b"\xef\xbb\xbf"), "byte-order mark")
         lines = data.split(b"\n")
         self.assertEqual(lines[-1], b"", "the last line has no line end")
@@ -178,7 +177,7 @@ class ResourcesTest(unittest.TestCase):
         self.assertEqual(data, manifest_of_this_build(MANIFEST))
 
     def test_manifest_is_the_file_in_res(self):
-        data = bytes.fromhex(probe.run(env, "resource", kit_exe(), RT_MANIFEST, 1, LANG_ZH_TW)["bytes"])
+        data = bytes.fromhex(env.must("resource", kit_exe(), RT_MANIFEST, 1, LANG_ZH_TW)["bytes"])
         with open(os.path.join(REPO, "res", "Wirenest.manifest"), "rb") as f:
             shipped = f.read()
         self.assertEqual(shipped.count(SHIPPED_ARCH), 2, "res/Wirenest.manifest names processor x86 twice")
@@ -190,7 +189,7 @@ class DialogTemplateTest(unittest.TestCase):
     the executable's resources, rectangles through MapDialogRect)."""
 
     def check_dialog(self, template_id, want):
-        d = probe.run(env, "dialog", kit_exe(), template_id)
+        d = env.must("dialog", kit_exe(), template_id)
         bx, by = d["base"]
         self.assertEqual(d["caption"], want["caption"])
         self.assertEqual(d["style"], want["style"] | SYSTEM_ADDED_STYLE, "style 0x%08x" % d["style"])
@@ -233,7 +232,7 @@ class DialogTemplateTest(unittest.TestCase):
 
 class IconGroupTest(unittest.TestCase):
     def test_two_16_colour_images(self):
-        g = probe.run(env, "icongroup", kit_exe(), IDI_APP, LANG_ZH_TW)
+        g = env.must("icongroup", kit_exe(), IDI_APP, LANG_ZH_TW)
         self.assertEqual(g["type"], 1, "not an icon group")
         self.assertEqual([(e["width"], e["height"], e["bits"], e["planes"], e["colors"]) for e in g["entries"]],
                          [(32, 32, 4, 1, 16), (16, 16, 4, 1, 16)], g)
@@ -262,7 +261,7 @@ class CommonControlsTest(unittest.TestCase):
         run_env = env if kit_dir == env.kit_dir else _with_kit(env, kit_dir)
         with run_env.run(name) as app:
             dlg = app.wait_window("Wirenest")
-            modules = probe.run(env, "modules", winenv.EXE_NAME)["modules"]
+            modules = env.must("modules", winenv.EXE_NAME)["modules"]
             app.end_with(dlg, IDCANCEL)
         return [m for m in modules if m["name"].lower() == "comctl32.dll"]
 
@@ -279,7 +278,7 @@ class CommonControlsTest(unittest.TestCase):
         os.makedirs(plain)
         for m in winenv.MODULES:
             shutil.copy(os.path.join(env.kit_dir, m), plain)
-        probe.run(env, "nodependency", kit_exe(), winenv.windows_path(os.path.join(plain, winenv.EXE_NAME)))
+        env.must("nodependency", kit_exe(), winenv.windows_path(os.path.join(plain, winenv.EXE_NAME)))
         try:
             loaded = self.comctl32_of_running(plain, "comctl-none")
         finally:

@@ -5,7 +5,7 @@ system's INF store, and the result box.
 The INF store is Wine's %windir%\\inf.  Wine stores the INF under its own
 name when that is free, so a stored copy is found by its content, never by
 name.  Registration calls are counted in Wine's setupapi trace.  Expected
-texts come from the language module itself (wnhelper loadstring).
+texts come from the language module itself (wnagent loadstring).
 
 How the store is made to refuse (Wine runs as root, so file permissions
 cannot do it): a dangling symbolic link takes the INF's own name in
@@ -13,7 +13,7 @@ C:\\windows\\inf.  Wine finds no stored copy with the same bytes, picks that
 free-looking name, and its copy onto the link fails; SetupCopyOEMInfA then
 answers FALSE with an error other than ERROR_FILE_EXISTS (Wine 8 reports
 ERROR_INSUFFICIENT_BUFFER for every early failure of the ANSI entry point).
-test_store_refuses measures the error with wnhelper infcopy each time.
+test_store_refuses measures the error with wnagent infcopy each time.
 Wine 10, and 64-bit Wine 8 (which runs the x86_64 build where the kernel
 runs no 32-bit code), answer the same link with ERROR_FILE_EXISTS in both
 copy styles (measured), so there the program rightly tries replace-only
@@ -347,7 +347,7 @@ class PlantedDllTest(InstallTestCase):
     process, before the process's first line (Windows maps uxtheme by full
     path), so there the planted copy runs once whatever the program does;
     Wine 8 runs none.  What Wine runs by itself is measured: the same kit,
-    started the same way, around wnprobe, which only says how it is used.
+    started the same way, around wnagent, which only says how it is used.
     The program must run nothing planted beyond that, not even once more."""
 
     wine_own = None
@@ -374,7 +374,7 @@ class PlantedDllTest(InstallTestCase):
 
     def wine_runs_by_itself(self):
         if PlantedDllTest.wine_own is None:
-            with self.planted_run("planted-by-wine", exe_source=os.environ["WNPROBE"]) as app:
+            with self.planted_run("planted-by-wine", exe_source=env.helper_path) as app:
                 app.wait_exit()
                 ran = self.markers(app)
             self.assertEqual(ran, {"uxtheme.dll.ran": 1} if winenv.select_wine().major >= 10 else {})

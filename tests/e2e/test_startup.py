@@ -2,14 +2,14 @@
 choice of the language module from the registry, and the error box when
 the module cannot be loaded.
 
-Expected texts are read from the modules themselves (wnhelper loadstring),
+Expected texts are read from the modules themselves (wnagent loadstring),
 never written down here."""
 
 import os
 import unittest
 
 import winenv
-from winenv import ENGLISH, IDCANCEL, IDOK, IDS_STEP1, IDS_STEP2, REG_BINARY, dword, sz
+from winenv import ENGLISH, IDCANCEL, IDOK, IDS_STEP1, IDS_STEP2, REG_BINARY, REG_SZ, dword, sz
 
 IDC_STEP1_TEXT, IDC_STEP2_TEXT = 1001, 1002
 
@@ -198,6 +198,8 @@ class SettingsReadTest(winenv.TestCase):
             ("rboth", {"PrimLangID": dword(4), "SubLangID": dword(2)}, 1),
             ("rnoprim", {"SubLangID": dword(2)}, 0),
             ("rlong", {"PrimLangID": (REG_BINARY, bytes(5)), "SubLangID": dword(2)}, 0),
+            # Text is stored as given, without a terminator: four bytes, a number.
+            ("rtext", {"PrimLangID": (REG_SZ, b"\x04\x00\x00\x01"), "SubLangID": dword(2)}, 1),
         )
         for kit, settings, expected in cases:
             with self.subTest(kit=kit):

@@ -22,7 +22,7 @@ gives into that tree.  Importing this module starts nothing.
 Standard library only.  Environment (set by CTest):
   WIRENEST_KIT_DIR    folder with Wirenest.exe and the language modules
                       (WIRENEST_E2E_KIT_DIR, when set, wins)
-  WNHELPER            path of wnhelper.exe
+  WNAGENT             path of wnagent.exe
   WIRENEST_E2E_DIR    working folder (default: <kit>/../e2e)
   WIRENEST_BUILD_DIR  the Windows build folder (default: <kit>/..)
 """
@@ -216,7 +216,7 @@ FALLBACK_NOTE = ("this machine runs no 32-bit code: running the x86_64 build of 
                  "sources under 64-bit Wine")
 # Paths CTest hands over, all under the Windows build folder; the x64 tree
 # has the same layout.
-BUILT_PATHS = ("WIRENEST_KIT_DIR", "WNHELPER", "WNPROBE", "WNNOLINES", "WNSWEEP", "WNNOSTRINGS",
+BUILT_PATHS = ("WIRENEST_KIT_DIR", "WNAGENT", "WNNOLINES", "WNNOSTRINGS",
                "WNPLANTED", "WNPLANTEDLANG", "WNUNGUARDED",
                "WIRENEST_E2E_DIR", "WNBENCH", "WNBASELINE", "WIRENEST_BENCH_DIR")
 
@@ -392,9 +392,9 @@ class WineEnv:
         # Given by hand, WIRENEST_E2E_KIT_DIR runs the suite on another kit
         # (a signed one, say) than the build's own, which CTest names.
         kit = os.environ.get("WIRENEST_E2E_KIT_DIR") or os.environ.get("WIRENEST_KIT_DIR")
-        helper = os.environ.get("WNHELPER")
+        helper = os.environ.get("WNAGENT")
         if not kit or not helper:
-            raise RuntimeError("set WIRENEST_KIT_DIR and WNHELPER (CTest does)")
+            raise RuntimeError("set WIRENEST_KIT_DIR and WNAGENT (CTest does)")
         work = os.environ.get("WIRENEST_E2E_DIR") or os.path.join(os.path.dirname(os.path.abspath(kit)), "e2e")
         return cls(kit, helper, work)
 
@@ -579,8 +579,8 @@ class WineEnv:
             return code, out.read(), err.read()
 
     def helper(self, *args, timeout=30, lang=None, program=None):
-        """The JSON answer (ok or not) of one command of wnhelper, or of
-        another program of ours that answers so (wnprobe)."""
+        """The JSON answer (ok or not) of one command of wnagent, or of
+        another program of ours that answers so."""
         program = program or self.helper_path
         what = "%s %s" % (os.path.splitext(os.path.basename(program))[0], " ".join(map(str, args)))
         code, out, err = self.run_program(program, *args, timeout=timeout, lang=lang)
@@ -595,7 +595,7 @@ class WineEnv:
         """A helper command that has to succeed."""
         answer = self.helper(*args, timeout=timeout, lang=lang, program=program)
         if not answer.get("ok"):
-            raise HelperError("%s %s failed: %s" % (os.path.splitext(os.path.basename(program or "wnhelper"))[0],
+            raise HelperError("%s %s failed: %s" % (os.path.splitext(os.path.basename(program or self.helper_path))[0],
                                                    " ".join(map(str, args)), answer))
         return answer
 
@@ -700,7 +700,7 @@ class WineEnv:
         """The registry values that Wine writes on its own whenever a
         program starts (Wine 10 rewrites the display adapter's
         DriverDateData, say): measured once a session across a run of a
-        program that only reads (wnhelper listing the desktop's windows)."""
+        program that only reads (wnagent listing the desktop's windows)."""
         if self._wine_own_writes is None:
             before = self.registry_state()
             self.must("windows", "explorer.exe")
@@ -1170,7 +1170,7 @@ if __name__ == "__main__":
     parser = argparse.ArgumentParser(description="Wine environment for Wirenest")
     parser.add_argument("command", choices=["prepare", "demo", "leftovers"])
     parser.add_argument("--kit", help="folder with Wirenest.exe and the modules")
-    parser.add_argument("--helper", help="path of wnhelper.exe")
+    parser.add_argument("--helper", help="path of wnagent.exe")
     parser.add_argument("--work", help="working folder (default: <kit>/../e2e)")
     parser.add_argument("--out", help="demo output folder (default: <kit>/../demo)")
     a = parser.parse_args()

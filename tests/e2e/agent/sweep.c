@@ -1,10 +1,7 @@
 /*
- * wnsweep: runs a program many times in one go, each run after its own
- * registry layout, and tells how each run ended.  Starting a Wine process
- * from Linux costs most of a second; starting the program from here, inside
- * the prefix, costs far less, so hundreds of runs fit in a few minutes.
- *
- *   wnsweep <case file> [timeout_ms]
+ * sweep <case file> [timeout_ms]: starts the program many times from inside
+ * the prefix, each run after its own registry layout, and tells how each
+ * run ended.
  *
  * The case file holds one step per line, fields separated by tabs:
  *
@@ -29,41 +26,21 @@
  *   it back (type, hex bytes), or the error reading it.
  * A step that cannot be done prints {"ok":false,...} and the sweep goes on.
  *
- * Before and after each run a line "wnsweep: begin <id>" / "wnsweep: end
- * <id>" goes to stderr.  The program inherits that stderr, so whatever Wine
+ * Before and after each run a line "sweep: begin <id>" / "sweep: end <id>"
+ * goes to stderr.  The program inherits that stderr, so whatever Wine
  * prints about it (a crash above all) lands between the two.
  */
 
-#define _WIN32_WINNT 0x0600
-#include <windows.h>
+#include "agent.h"
 #include <psapi.h>
-#include <tlhelp32.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-
-#include "wnshared.h"
 
 #define DEFAULT_TIMEOUT_MS 10000
 #define POLL_MS 20
-#define MSGBOX_TEXT_ID 0xFFFF
-#define IDC_STEP1_TEXT 1001
-#define IDC_STEP2_TEXT 1002
 #define MAX_FIELDS 8
-#define MAX_VALUE 1024
 #define MAX_SET 16
+#define MAX_WINDOWS 16
 
 static DWORD g_timeout = DEFAULT_TIMEOUT_MS;
-
-/* ---- output ---------------------------------------------------------- */
-
-static void PutHex(const BYTE *p, DWORD n)
-{
-    DWORD i;
-    putchar('"');
-    for (i = 0; i < n; i++) printf("%02x", p[i]);
-    putchar('"');
-}
 
 static void StepFailed(int line, const char *what, LONG err)
 {
@@ -74,29 +51,6 @@ static void StepFailed(int line, const char *what, LONG err)
 }
 
 /* ---- registry -------------------------------------------------------- */
-
-/* Hex pairs into bytes; "-" is no bytes.  -1 if malformed. */
-static int ParseHex(const char *hex, BYTE *data, DWORD max)
-{
-    DWORD n = 0;
-    if (!strcmp(hex, "-")) return 0;
-    for (; hex[0]; hex += 2)
-    {
-        if (HexDigit(hex[0]) < 0 || !hex[1] || HexDigit(hex[1]) < 0 || n == max) return -1;
-        data[n++] = (BYTE)(HexDigit(hex[0]) * 16 + HexDigit(hex[1]));
-    }
-    return (int)n;
-}
-
-static LONG DeleteKey(const char *path)
-{
-    const char *sub;
-    HKEY root = ParseKey(path, &sub);
-    LONG err;
-    if (!root || !sub[0]) return ERROR_INVALID_PARAMETER;
-    err = RegDeleteTreeA(root, sub);
-    return err == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : err;
-}
 
 static LONG MakeKey(const char *path)
 {
@@ -111,22 +65,9 @@ static LONG MakeKey(const char *path)
 
 static LONG SetValue(const char *path, const char *name, DWORD type, const char *hex)
 {
-    /* One byte more than the data, never zero: for string types
-       RegSetValueExA counts in a terminator when the last byte is not NUL
-       and the byte after it is, and the value must hold exactly the bytes
-       given. */
     BYTE data[MAX_VALUE + 1];
-    const char *sub;
-    HKEY root = ParseKey(path, &sub), key;
     int n = ParseHex(hex, data, MAX_VALUE);
-    LONG err;
-
-    if (!root || n < 0) return ERROR_INVALID_PARAMETER;
-    data[n] = 0xA5;
-    if ((err = RegCreateKeyExA(root, sub, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL))) return err;
-    err = RegSetValueExA(key, name, 0, type, data, (DWORD)n);
-    RegCloseKey(key);
-    return err;
+    return n < 0 ? ERROR_INVALID_PARAMETER : SetRegValue(path, name, type, data, (DWORD)n);
 }
 
 /* The value as a program reading it with RegQueryValueExA gets it, given
@@ -159,22 +100,6 @@ static void PutValue(const char *path, const char *name)
 
 /* ---- windows of the program ------------------------------------------ */
 
-static void PutText(HWND h)
-{
-    WCHAR text[4096];
-    int len = h ? GetTextW(h, text, 4096) : -1;
-    if (len < 0) printf("null");
-    else PutJsonStringW(text, len);
-}
-
-static BOOL HasCaption(HWND h, const WCHAR *caption)
-{
-    WCHAR text[256];
-    return GetTextW(h, text, 256) >= 0 && !lstrcmpW(text, caption);
-}
-
-#define MAX_WINDOWS 16
-
 typedef struct
 {
     DWORD pid;
@@ -183,24 +108,13 @@ typedef struct
     int count;
 } VISIBLEWINDOWS;
 
-static BOOL CALLBACK VisibleWindowsProc(HWND h, LPARAM lp)
+/* The first of the visible top-level windows of a process, but one; all
+   of them in vw. */
+static HWND FindVisibleWindows(void *ctx)
 {
-    VISIBLEWINDOWS *vw = (VISIBLEWINDOWS *)lp;
-    DWORD pid = 0;
-    GetWindowThreadProcessId(h, &pid);
-    if (pid == vw->pid && h != vw->except && IsWindowVisible(h) && vw->count < MAX_WINDOWS)
-        vw->found[vw->count++] = h;
-    return TRUE;
-}
-
-/* The visible top-level windows of a process, but one. */
-static int VisibleWindows(DWORD pid, HWND except, VISIBLEWINDOWS *vw)
-{
-    vw->pid = pid;
-    vw->except = except;
-    vw->count = 0;
-    EnumWindows(VisibleWindowsProc, (LPARAM)vw);
-    return vw->count;
+    VISIBLEWINDOWS *vw = (VISIBLEWINDOWS *)ctx;
+    vw->count = ListWindows(vw->pid, TRUE, vw->except, vw->found, MAX_WINDOWS);
+    return vw->count ? vw->found[0] : NULL;
 }
 
 static void PutCaptions(const VISIBLEWINDOWS *vw)
@@ -210,7 +124,7 @@ static void PutCaptions(const VISIBLEWINDOWS *vw)
     for (i = 0; i < vw->count; i++)
     {
         if (i) putchar(',');
-        PutText(vw->found[i]);
+        PutWindowText(vw->found[i]);
     }
     printf("]");
 }
@@ -264,19 +178,6 @@ static BOOL Press(HWND window, int id)
     return button && PostMessageA(button, BM_CLICK, 0, 0);
 }
 
-/* The first visible window of the process other than `except`. */
-static HWND WaitWindow(HANDLE process, DWORD pid, HWND except, DWORD timeout)
-{
-    VISIBLEWINDOWS vw;
-    DWORD start = GetTickCount();
-    for (;;)
-    {
-        if (VisibleWindows(pid, except, &vw)) return vw.found[0];
-        if (WaitForSingleObject(process, POLL_MS) == WAIT_OBJECT_0) return NULL;
-        if (GetTickCount() - start >= timeout) return NULL;
-    }
-}
-
 /* ---- one run --------------------------------------------------------- */
 
 typedef struct
@@ -285,20 +186,50 @@ typedef struct
     char name[256];
 } SETVALUE;
 
+/* The dialog's two lines and the files it mapped; with ok, OK pressed and
+   the result box it brings up. */
+static void PutDialog(PROCESS_INFORMATION *pi, const char *exe, HWND window, BOOL ok)
+{
+    VISIBLEWINDOWS vw = { pi->dwProcessId, window, { NULL }, 0 };
+    HWND box;
+
+    printf(",\"outcome\":\"dialog\",\"lines\":[");
+    PutWindowText(GetDlgItem(window, IDC_STEP1_TEXT));
+    putchar(',');
+    PutWindowText(GetDlgItem(window, IDC_STEP2_TEXT));
+    printf("]");
+    PutOwnModules(pi->dwProcessId, exe);
+    if (!ok || !Press(window, IDOK))
+    {
+        Press(window, IDCANCEL);
+        return;
+    }
+    /* OK installs, then tells the result in a box of its own. */
+    printf(",\"result\":");
+    if (WaitWindow(FindVisibleWindows, &vw, pi->hProcess, g_timeout, POLL_MS, &box) != WAIT_FOUND)
+    {
+        printf("null");
+        return;
+    }
+    printf("{\"caption\":");
+    PutWindowText(box);
+    printf(",\"message\":");
+    PutWindowText(GetDlgItem(box, MSGBOX_TEXT_ID));
+    printf("}");
+    Press(box, IDOK);
+}
+
 static void Run(const char *id, const char *exe, BOOL ok, const SETVALUE *set, int nset)
 {
-    static const WCHAR wirenest[] = { 'W','i','r','e','n','e','s','t',0 };
-    static const WCHAR error[] = { 'E','r','r','o','r',0 };
-    STARTUPINFOA si;
+    static const WCHAR wirenest[] = L"Wirenest", error[] = L"Error";
     PROCESS_INFORMATION pi;
-    VISIBLEWINDOWS vw;
-    char cmdline[MAX_PATH + 3], dir[MAX_PATH], *slash;
-    DWORD start, code = 0, waited;
-    HWND window = NULL;
-    BOOL exited = FALSE;
+    VISIBLEWINDOWS vw = { 0, NULL, { NULL }, 0 };
+    DWORD start, waited, code = 0;
+    WAITRESULT shown;
+    HWND window;
     int i;
 
-    fprintf(stderr, "wnsweep: begin %s\n", id);
+    fprintf(stderr, "sweep: begin %s\n", id);
     fflush(stderr);
     printf("{\"ok\":true,\"id\":");
     PutJsonStringA(id);
@@ -310,84 +241,40 @@ static void Run(const char *id, const char *exe, BOOL ok, const SETVALUE *set, i
     }
     printf("]");
 
-    lstrcpynA(dir, exe, MAX_PATH);
-    if ((slash = strrchr(dir, '\\'))) *slash = 0;
-    wsprintfA(cmdline, "\"%s\"", exe);
-    memset(&si, 0, sizeof(si));
-    si.cb = sizeof(si);
     start = GetTickCount();
-    if (!CreateProcessA(exe, cmdline, NULL, NULL, FALSE, 0, NULL, dir, &si, &pi))
-    {
+    if (!StartProgram(exe, &pi))
         printf(",\"outcome\":\"not started\",\"lasterror\":%lu}\n", GetLastError());
-        fflush(stdout);
-        return;
-    }
-
-    /* Whatever shows first: the program shows one window at a time. */
-    for (;;)
-    {
-        if (VisibleWindows(pi.dwProcessId, NULL, &vw)) break;
-        if (WaitForSingleObject(pi.hProcess, POLL_MS) == WAIT_OBJECT_0) { exited = TRUE; break; }
-        if (GetTickCount() - start >= g_timeout) break;
-    }
-    waited = GetTickCount() - start;
-    if (vw.count)
-    {
-        PutCaptions(&vw);
-        window = vw.found[0];
-        for (i = 0; i < vw.count; i++)
-            if (HasCaption(vw.found[i], error) || HasCaption(vw.found[i], wirenest)) window = vw.found[i];
-        if (HasCaption(window, error))
-        {
-            printf(",\"outcome\":\"error\",\"message\":");
-            PutText(GetDlgItem(window, MSGBOX_TEXT_ID));
-            Press(window, IDOK);
-        }
-        else if (HasCaption(window, wirenest) && GetDlgItem(window, IDC_STEP1_TEXT))
-        {
-            printf(",\"outcome\":\"dialog\",\"lines\":[");
-            PutText(GetDlgItem(window, IDC_STEP1_TEXT));
-            putchar(',');
-            PutText(GetDlgItem(window, IDC_STEP2_TEXT));
-            printf("]");
-            PutOwnModules(pi.dwProcessId, exe);
-            if (ok && Press(window, IDOK))
-            {
-                /* OK installs, then tells the result in a box of its own. */
-                HWND box = WaitWindow(pi.hProcess, pi.dwProcessId, window, g_timeout);
-                printf(",\"result\":");
-                if (!box) printf("null");
-                else
-                {
-                    printf("{\"caption\":");
-                    PutText(box);
-                    printf(",\"message\":");
-                    PutText(GetDlgItem(box, MSGBOX_TEXT_ID));
-                    printf("}");
-                    Press(box, IDOK);
-                }
-            }
-            else Press(window, IDCANCEL);
-        }
-        else printf(",\"outcome\":\"other\"");
-    }
-    else printf(",\"outcome\":\"%s\"", exited ? "exited" : "hang");
-    printf(",\"wait_ms\":%lu", waited);
-
-    /* After the press (or none), the program has to end by itself. */
-    if (WaitForSingleObject(pi.hProcess, g_timeout) == WAIT_OBJECT_0 && GetExitCodeProcess(pi.hProcess, &code))
-        printf(",\"exit\":%lu", code);
     else
     {
-        TerminateProcess(pi.hProcess, 0xDEAD);
-        WaitForSingleObject(pi.hProcess, g_timeout);
-        printf(",\"exit\":null");
+        /* Whatever shows first: the program shows one window at a time. */
+        vw.pid = pi.dwProcessId;
+        shown = WaitWindow(FindVisibleWindows, &vw, pi.hProcess, g_timeout, POLL_MS, &window);
+        waited = GetTickCount() - start;
+        if (shown == WAIT_FOUND)
+        {
+            PutCaptions(&vw);
+            for (i = 0; i < vw.count; i++)
+                if (HasCaption(vw.found[i], error) || HasCaption(vw.found[i], wirenest)) window = vw.found[i];
+            if (HasCaption(window, error))
+            {
+                printf(",\"outcome\":\"error\",\"message\":");
+                PutWindowText(GetDlgItem(window, MSGBOX_TEXT_ID));
+                Press(window, IDOK);
+            }
+            else if (HasCaption(window, wirenest) && GetDlgItem(window, IDC_STEP1_TEXT))
+                PutDialog(&pi, exe, window, ok);
+            else printf(",\"outcome\":\"other\"");
+        }
+        else printf(",\"outcome\":\"%s\"", shown == WAIT_ENDED ? "exited" : "hang");
+        printf(",\"wait_ms\":%lu", waited);
+
+        /* After the press (or none), the program has to end by itself. */
+        if (EndProgram(&pi, g_timeout, &code)) printf(",\"exit\":%lu", code);
+        else printf(",\"exit\":null");
+        printf(",\"ms\":%lu}\n", GetTickCount() - start);
     }
-    printf(",\"ms\":%lu}\n", GetTickCount() - start);
     fflush(stdout);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    fprintf(stderr, "wnsweep: end %s\n", id);
+    fprintf(stderr, "sweep: end %s\n", id);
     fflush(stderr);
 }
 
@@ -409,7 +296,7 @@ static int SplitFields(char *line, char **fields)
     return n;
 }
 
-int main(int argc, char **argv)
+int CmdSweep(int argc, char **argv)
 {
     static char line[8192];
     static SETVALUE set[MAX_SET];
@@ -418,13 +305,9 @@ int main(int argc, char **argv)
     LONG err;
     FILE *cases;
 
-    if (argc < 2)
-        return Usage("wnsweep <case file> [timeout_ms]");
-    if (argc > 2) g_timeout = strtoul(argv[2], NULL, 0);
-    /* Each run's line goes out whole, in one write: a crashing program's
-       debugger writes into the same file meanwhile. */
-    setvbuf(stdout, NULL, _IOFBF, 1 << 16);
-    if (!(cases = fopen(argv[1], "r"))) return Fail("cannot open the case file");
+    if (argc < 1) return Usage("sweep <case file> [timeout_ms]");
+    if (argc > 1) g_timeout = strtoul(argv[1], NULL, 0);
+    if (!(cases = fopen(argv[0], "r"))) return Fail("cannot open the case file");
     /* A message box or an error dialog of our own would stop the sweep. */
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 
@@ -432,7 +315,7 @@ int main(int argc, char **argv)
     {
         lineno++;
         if (!(n = SplitFields(line, f)) || f[0][0] == '#') continue;
-        if (!strcmp(f[0], "delkey") && n == 2) err = DeleteKey(f[1]);
+        if (!strcmp(f[0], "delkey") && n == 2) err = DeleteRegKey(f[1], NULL);
         else if (!strcmp(f[0], "mkkey") && n == 2) err = MakeKey(f[1]);
         else if (!strcmp(f[0], "set") && n == 5)
         {
@@ -455,6 +338,5 @@ int main(int argc, char **argv)
     }
     fclose(cases);
     printf("{\"ok\":true,\"done\":%d}\n", lineno);
-    fflush(stdout);
     return 0;
 }

@@ -1,39 +1,34 @@
 /*
- * wnprobe: reads what an executable carries the way Windows itself reads it
- * (version API, resource API, the dialog manager) and what a running
- * process has loaded.  No parsing of the file of our own: every value comes
- * back from a platform call.
- *
- *   wnprobe <command> [arguments...]
- *
- * Like wnhelper, every command prints one JSON object on one line:
- * {"ok":true,...} and exit code 0, or {"ok":false,"error":"...",...} and
- * exit code 1.  Texts are written with \uXXXX escapes; byte strings as hex.
+ * The commands that read what an executable carries the way Windows itself
+ * reads it (version API, resource API, the dialog manager) and what a
+ * running process has loaded.  No parsing of the file of our own: every
+ * value comes back from a platform call.
  */
 
-#define _WIN32_WINNT 0x0600
-#include <windows.h>
+#include "agent.h"
 #include <tlhelp32.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-
-#include "wnshared.h"
-
-/* ---- output ---------------------------------------------------------- */
-
-static void PutHex(const BYTE *p, DWORD n)
-{
-    DWORD i;
-    putchar('"');
-    for (i = 0; i < n; i++) printf("%02x", p[i]);
-    putchar('"');
-}
 
 /* A file's resources, without running any of its code. */
 static HMODULE LoadResources(const char *path)
 {
     return LoadLibraryExA(path, NULL, LOAD_LIBRARY_AS_DATAFILE);
+}
+
+/* The failure, told before the module is let go. */
+static int FailFree(HMODULE mod, const char *what)
+{
+    int ret = Fail(what);
+    FreeLibrary(mod);
+    return ret;
+}
+
+/* One resource's bytes, found for exactly that language; NULL if none. */
+static const BYTE *LockRes(HMODULE mod, LPCSTR type, LPCSTR name, WORD lang, DWORD *size)
+{
+    HRSRC res = FindResourceExA(mod, type, name, lang);
+    HGLOBAL data = res ? LoadResource(mod, res) : NULL;
+    *size = res ? SizeofResource(mod, res) : 0;
+    return data ? (const BYTE *)LockResource(data) : NULL;
 }
 
 /* ---- version --------------------------------------------------------- */
@@ -44,77 +39,76 @@ static const char *const version_keys[] = {
     "ProductName", "ProductVersion", "SpecialBuild",
 };
 
-/* The keys of one string table, in the order the block holds them.  The
-   buffer GetFileVersionInfoA fills is the documented VS_VERSIONINFO tree:
-   each node is wLength, wValueLength, wType, a key, then its value and its
-   children, each aligned on 4 bytes. */
-static void PutStringTableKeys(const BYTE *info, const char *table)
+/* A file's version block (free it) and its fixed part; NULL, and what
+   failed in *error, if there is none. */
+static BYTE *ReadVersion(const char *path, VS_FIXEDFILEINFO **ffi, const char **error)
 {
-    const BYTE *root = info, *end, *p;
-    WCHAR want[16];
-    int first = 1;
+    DWORD handle = 0, size = GetFileVersionInfoSizeA(path, &handle);
+    BYTE *info = size ? (BYTE *)malloc(size) : NULL;
+    UINT len;
 
-    MultiByteToWideChar(CP_ACP, 0, table, -1, want, 16);
-    printf(",\"keys\":[");
-    /* Children of the root start after its key and the fixed part. */
-    p = root + 6;
-    p += (lstrlenW((const WCHAR *)p) + 1) * 2;
-    p = (const BYTE *)(((ULONG_PTR)p + 3) & ~3);
-    p += *(const WORD *)(root + 2);
-    end = root + *(const WORD *)root;
-    for (; p + 6 < end; p = (const BYTE *)(((ULONG_PTR)(p + *(const WORD *)p) + 3) & ~3))
+    *error = "GetFileVersionInfoSizeA failed";
+    if (!info) return NULL;
+    *error = "GetFileVersionInfoA failed";
+    if (GetFileVersionInfoA(path, 0, size, info))
     {
-        const BYTE *q, *qend;
-        if (!*(const WORD *)p) break;
-        if (lstrcmpW((const WCHAR *)(p + 6), L"StringFileInfo")) continue;
-        q = p + 6 + (lstrlenW((const WCHAR *)(p + 6)) + 1) * 2;
-        qend = p + *(const WORD *)p;
-        for (q = (const BYTE *)(((ULONG_PTR)q + 3) & ~3); q + 6 < qend;
-             q = (const BYTE *)(((ULONG_PTR)(q + *(const WORD *)q) + 3) & ~3))
+        *error = "no fixed file info";
+        if (VerQueryValueA(info, "\\", (void **)ffi, &len) && len >= sizeof(**ffi)) return info;
+    }
+    free(info);
+    return NULL;
+}
+
+/* The buffer GetFileVersionInfoA fills is the documented VS_VERSIONINFO
+   tree: each node is wLength, wValueLength, wType, a key, then its value
+   and its children, each aligned on 4 bytes. */
+static const BYTE *Align4(const BYTE *p)
+{
+    return (const BYTE *)(((ULONG_PTR)p + 3) & ~3);
+}
+
+static const WCHAR *NodeKey(const BYTE *node)
+{
+    return (const WCHAR *)(node + 6);
+}
+
+static const BYTE *FirstChild(const BYTE *node)
+{
+    const BYTE *value = Align4((const BYTE *)(NodeKey(node) + lstrlenW(NodeKey(node)) + 1));
+    return Align4(value + *(const WORD *)(node + 2));
+}
+
+/* The keys of the strings below StringFileInfo\<table>, in the order the
+   block holds them; depth 0 is the root. */
+static void PutTableKeys(const BYTE *node, int depth, const WCHAR *table, int *count)
+{
+    const BYTE *end = node + *(const WORD *)node, *p;
+    for (p = FirstChild(node); p + 6 < end && *(const WORD *)p; p = Align4(p + *(const WORD *)p))
+    {
+        if (depth == 0 && !lstrcmpW(NodeKey(p), L"StringFileInfo")) PutTableKeys(p, 1, table, count);
+        else if (depth == 1 && !lstrcmpiW(NodeKey(p), table)) PutTableKeys(p, 2, table, count);
+        else if (depth == 2)
         {
-            const BYTE *s, *send;
-            if (!*(const WORD *)q) break;
-            if (lstrcmpiW((const WCHAR *)(q + 6), want)) continue;
-            s = q + 6 + (lstrlenW((const WCHAR *)(q + 6)) + 1) * 2;
-            send = q + *(const WORD *)q;
-            for (s = (const BYTE *)(((ULONG_PTR)s + 3) & ~3); s + 6 < send;
-                 s = (const BYTE *)(((ULONG_PTR)(s + *(const WORD *)s) + 3) & ~3))
-            {
-                if (!*(const WORD *)s) break;
-                printf("%s", first ? "" : ",");
-                first = 0;
-                PutJsonStringW((const WCHAR *)(s + 6), lstrlenW((const WCHAR *)(s + 6)));
-            }
+            printf("%s", (*count)++ ? "," : "");
+            PutJsonStringW(NodeKey(p), lstrlenW(NodeKey(p)));
         }
     }
-    printf("]");
 }
 
 /* version <file>: the fixed part, the translation list and the
    "040904b0" strings, each read back with VerQueryValueA. */
-static int CmdVersion(int argc, char **argv)
+int CmdVersion(int argc, char **argv)
 {
     VS_FIXEDFILEINFO *ffi;
+    const char *error;
     WORD *trans;
     UINT len, i;
-    DWORD size, handle = 0;
     BYTE *info;
+    int keys = 0;
 
     if (argc < 1) return Usage("version <file>");
     SetLastError(0xdeadbeef);
-    if (!(size = GetFileVersionInfoSizeA(argv[0], &handle)))
-        return Fail("GetFileVersionInfoSizeA failed");
-    info = (BYTE *)malloc(size);
-    if (!GetFileVersionInfoA(argv[0], 0, size, info))
-    {
-        free(info);
-        return Fail("GetFileVersionInfoA failed");
-    }
-    if (!VerQueryValueA(info, "\\", (void **)&ffi, &len) || len < sizeof(*ffi))
-    {
-        free(info);
-        return Fail("no fixed file info");
-    }
+    if (!(info = ReadVersion(argv[0], &ffi, &error))) return Fail(error);
     printf("{\"ok\":true,\"signature\":%lu,\"struc_version\":%lu,"
            "\"file_version\":[%u,%u,%u,%u],\"product_version\":[%u,%u,%u,%u],"
            "\"flags_mask\":%lu,\"flags\":%lu,\"os\":%lu,\"type\":%lu,\"subtype\":%lu,"
@@ -131,7 +125,7 @@ static int CmdVersion(int argc, char **argv)
         for (i = 0; i < len / 4; i++)
             printf("%s[%u,%u]", i ? "," : "", trans[2 * i], trans[2 * i + 1]);
     printf("],\"strings\":{");
-    for (i = 0; i < sizeof(version_keys) / sizeof(version_keys[0]); i++)
+    for (i = 0; i < ARRAY_SIZE(version_keys); i++)
     {
         char query[128];
         char *value;
@@ -140,9 +134,9 @@ static int CmdVersion(int argc, char **argv)
         if (VerQueryValueA(info, query, (void **)&value, &len)) PutJsonStringA(value);
         else printf("null");
     }
-    printf("}");
-    PutStringTableKeys(info, "040904b0");
-    printf("}\n");
+    printf("},\"keys\":[");
+    PutTableKeys(info, 0, L"040904b0", &keys);
+    printf("]}\n");
     free(info);
     return 0;
 }
@@ -155,20 +149,16 @@ static void PutResId(LPCSTR id)
     else PutJsonStringA(id);
 }
 
-typedef struct
-{
-    int count;
-} ENUMSTATE;
-
 static BOOL CALLBACK EnumLangProc(HMODULE mod, LPCSTR type, LPCSTR name, WORD lang, LONG_PTR lp)
 {
-    ENUMSTATE *st = (ENUMSTATE *)lp;
-    HRSRC res = FindResourceExA(mod, type, name, lang);
-    printf("%s{\"type\":", st->count++ ? "," : "");
+    int *count = (int *)lp;
+    DWORD size;
+    LockRes(mod, type, name, lang, &size);
+    printf("%s{\"type\":", (*count)++ ? "," : "");
     PutResId(type);
     printf(",\"name\":");
     PutResId(name);
-    printf(",\"lang\":%u,\"size\":%lu}", lang, res ? SizeofResource(mod, res) : 0);
+    printf(",\"lang\":%u,\"size\":%lu}", lang, size);
     return TRUE;
 }
 
@@ -185,15 +175,15 @@ static BOOL CALLBACK EnumTypeProc(HMODULE mod, LPSTR type, LONG_PTR lp)
 }
 
 /* resources <file>: every resource as type, name, language and size. */
-static int CmdResources(int argc, char **argv)
+int CmdResources(int argc, char **argv)
 {
-    ENUMSTATE st = { 0 };
     HMODULE mod;
+    int count = 0;
 
     if (argc < 1) return Usage("resources <file>");
     if (!(mod = LoadResources(argv[0]))) return Fail("cannot load the file");
     printf("{\"ok\":true,\"resources\":[");
-    EnumResourceTypesA(mod, EnumTypeProc, (LONG_PTR)&st);
+    EnumResourceTypesA(mod, EnumTypeProc, (LONG_PTR)&count);
     printf("]}\n");
     FreeLibrary(mod);
     return 0;
@@ -201,27 +191,20 @@ static int CmdResources(int argc, char **argv)
 
 /* resource <file> <type> <name> <lang>: the bytes of one resource, found
    with FindResourceExA for exactly that language. */
-static int CmdResource(int argc, char **argv)
+int CmdResource(int argc, char **argv)
 {
     HMODULE mod;
-    HRSRC res;
-    HGLOBAL data;
     const BYTE *p;
+    DWORD size;
 
     if (argc < 4) return Usage("resource <file> <type> <name> <lang>");
     if (!(mod = LoadResources(argv[0]))) return Fail("cannot load the file");
     SetLastError(0xdeadbeef);
-    res = FindResourceExA(mod, MAKEINTRESOURCEA(strtoul(argv[1], NULL, 0)),
-                          MAKEINTRESOURCEA(strtoul(argv[2], NULL, 0)),
-                          (WORD)strtoul(argv[3], NULL, 0));
-    if (!res || !(data = LoadResource(mod, res)) || !(p = (const BYTE *)LockResource(data)))
-    {
-        int ret = Fail("no such resource");
-        FreeLibrary(mod);
-        return ret;
-    }
-    printf("{\"ok\":true,\"size\":%lu,\"bytes\":", SizeofResource(mod, res));
-    PutHex(p, SizeofResource(mod, res));
+    if (!(p = LockRes(mod, MAKEINTRESOURCEA(strtoul(argv[1], NULL, 0)),
+                      MAKEINTRESOURCEA(strtoul(argv[2], NULL, 0)), (WORD)strtoul(argv[3], NULL, 0), &size)))
+        return FailFree(mod, "no such resource");
+    printf("{\"ok\":true,\"size\":%lu,\"bytes\":", size);
+    PutHex(p, size);
     printf("}\n");
     FreeLibrary(mod);
     return 0;
@@ -248,11 +231,10 @@ typedef struct
    created icon's bitmaps report them. */
 static void PutIconImage(HMODULE mod, WORD id, WORD lang)
 {
-    HRSRC res = FindResourceExA(mod, (LPCSTR)RT_ICON, MAKEINTRESOURCEA(id), lang);
-    HGLOBAL data = res ? LoadResource(mod, res) : NULL;
-    BYTE *p = data ? (BYTE *)LockResource(data) : NULL;
-    HICON icon = p ? CreateIconFromResourceEx(p, SizeofResource(mod, res), TRUE, 0x00030000,
-                                              0, 0, LR_DEFAULTCOLOR) : NULL;
+    DWORD size;
+    const BYTE *p = LockRes(mod, (LPCSTR)RT_ICON, MAKEINTRESOURCEA(id), lang, &size);
+    HICON icon = p ? CreateIconFromResourceEx((BYTE *)p, size, TRUE, 0x00030000, 0, 0, LR_DEFAULTCOLOR)
+                   : NULL;
     ICONINFO ii;
     BITMAP color, mask;
 
@@ -273,7 +255,7 @@ static void PutIconImage(HMODULE mod, WORD id, WORD lang)
     printf("{\"width\":%ld,\"height\":%ld,\"mask_height\":%ld,\"header_bits\":%u}",
            color.bmWidth ? color.bmWidth : mask.bmWidth,
            color.bmHeight ? color.bmHeight : mask.bmHeight / 2, mask.bmHeight,
-           ((BITMAPINFOHEADER *)p)->biBitCount);
+           ((const BITMAPINFOHEADER *)p)->biBitCount);
     if (ii.hbmColor) DeleteObject(ii.hbmColor);
     DeleteObject(ii.hbmMask);
     DestroyIcon(icon);
@@ -281,11 +263,11 @@ static void PutIconImage(HMODULE mod, WORD id, WORD lang)
 
 /* icongroup <file> <id> <lang>: the group directory's entries, the images
    they name, and which image the system picks for 32 x 32 and 16 x 16. */
-static int CmdIconGroup(int argc, char **argv)
+int CmdIconGroup(int argc, char **argv)
 {
     HMODULE mod;
-    HRSRC res;
     const GRPICONDIR *dir;
+    DWORD size;
     WORD lang;
     int i;
 
@@ -293,14 +275,9 @@ static int CmdIconGroup(int argc, char **argv)
     if (!(mod = LoadResources(argv[0]))) return Fail("cannot load the file");
     lang = (WORD)strtoul(argv[2], NULL, 0);
     SetLastError(0xdeadbeef);
-    res = FindResourceExA(mod, (LPCSTR)RT_GROUP_ICON, MAKEINTRESOURCEA(strtoul(argv[1], NULL, 0)),
-                          lang);
-    if (!res || !(dir = (const GRPICONDIR *)LockResource(LoadResource(mod, res))))
-    {
-        int ret = Fail("no such icon group");
-        FreeLibrary(mod);
-        return ret;
-    }
+    if (!(dir = (const GRPICONDIR *)LockRes(mod, (LPCSTR)RT_GROUP_ICON,
+                                            MAKEINTRESOURCEA(strtoul(argv[1], NULL, 0)), lang, &size)))
+        return FailFree(mod, "no such icon group");
     printf("{\"ok\":true,\"type\":%u,\"entries\":[", dir->idType);
     for (i = 0; i < dir->idCount; i++)
     {
@@ -327,32 +304,15 @@ static INT_PTR CALLBACK ProbeDialogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp)
     return msg == WM_INITDIALOG;
 }
 
-/* A window rectangle in the client coordinates of its dialog. */
-static void PutChildRect(HWND dlg, HWND h)
-{
-    RECT r;
-    GetWindowRect(h, &r);
-    MapWindowPoints(NULL, dlg, (POINT *)&r, 2);
-    printf(",\"rect\":[%ld,%ld,%ld,%ld]", r.left, r.top, r.right, r.bottom);
-}
-
 /* An icon drawn at 32 x 32 on white, as 32-bit pixels. */
 static BOOL DrawIconPixels(HICON icon, DWORD *pixels)
 {
-    BITMAPINFO bi;
     HDC screen = GetDC(NULL), mem = CreateCompatibleDC(screen);
     DWORD *bits;
     HBITMAP bmp;
     BOOL ok = FALSE;
 
-    memset(&bi, 0, sizeof(bi));
-    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-    bi.bmiHeader.biWidth = 32;
-    bi.bmiHeader.biHeight = -32;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
-    if ((bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, (void **)&bits, NULL, 0)))
+    if ((bmp = CreateDib32(screen, 32, 32, &bits)))
     {
         HGDIOBJ old = SelectObject(mem, bmp);
         PatBlt(mem, 0, 0, 32, 32, WHITENESS);
@@ -378,7 +338,7 @@ static BOOL SameIconPixels(HICON a, HICON b)
 /* dialog <file> <id>: the dialog the dialog manager builds from the
    file's template: caption, styles, font, client size, dialog base units
    (through MapDialogRect) and every control in template order. */
-static int CmdDialog(int argc, char **argv)
+int CmdDialog(int argc, char **argv)
 {
     HMODULE mod;
     HWND dlg, h;
@@ -395,12 +355,7 @@ static int CmdDialog(int argc, char **argv)
     SetLastError(0xdeadbeef);
     dlg = CreateDialogParamA(mod, MAKEINTRESOURCEA(strtoul(argv[1], NULL, 0)), NULL,
                              ProbeDialogProc, 0);
-    if (!dlg)
-    {
-        int ret = Fail("CreateDialogParamA failed");
-        FreeLibrary(mod);
-        return ret;
-    }
+    if (!dlg) return FailFree(mod, "CreateDialogParamA failed");
     /* 4 x 8 dialog units are one base unit each way. */
     SetRect(&units, 0, 0, 4, 8);
     MapDialogRect(dlg, &units);
@@ -444,7 +399,7 @@ static int CmdDialog(int argc, char **argv)
             HICON icon = (HICON)SendMessageA(h, STM_GETICON, 0, 0);
             ICONINFO ii;
             BITMAP bm;
-            HICON app = LoadIconA(mod, MAKEINTRESOURCEA(128));
+            HICON app = LoadIconA(mod, MAKEINTRESOURCEA(IDI_APP));
             printf(",\"has_icon\":%s,\"icon_is_128\":%s", icon ? "true" : "false",
                    icon && app && SameIconPixels(icon, app) ? "true" : "false");
             if (icon && GetIconInfo(icon, &ii))
@@ -463,44 +418,63 @@ static int CmdDialog(int argc, char **argv)
     return 0;
 }
 
+/* ---- strings --------------------------------------------------------- */
+
+/* loadstring <module> <id>: a string table entry, read without running the
+   module's code.  "text" holds exactly the stored characters; "ansi" is
+   what a program that loads the string as 8-bit text in the ANSI code page
+   "acp" and shows it again gets back. */
+int CmdLoadString(int argc, char **argv)
+{
+    const WCHAR *p = NULL;
+    char ansi[4096];
+    WCHAR back[4096];
+    HMODULE mod;
+    UINT id;
+    int len, alen;
+
+    if (argc < 2) return Usage("loadstring <module> <id>");
+    if (!(mod = LoadResources(argv[0]))) return Fail("cannot load the module");
+    id = strtoul(argv[1], NULL, 0);
+    /* A zero-length buffer returns a pointer into the resource itself. */
+    len = LoadStringW(mod, id, (WCHAR *)&p, 0);
+    alen = LoadStringA(mod, id, ansi, sizeof(ansi));
+    alen = MultiByteToWideChar(CP_ACP, 0, ansi, alen, back, 4096);
+    printf("{\"ok\":true,\"acp\":%u,\"text\":", GetACP());
+    PutJsonStringW(p ? p : L"", p ? len : 0);
+    printf(",\"ansi\":");
+    PutJsonStringW(back, alen);
+    printf("}\n");
+    FreeLibrary(mod);
+    return 0;
+}
+
 /* ---- a running process ----------------------------------------------- */
 
 /* The file version of a module file, as "a.b.c.d", or null. */
 static void PutFileVersion(const char *path)
 {
-    DWORD handle = 0, size = GetFileVersionInfoSizeA(path, &handle);
     VS_FIXEDFILEINFO *ffi;
-    UINT len;
-    BYTE *info;
+    const char *error;
+    BYTE *info = ReadVersion(path, &ffi, &error);
 
-    if (!size || !(info = (BYTE *)malloc(size)))
-    {
-        printf("null");
-        return;
-    }
-    if (GetFileVersionInfoA(path, 0, size, info) && VerQueryValueA(info, "\\", (void **)&ffi, &len)
-        && len >= sizeof(*ffi))
-        printf("\"%u.%u.%u.%u\"", HIWORD(ffi->dwFileVersionMS), LOWORD(ffi->dwFileVersionMS),
-               HIWORD(ffi->dwFileVersionLS), LOWORD(ffi->dwFileVersionLS));
-    else
-        printf("null");
+    if (!info) printf("null");
+    else printf("\"%u.%u.%u.%u\"", HIWORD(ffi->dwFileVersionMS), LOWORD(ffi->dwFileVersionMS),
+                HIWORD(ffi->dwFileVersionLS), LOWORD(ffi->dwFileVersionLS));
     free(info);
 }
 
 /* modules <pid|exe name>: every module the process has loaded, with its
    path and its file version. */
-static int CmdModules(int argc, char **argv)
+int CmdModules(int argc, char **argv)
 {
     MODULEENTRY32 me;
     HANDLE snap;
     DWORD pid;
-    char *end;
     int n = 0;
 
     if (argc < 1) return Usage("modules <pid|exe name>");
-    pid = strtoul(argv[0], &end, 0);
-    if (*end) pid = FindProcessId(argv[0]);
-    if (!pid)
+    if (!(pid = ArgProcess(argv[0])))
     {
         SetLastError(ERROR_NOT_FOUND);
         return Fail("no such process");
@@ -524,60 +498,6 @@ static int CmdModules(int argc, char **argv)
     return 0;
 }
 
-/* children <hwnd>: the child windows of another process's window, in
-   Z order (template order for a dialog): class, id, text, style, and the
-   rectangle in the parent's client coordinates. */
-static int CmdChildren(int argc, char **argv)
-{
-    HWND parent, h;
-    WCHAR text[1024];
-    char cls[256];
-    DWORD_PTR len;
-    int n = 0;
-
-    if (argc < 1) return Usage("children <hwnd>");
-    parent = (HWND)(ULONG_PTR)strtoul(argv[0], NULL, 0);
-    if (!IsWindow(parent)) return Fail("no such window");
-    printf("{\"ok\":true,\"children\":[");
-    for (h = GetWindow(parent, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT))
-    {
-        GetClassNameA(h, cls, sizeof(cls));
-        text[0] = 0;
-        if (!SendMessageTimeoutW(h, WM_GETTEXT, 1024, (LPARAM)text, SMTO_ABORTIFHUNG, 5000, &len))
-            len = 0;
-        printf("%s{\"hwnd\":%lu,\"class\":", n++ ? "," : "", (ULONG)(ULONG_PTR)h);
-        PutJsonStringA(cls);
-        printf(",\"id\":%ld,\"text\":", (long)GetWindowLongPtrA(h, GWLP_ID));
-        PutJsonStringW(text, (int)len);
-        printf(",\"style\":%lu,\"visible\":%s", (ULONG)GetWindowLongA(h, GWL_STYLE),
-               IsWindowVisible(h) ? "true" : "false");
-        PutChildRect(parent, h);
-        printf("}");
-    }
-    printf("]}\n");
-    return 0;
-}
-
-/* threadstate <hwnd>: the GUI state of the window's thread; "flags" has
-   GUI_INMOVESIZE (2) while the system's move or size loop runs. */
-static int CmdThreadState(int argc, char **argv)
-{
-    GUITHREADINFO gti;
-    HWND h;
-
-    if (argc < 1) return Usage("threadstate <hwnd>");
-    h = (HWND)(ULONG_PTR)strtoul(argv[0], NULL, 0);
-    gti.cbSize = sizeof(gti);
-    if (!GetGUIThreadInfo(GetWindowThreadProcessId(h, NULL), &gti))
-        return Fail("GetGUIThreadInfo failed");
-    printf("{\"ok\":true,\"flags\":%lu,\"active\":%lu,\"focus\":%lu,\"capture\":%lu,"
-           "\"movesize\":%lu,\"iconic\":%s,\"style\":%lu}\n",
-           gti.flags, (ULONG)(ULONG_PTR)gti.hwndActive, (ULONG)(ULONG_PTR)gti.hwndFocus,
-           (ULONG)(ULONG_PTR)gti.hwndCapture, (ULONG)(ULONG_PTR)gti.hwndMoveSize,
-           IsIconic(h) ? "true" : "false", (ULONG)GetWindowLongA(h, GWL_STYLE));
-    return 0;
-}
-
 /* nodependency <source> <copy>: a copy of the executable whose manifest
    (type 24, ID 1, language 1028) is replaced, through the resource update
    API, by one that names no dependency: the control case for what the
@@ -591,7 +511,7 @@ static int CmdThreadState(int argc, char **argv)
 #else
 #define MANIFEST_ARCH "X86"
 #endif
-static int CmdNoDependency(int argc, char **argv)
+int CmdNoDependency(int argc, char **argv)
 {
     static const char plain[] =
         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
@@ -617,21 +537,3 @@ static int CmdNoDependency(int argc, char **argv)
     return 0;
 }
 
-static const COMMAND commands[] = {
-    { "version", CmdVersion },
-    { "resources", CmdResources },
-    { "resource", CmdResource },
-    { "icongroup", CmdIconGroup },
-    { "dialog", CmdDialog },
-    { "modules", CmdModules },
-    { "children", CmdChildren },
-    { "threadstate", CmdThreadState },
-    { "nodependency", CmdNoDependency },
-};
-
-int main(int argc, char **argv)
-{
-    return RunCommand(commands, sizeof(commands) / sizeof(commands[0]), argc, argv,
-                      "wnprobe <version|resources|resource|icongroup|dialog|modules|children|"
-                      "threadstate|nodependency> ...");
-}
