@@ -34,6 +34,11 @@ def environment_or_skip():
     return {n: os.environ[n] for n in names}
 
 
+def started_env():
+    e = environment_or_skip()
+    return e, winenv.WineEnv(e["WIRENEST_KIT_DIR"], e["WNHELPER"], e["WIRENEST_BENCH_DIR"]).start()
+
+
 def fake_run(name, start, ok_ms, warmup=False, ok=True, ws=20000 * 1024):
     return {"name": name, "warmup": warmup, "ok": ok, "start_to_dialog_ms": start,
             "ok_to_box_ms": ok_ms, "peak_working_set": ws}
@@ -185,8 +190,7 @@ class FailedRuns(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        e = environment_or_skip()
-        cls.env = winenv.WineEnv(e["WIRENEST_KIT_DIR"], e["WNHELPER"], e["WIRENEST_BENCH_DIR"]).start()
+        e, cls.env = started_env()
         cls.wnbench_path = winenv.windows_path(e["WNBENCH"])
 
     @classmethod
@@ -222,8 +226,7 @@ class BaselineLikeOurs(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        e = environment_or_skip()
-        cls.env = winenv.WineEnv(e["WIRENEST_KIT_DIR"], e["WNHELPER"], e["WIRENEST_BENCH_DIR"]).start()
+        e, cls.env = started_env()
         cls.exe = bench.lay_out_kit(cls.env, "Baseline", e["WNBASELINE"])
 
     @classmethod

@@ -110,7 +110,7 @@ def shoot(env, window, path, timeout=10):
     left, top, right, bottom = rect
     check(0 <= left < right <= screen.width and 0 <= top < bottom <= screen.height,
           "window %s off the screen" % (rect,))
-    save_png(screen.crop(rect), path, palette=True)
+    save_png(screen.crop(tuple(rect)), path, palette=True)
     print("  %s (%d bytes)" % (path, os.path.getsize(path)))
 
 

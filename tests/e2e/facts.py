@@ -20,6 +20,12 @@ IDOK, IDCANCEL = 1, 2
 IDC_STEP1_TEXT, IDC_STEP2_TEXT = 1001, 1002
 IDS_STEP1, IDS_STEP2, IDS_INSTALL_OK, IDS_INSTALL_FAILED = 1, 2, 3, 4
 
+
+def load_error(kit, module=ENGLISH):
+    """The "Error" box's text when the module beside C:\\kits\\<kit>\\ cannot be loaded."""
+    return "Couldn't load file with path: C:\\kits\\%s\\%s." % (kit, module)
+
+
 # The installer dialog's template: WS_POPUP | WS_VISIBLE | WS_CAPTION |
 # DS_MODALFRAME | DS_SETFONT, WS_EX_APPWINDOW, and its own texts, which the
 # running dialog must never show.

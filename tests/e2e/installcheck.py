@@ -62,9 +62,8 @@ class InstallTestCase(winenv.TestCase):
         self.addCleanup(self.env.remove_installation)
 
     def check_staged(self, added):
-        """What of a store listing's new names the driver store holds: Wine
-        10 stages the INF and the files it names there, as Windows does from
-        Vista on; Wine 8 keeps no driver store."""
+        """What of a store listing's new names the driver store holds: the
+        INF and the driver where Wine stages packages, nothing where not."""
         staged = sorted(name.rsplit("/", 1)[-1].lower() for name in added if name.startswith("driverstore/"))
         self.assertEqual(staged, ["omk58cdc.inf", "omk58cdc.sys"] if winenv.select_wine().keeps_driver_store
                          else [], "added to the store: %s" % sorted(added))

@@ -33,6 +33,11 @@ def read(path):
         return f.read()
 
 
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+
+
 def remove_path(path):
     """Removes a file, a link (not what it points to) or a folder tree."""
     if os.path.isdir(path) and not os.path.islink(path):
@@ -146,8 +151,7 @@ class Machine:
             if source is None:
                 os.mkdir(target)
             elif isinstance(source, bytes):
-                with open(target, "wb") as f:
-                    f.write(source)
+                write(target, source)
             elif os.path.isdir(source):
                 shutil.copytree(source, target)
             else:

@@ -11,16 +11,17 @@ from machine import windows_path
 
 SCREEN = "1024x768"
 FIRST_DISPLAY = 50
-# Under the work folder: every Xvfb a session started, for xvfb_leftovers().
-XVFB_RECORD = "xvfb-started"
+# In the environment of each Xvfb a session starts: its work folder, by
+# which the end of a run finds a server left running.
+SESSION_VARIABLE = "WIRENEST_XVFB_SESSION"
 
 
 class Xvfb:
     """A private X server on the first free display from FIRST_DISPLAY."""
 
-    def __init__(self, log_path, record_path=None):
+    def __init__(self, log_path, session):
         self.log_path = log_path
-        self.record_path = record_path  # "pid display" per server, for xvfb_leftovers()
+        self.session = session
         self.proc = None
         self.display = None
 
@@ -31,15 +32,12 @@ class Xvfb:
             with open(self.log_path, "ab") as out:
                 proc = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", SCREEN + "x24",
                                          "-nolisten", "tcp"],
-                                        stdout=out, stderr=subprocess.STDOUT,
-                                        start_new_session=True)
+                                        stdout=out, stderr=subprocess.STDOUT, start_new_session=True,
+                                        env=dict(os.environ, **{SESSION_VARIABLE: self.session}))
             deadline = time.monotonic() + 10
             while proc.poll() is None and time.monotonic() < deadline:
                 if os.path.exists("/tmp/.X11-unix/X%d" % n):
                     self.proc, self.display = proc, ":%d" % n
-                    if self.record_path:
-                        with open(self.record_path, "a") as f:
-                            f.write("%d %s\n" % (proc.pid, self.display))
                     return self.display
                 time.sleep(0.05)
             # Lost a race for this display, or a hung start: try the next.
@@ -57,30 +55,6 @@ class Xvfb:
                 self.proc.kill()
                 self.proc.wait()
         self.proc = None
-
-
-def xvfb_leftovers(work_dir):
-    """Every Xvfb that a session of this work folder started and that still
-    runs.  Ended servers are forgotten; one still running is named again
-    next time."""
-    record = os.path.join(work_dir, XVFB_RECORD)
-    if not os.path.exists(record):
-        return []
-    with open(record) as f:
-        started = [line.split() for line in f if line.strip()]
-    found, alive = [], []
-    for pid, display in started:
-        try:
-            with open("/proc/%s/cmdline" % pid, "rb") as f:
-                argv = f.read().split(b"\0")
-        except OSError:
-            continue
-        if os.path.basename(argv[0]) == b"Xvfb" and display.encode() in argv:
-            found.append("Xvfb %s on %s" % (pid, display))
-            alive.append("%s %s\n" % (pid, display))
-    with open(record, "w") as f:
-        f.writelines(alive)
-    return found
 
 
 def save_png(image, png_path, palette=False):

@@ -27,7 +27,8 @@ import pefile  # Debian's python3-pefile
 
 import winenv
 from facts import (CHS, CHT, ENGLISH, EXE_NAME, IDS_INSTALL_OK, IDS_STEP1, IDS_STEP2, MODULES, PACKAGE_FILES,
-                   REG_BINARY, REG_DWORD, REG_SZ, SETTINGS_KEY, SETTINGS_ROOT, SPANISH, TARGET_ROOT, THAI, dword)
+                   REG_BINARY, REG_DWORD, REG_SZ, SETTINGS_KEY, SETTINGS_ROOT, SPANISH, TARGET_ROOT, THAI, dword,
+                   load_error)
 from winenv import crash_lines
 
 REG_TYPES = ("REG_NONE", "REG_SZ", "REG_EXPAND_SZ", "REG_BINARY", "REG_DWORD",
@@ -326,8 +327,7 @@ class SweepTestCase(unittest.TestCase):
     @classmethod
     def lines_of(cls, module):
         if module not in cls.expected_lines:
-            path = module if os.path.isabs(module) else os.path.join(env.kit_dir, module)
-            cls.expected_lines[module] = [env.module_string(path, i)["ansi"] for i in (IDS_STEP1, IDS_STEP2)]
+            cls.expected_lines[module] = [env.module_string(module, i)["ansi"] for i in (IDS_STEP1, IDS_STEP2)]
         return cls.expected_lines[module]
 
     def check_case(self, case, lines=None):
@@ -355,8 +355,7 @@ class SweepTestCase(unittest.TestCase):
                 self.assertEqual(result["lines"], lines, said)
         else:
             self.assertEqual(result["windows"], ["Error"], said)
-            self.assertEqual(result["message"], "Couldn't load file with path: C:\\kits\\%s\\%s." % (
-                case.kit, case.module), said)
+            self.assertEqual(result["message"], load_error(case.kit, case.module), said)
         return result
 
 

@@ -115,8 +115,7 @@ class FaultTestCase(InstallTestCase):
         package = {}
         for name, key in zip(FILES, ("inf", "sys", "exe")):
             package[name] = files.get(key) or winenv.read(env.package_file(name))
-            with open(os.path.join(folder, name), "wb") as f:
-                f.write(package[name])
+            winenv.write(os.path.join(folder, name), package[name])
             if read_only:
                 os.chmod(os.path.join(folder, name), 0o444)
         self.package_dir = folder
@@ -130,8 +129,7 @@ class FaultTestCase(InstallTestCase):
             if data is None:
                 os.mkdir(env.target(name))
                 continue
-            with open(env.target(name), "wb") as f:
-                f.write(data)
+            winenv.write(env.target(name), data)
         # Times that a rewrite would change.
         for name in targets:
             os.utime(env.target(name), ns=(1000000000, 1000000000))

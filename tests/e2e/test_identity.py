@@ -175,8 +175,7 @@ class ResourcesTest(unittest.TestCase):
 
     def test_manifest_is_the_file_in_res(self):
         data = bytes.fromhex(probe.run(env, "resource", kit_exe(), RT_MANIFEST, 1, LANG_ZH_TW)["bytes"])
-        with open(os.path.join(REPO, "res", "Wirenest.manifest"), "rb") as f:
-            shipped = f.read()
+        shipped = winenv.read(os.path.join(REPO, "res", "Wirenest.manifest"))
         self.assertEqual(shipped.count(SHIPPED_ARCH), 2, "res/Wirenest.manifest names processor x86 twice")
         self.assertEqual(data, manifest_of_this_build(shipped))
 

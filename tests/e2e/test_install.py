@@ -130,8 +130,7 @@ class FailureTest(InstallTestCase):
     def test_file_in_the_way_of_the_package_folder(self):
         os.makedirs(env.drive_c(TARGET_ROOT))
         in_the_way = b"a file, not the package folder\r\n"
-        with open(env.drive_c(TARGET_ROOT, PACKAGE), "wb") as f:
-            f.write(in_the_way)
+        winenv.write(env.drive_c(TARGET_ROOT, PACKAGE), in_the_way)
         store = env.store_listing()
         calls = self.install("intheway", IDS_INSTALL_FAILED, security=True)
         self.assertEqual(winenv.read(env.drive_c(TARGET_ROOT, PACKAGE)), in_the_way)
@@ -173,8 +172,7 @@ class FailureTest(InstallTestCase):
     def test_differing_target_is_kept(self):
         os.makedirs(env.drive_c(TARGET_ROOT, PACKAGE))
         older = b"older driver, not this package's\r\n"
-        with open(env.target("OMK58CDC.sys"), "wb") as f:
-            f.write(older)
+        winenv.write(env.target("OMK58CDC.sys"), older)
         store = env.store_listing()
         calls = self.install("differs", IDS_INSTALL_FAILED, security=True)
         self.assertEqual(winenv.read(env.target("OMK58CDC.sys")), older)

@@ -11,14 +11,10 @@ import unittest
 import winenv
 from facts import (CP932_CHAR, CP932_LANG, ENGLISH, IDC_STEP1_TEXT, IDC_STEP2_TEXT, IDCANCEL, IDOK, IDS_STEP1,
                    IDS_STEP2, INSTALLER_EXSTYLE, INSTALLER_STYLE, MODULES, REG_BINARY, SYSTEM_ADDED_STYLE,
-                   TEMPLATE_STEP1, TEMPLATE_STEP2, dword, sz)
+                   TEMPLATE_STEP1, TEMPLATE_STEP2, dword, load_error, sz)
 
 env = None
 setUpModule, tearDownModule = winenv.module_fixtures(globals())
-
-
-def error_text(kit, module=ENGLISH):
-    return "Couldn't load file with path: C:\\kits\\%s\\%s." % (kit, module)
 
 
 class InstallerDialogTest(winenv.TestCase):
@@ -78,7 +74,7 @@ class MissingModuleTest(winenv.TestCase):
 
     def check_error_box(self, app, kit, module=ENGLISH):
         box = app.msgbox(app.wait_window("Error"))
-        self.assertEqual(box["message"], error_text(kit, module))
+        self.assertEqual(box["message"], load_error(kit, module))
         self.assertEqual(box["class"], "#32770")
         self.assertEqual(box["icon"], "stop", "icon pixels %s" % box["icon_pixels"])
         self.assertEqual(box["owner"], 0)
@@ -99,8 +95,7 @@ class MissingModuleTest(winenv.TestCase):
 
     def test_unloadable_english_module(self):
         not_a_dll = os.path.join(env.work_dir, "not-a-dll.txt")
-        with open(not_a_dll, "w") as f:
-            f.write("This is a text file, not a module.\r\n")
+        winenv.write(not_a_dll, b"This is a text file, not a module.\r\n")
         empty = os.path.join(env.work_dir, "empty.dll")
         open(empty, "w").close()
         cases = (("empty", empty), ("text", not_a_dll), ("folder", None))
@@ -244,7 +239,7 @@ class CodePage932Test(winenv.TestCase):
         with env.run(self.KIT, exe=self.EXE, modules=others, lang=self.LANG) as app:
             box = app.msgbox(app.wait_window("Error"))
             message = box["message"]
-            self.assertEqual(message, error_text(self.KIT))
+            self.assertEqual(message, load_error(self.KIT))
             self.assertIn(b"\\Kit\x95\x5c\\DravikEngRes.dll", message.encode("cp932"), message)
             app.end_with(box, IDOK)
 

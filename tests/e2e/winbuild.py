@@ -1,16 +1,14 @@
 """Which Wine runs the suite here, and the build it runs.
 
-On a machine whose kernel runs no 32-bit code, 32-bit Wine cannot start
-at all.  There, and only there, the suite runs the x86_64 build of the
-same sources (the tree <build>/x64) under 64-bit Wine in a win64 prefix of
-its own, and says so in every test's output.  select_wine(), which every
-entry point calls first, finds out which (the i386 loader is started once)
-and points the paths CTest gives into that tree.  Importing this module
-starts nothing.
+Where the kernel runs no 32-bit code, 32-bit Wine cannot start at all:
+there, and only there, the suite runs the x86_64 build of the same sources
+(the tree <build>/x64) under 64-bit Wine in a win64 prefix of its own, and
+says so in every test's output.  select_wine(), which every entry point
+calls first, finds out (the i386 loader is started once) and points the
+paths CTest gives into that tree.  Importing this module starts nothing.
 
-As a script it builds what the Wine suite runs: the given targets of the
-Windows build, and, where 32-bit Wine cannot run, the same targets of the
-x86_64 build.
+As a script it builds the given targets of the Windows build and, where
+32-bit Wine cannot run, the same targets of the x86_64 build.
 
     winbuild.py [--x64-only] <build dir> <target>...
     winbuild.py --amd64-manifest <manifest> <copy>   (for CMake)
@@ -79,9 +77,7 @@ class Wine:
         # it is installed, runnable or not, so the fallback names the 64-bit
         # one itself.
         self.command = "wine" if self.runs_32bit else WINE64_LOADER
-        # Where Wine 8 and Wine 10 answer differently (both measured), the
-        # check that sees it says so with this: Wine 10 stages packages, as
-        # Windows does from Vista on.
+        # Wine 10 stages packages in a driver store (machine.STORES); Wine 8 not.
         self.keeps_driver_store = self.major >= 10
 
 

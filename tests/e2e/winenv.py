@@ -1,15 +1,13 @@
 """Runs the real Wirenest.exe under Wine and looks at it from outside.
 
 One WineEnv per test run: its own Xvfb (unless a display is given), a
-private prefix under the build folder (created once, then reused), and a
-persistent wineserver for speed.  Which Wine and which build run here is
-winbuild.select_wine()'s answer; drive C and the registry are machine.py's,
-the screen is screen.py's.  Each start of the program is an AppRun: a kit
-folder of its own under C:\\kits, a clean settings key, a time limit on
-every wait, and on failure a screenshot and Wine's output saved under
-<e2e>/artifacts and named in the failure message.  Each test of a TestCase
-starts from a clean machine (Machine.restore_state).  Nothing is left
-running afterwards, which `winenv.py leftovers` checks at the end of a run.
+private prefix under the build folder, made once, and a persistent
+wineserver.  Which Wine and build run is winbuild.py's answer; drive C and
+the registry are machine.py's, the screen screen.py's.  Each start of the
+program is an AppRun: a kit folder of its own under C:\\kits, a time limit
+on every wait, and on failure a screenshot and Wine's output saved under
+<e2e>/artifacts and named in the message.  Nothing is left running
+afterwards, which `winenv.py leftovers` checks at the end of a run.
 
 Environment (set by CTest):
   WIRENEST_KIT_DIR    folder with Wirenest.exe and the language modules
@@ -31,9 +29,9 @@ import unittest
 
 from facts import CP932_CHAR, CP932_LANG, ENGLISH, EXE_NAME, IDOK, IDS_STEP1, MODULES, REG_SZ, SETTINGS_KEY
 from facts import TARGET_ROOT
-from screen import SCREEN, XVFB_RECORD, Screen, Xvfb, xvfb_leftovers
+from screen import SCREEN, SESSION_VARIABLE, Screen, Xvfb
 # The test scripts and the benchmark import the harness as winenv alone.
-from machine import APP_DEFAULTS, STORES_BASELINE, Machine, read, tree_changes, tree_state, windows_path  # noqa: F401
+from machine import APP_DEFAULTS, STORES_BASELINE, Machine, read, tree_changes, tree_state, windows_path, write  # noqa: F401
 from winbuild import FALLBACK_NOTE, build_path, log, select_wine
 
 # Wine prints these when a program crashes and ShowCrashDialog is 0,
@@ -153,8 +151,7 @@ class WineEnv(Machine, Screen):
                 shutil.rmtree(self.artifacts, ignore_errors=True)
             os.makedirs(self.artifacts, exist_ok=True)
             if not self.display:
-                self.xvfb = Xvfb(os.path.join(self.logs, "xvfb.log"),
-                                 os.path.join(self.work_dir, XVFB_RECORD))
+                self.xvfb = Xvfb(os.path.join(self.logs, "xvfb.log"), self.work_dir)
                 self.display = self.xvfb.start()
             self._ensure_prefix()
             # A server left over from an interrupted run would hold the old display.
@@ -256,8 +253,7 @@ class WineEnv(Machine, Screen):
             subprocess.run([select_wine().command, "wineboot", "-i"], env=env, stdout=f, stderr=subprocess.STDOUT,
                            timeout=300, check=True)
             reg = os.path.join(self.work_dir, "prefix-settings.reg")
-            with open(reg, "w") as r:
-                r.write(PREFIX_SETTINGS + self.prefix_reg)
+            write(reg, (PREFIX_SETTINGS + self.prefix_reg).encode("ascii"))
             subprocess.run([select_wine().command, "regedit", "/S", windows_path(reg)], env=env, stdout=f,
                            stderr=subprocess.STDOUT, timeout=120, check=True)
             # The registry reaches the disk when the server ends.
@@ -268,8 +264,7 @@ class WineEnv(Machine, Screen):
             shutil.copy(MARLETT, self.drive_c("windows", "Fonts"))
         self.prefix_seconds = time.monotonic() - start
         self.record_stores()
-        with open(stamp, "w") as f:
-            f.write("created in %.1f s\n" % self.prefix_seconds + arch_line)
+        write(stamp, ("created in %.1f s\n" % self.prefix_seconds + arch_line).encode("ascii"))
         log("prefix ready in %.1f s" % self.prefix_seconds)
 
     # ---- the helper ---------------------------------------------------
@@ -335,10 +330,8 @@ class WineEnv(Machine, Screen):
 
 
 def module_fixtures(namespace):
-    """setUpModule and tearDownModule for a test module: one environment
-    from CTest's settings, started for the module's tests and kept in the
-    module's global env.  A module binds them with
-    setUpModule, tearDownModule = winenv.module_fixtures(globals())."""
+    """setUpModule and tearDownModule that keep one environment, started
+    from CTest's settings, in the module's global env."""
     def set_up():
         namespace["env"] = WineEnv.from_environment().start()
 
@@ -358,9 +351,8 @@ class TestCase(unittest.TestCase):
         self.env.restore_state()
 
     def assert_code_page_932(self):
-        """The locale CP932_LANG really gives code page 932, in which
-        CP932_CHAR ends in the backslash code: otherwise a test of it
-        passes for nothing."""
+        """Code page 932 is what the locale gives, and CP932_CHAR ends in the
+        backslash code there: otherwise a test of it passes for nothing."""
         acp = self.env.module_string(ENGLISH, IDS_STEP1, lang=CP932_LANG)["acp"]
         self.assertEqual(acp, 932, "the locale %s gives code page %d" % (CP932_LANG, acp))
         self.assertEqual(CP932_CHAR.encode("cp932"), b"\x95\x5c")
@@ -449,10 +441,7 @@ class AppRun:
             self.env.must("regdel", self.app_defaults_key())
         note = "artifacts: screenshot %s, Wine output %s" % (notes["screenshot"], notes["wine_log"]) if failed else ""
         if exc is not None:
-            if hasattr(exc, "add_note"):
-                exc.add_note(note)
-            elif exc.args:
-                exc.args = ("%s\n%s" % (exc.args[0], note),) + exc.args[1:]
+            exc.add_note(note)
             return False
         self.assert_no_crash(crash, note)
         return False
@@ -609,7 +598,8 @@ def leftovers(work_dir):
     lock = lock_session(work_dir)
     try:
         found = []
-        marker = b"WINEPREFIX=" + os.fsencode(os.path.join(work_dir, "prefix"))
+        markers = {os.fsencode("WINEPREFIX=" + os.path.join(work_dir, "prefix")): "process",
+                   os.fsencode("%s=%s" % (SESSION_VARIABLE, work_dir)): "Xvfb"}
         for pid in filter(str.isdigit, os.listdir("/proc")):
             try:
                 with open("/proc/%s/environ" % pid, "rb") as f:
@@ -618,9 +608,8 @@ def leftovers(work_dir):
                     cmdline = f.read().replace(b"\0", b" ").decode("utf-8", "replace").strip()
             except OSError:  # ended meanwhile, or not ours to read
                 continue
-            if marker in environ:
-                found.append("process %s: %s" % (pid, cmdline))
-        return found + xvfb_leftovers(work_dir)
+            found += ["%s %s: %s" % (what, pid, cmdline) for marker, what in markers.items() if marker in environ]
+        return found
     finally:
         lock.close()
 
