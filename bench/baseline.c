@@ -19,6 +19,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "platform/dllsearch.h"
 #include "resource.h"
 
 #define SETTINGS_KEY "SOFTWARE\\Ombrel\\Pelmora\\Settings"
@@ -278,9 +279,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrev, LPSTR cmdLine, int show
         /* The same start-up as Wirenest's: the search confined, then the
            DLLs the dialog and the Setup API load by name taken from the
            system folder by full path. */
-        static const char *const preloads[] = { "uxtheme.dll", "userenv.dll", "setupapi.dll",
-            "apphelp.dll", "propsys.dll", "dwmapi.dll", "cryptbase.dll", "oleacc.dll", "clbcatq.dll",
-            "version.dll" };
+        static const char *const preloads[] = { WIRENEST_SYSTEM_PRELOADS };
         typedef BOOL(WINAPI *SETDEFAULTDLLDIRECTORIES)(DWORD);
         SETDEFAULTDLLDIRECTORIES pfn = (SETDEFAULTDLLDIRECTORIES)(void *)GetProcAddress(
             GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");

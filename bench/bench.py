@@ -26,8 +26,9 @@ import statistics
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-import pefile  # noqa: E402  Debian's python3-pefile: CMake runs this with Debian's interpreter
+import pefile  # noqa: E402  Debian's python3-pefile
 import winenv  # noqa: E402
+from facts import ENGLISH, IDS_INSTALL_OK, MODULES, REG_DWORD, SETTINGS_KEY  # noqa: E402
 
 OURS, BASELINE = "Wirenest.exe", "Baseline.exe"
 CAPTION = "Wirenest"
@@ -205,7 +206,7 @@ def print_report(report, out=sys.stdout):
 
 def lay_out_kit(env, name, exe_source):
     """C:\\kits\\<name>: the program, the language modules and the package."""
-    return env.lay_out_kit(name, winenv.MODULES, env.package(), exe_source)
+    return env.lay_out_kit(name, MODULES, env.package(), exe_source)
 
 
 def run_wnbench(env, wnbench, exes, runs, warmup, timeout_ms):
@@ -218,7 +219,7 @@ def run_wnbench(env, wnbench, exes, runs, warmup, timeout_ms):
     if code is None:
         raise RuntimeError("wnbench did not finish within %d s (Wine output: %s)" % (limit, log_path))
     lines = winenv.json_lines(out)
-    crashes = [l.strip() for l in winenv.crash_lines(err.decode("utf-8", "replace"))]
+    crashes = winenv.crash_lines(err.decode("utf-8", "replace"))
     summary = next((l for l in lines if l.get("summary")), None)
     if summary is None:
         raise RuntimeError("wnbench gave no summary (exit %d; Wine output: %s)" % (code, log_path))
@@ -249,9 +250,9 @@ def main(argv=None):
     try:
         exes = [lay_out_kit(env, "Wirenest", exe_files[OURS]), lay_out_kit(env, "Baseline", exe_files[BASELINE])]
         # English, read through both numbers the way a user's settings are.
-        env.must("regset", winenv.SETTINGS_KEY, "PrimLangID", winenv.REG_DWORD, "00000000")
-        env.must("regset", winenv.SETTINGS_KEY, "SubLangID", winenv.REG_DWORD, "00000000")
-        installed_text = env.module_string(winenv.ENGLISH, winenv.IDS_INSTALL_OK)["text"]
+        env.must("regset", SETTINGS_KEY, "PrimLangID", REG_DWORD, "00000000")
+        env.must("regset", SETTINGS_KEY, "SubLangID", REG_DWORD, "00000000")
+        installed_text = env.module_string(ENGLISH, IDS_INSTALL_OK)["text"]
         runs, summary, crashes = run_wnbench(env, winenv.windows_path(wnbench), exes,
                                               a.runs, a.warmup, a.timeout_ms)
         env.restore_state()

@@ -17,7 +17,10 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import bench  # noqa: E402
+import pefile  # noqa: E402  Debian's python3-pefile
 import winenv  # noqa: E402  (bench put tests/e2e on the path)
+from facts import (CHS, CHT, ENGLISH, IDC_STEP1_TEXT, IDC_STEP2_TEXT, IDCANCEL, IDS_STEP1, IDS_STEP2,  # noqa: E402
+                   REG_DWORD, SETTINGS_KEY, SPANISH, THAI)
 
 SMOKE_RUNS = 3
 
@@ -29,6 +32,11 @@ def environment_or_skip():
     if missing:
         raise unittest.SkipTest("set %s (CTest does)" % ", ".join(missing))
     return {n: os.environ[n] for n in names}
+
+
+def started_env():
+    e = environment_or_skip()
+    return e, winenv.WineEnv(e["WIRENEST_KIT_DIR"], e["WNAGENT"], e["WIRENEST_BENCH_DIR"]).start()
 
 
 def fake_run(name, start, ok_ms, warmup=False, ok=True, ws=20000 * 1024):
@@ -80,8 +88,8 @@ class Executables(unittest.TestCase):
     def test_symbol_table_means_not_stripped(self):
         with open(self.ours, "rb") as f:
             data = bytearray(f.read())
-        pe = int.from_bytes(data[0x3C:0x40], "little")
-        data[pe + 12:pe + 16] = (0x1000).to_bytes(4, "little")  # PointerToSymbolTable
+        at = pefile.PE(data=bytes(data), fast_load=True).FILE_HEADER.get_field_absolute_offset("PointerToSymbolTable")
+        data[at:at + 4] = (0x1000).to_bytes(4, "little")
         with tempfile.TemporaryDirectory() as tmp:
             path = os.path.join(tmp, "symbols.exe")
             with open(path, "wb") as f:
@@ -182,8 +190,7 @@ class FailedRuns(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        e = environment_or_skip()
-        cls.env = winenv.WineEnv(e["WIRENEST_KIT_DIR"], e["WNAGENT"], e["WIRENEST_BENCH_DIR"]).start()
+        e, cls.env = started_env()
         cls.wnbench_path = winenv.windows_path(e["WNBENCH"])
 
     @classmethod
@@ -214,13 +221,12 @@ class BaselineLikeOurs(unittest.TestCase):
     """The yardstick picks its texts and places its dialog as Wirenest does."""
 
     # (PrimLangID, SubLangID or None) -> the module the texts come from.
-    CHOICES = (((10, 3), "DravikSpnRes.dll"), ((4, 1), "DravikChtRes.dll"), ((4, 2), "DravikChsRes.dll"),
-               ((30, 7), "DravikThaiRes.dll"), ((10, 1), "DravikEngRes.dll"), ((4, None), "DravikEngRes.dll"))
+    CHOICES = (((10, 3), SPANISH), ((4, 1), CHT), ((4, 2), CHS), ((30, 7), THAI), ((10, 1), ENGLISH),
+               ((4, None), ENGLISH))
 
     @classmethod
     def setUpClass(cls):
-        e = environment_or_skip()
-        cls.env = winenv.WineEnv(e["WIRENEST_KIT_DIR"], e["WNAGENT"], e["WIRENEST_BENCH_DIR"]).start()
+        e, cls.env = started_env()
         cls.exe = bench.lay_out_kit(cls.env, "Baseline", e["WNBASELINE"])
 
     @classmethod
@@ -235,22 +241,20 @@ class BaselineLikeOurs(unittest.TestCase):
         for (prim, sub), module in self.CHOICES:
             with self.subTest(prim=prim, sub=sub):
                 env.reset_settings()
-                env.must("regset", winenv.SETTINGS_KEY, "PrimLangID", winenv.REG_DWORD, "%02x000000" % prim)
+                env.must("regset", SETTINGS_KEY, "PrimLangID", REG_DWORD, "%02x000000" % prim)
                 if sub is not None:
-                    env.must("regset", winenv.SETTINGS_KEY, "SubLangID", winenv.REG_DWORD, "%02x000000" % sub)
+                    env.must("regset", SETTINGS_KEY, "SubLangID", REG_DWORD, "%02x000000" % sub)
                 proc = env.start_program(self.exe, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
                 try:
                     dialog = env.must("wait", bench.CAPTION, 15000, "Baseline.exe", timeout=45)
                     self.assertTrue(dialog["centred_workarea"], dialog)
-                    for control, string_id in ((1001, 1), (1002, 2)):
+                    for control, string_id in ((IDC_STEP1_TEXT, IDS_STEP1), (IDC_STEP2_TEXT, IDS_STEP2)):
                         want = env.module_string(module, string_id)["ansi"]
                         self.assertEqual(env.must("text", dialog["hwnd"], control)["text"], want)
-                    env.must("click", dialog["hwnd"], winenv.IDCANCEL)
+                    env.must("click", dialog["hwnd"], IDCANCEL)
                     self.assertEqual(proc.wait(15), 0)
                 finally:
-                    if proc.poll() is None:
-                        proc.kill()
-                        proc.wait()
+                    winenv.end_process(proc)
 
 
 if __name__ == "__main__":

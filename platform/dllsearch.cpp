@@ -9,15 +9,12 @@
 typedef BOOL(WINAPI* PFN_SETDEFAULTDLLDIRECTORIES)(DWORD);
 typedef BOOL(WINAPI* PFN_SETDLLDIRECTORYA)(LPCSTR);
 
-// What the dialog and the Setup API load by name. A DLL already loaded is
-// found by its name, so loading these from the system folder first leaves a
-// planted copy unused where the search cannot be confined, and where a
-// loader resolves delay-loads by the program's own folder whatever the
-// confined search says (Wine 10 does, for comctl32's uxtheme).
-static const LPCSTR s_apszPreloads[] = {
-    "uxtheme.dll", "userenv.dll", "setupapi.dll", "apphelp.dll", "propsys.dll",
-    "dwmapi.dll",  "cryptbase.dll", "oleacc.dll", "clbcatq.dll", "version.dll",
-};
+// A DLL already loaded is found by its name, so loading these from the
+// system folder first leaves a planted copy unused where the search cannot
+// be confined, and where a loader resolves delay-loads by the program's own
+// folder whatever the confined search says (Wine 10 does, for comctl32's
+// uxtheme).
+static const LPCSTR s_apszPreloads[] = {WIRENEST_SYSTEM_PRELOADS};
 
 HMODULE LoadSystemLibrary(LPCSTR lpszFileName)
 {

@@ -11,3 +11,10 @@ void RestrictDllSearchToSystem();
 
 // Loads a DLL of the system folder by its full path; null when it cannot.
 HMODULE LoadSystemLibrary(LPCSTR lpszFileName);
+
+// What the dialog and the Setup API load by name, which
+// RestrictDllSearchToSystem loads from the system folder first: an
+// initializer list, in C form, for the benchmark's baseline as well.
+#define WIRENEST_SYSTEM_PRELOADS \
+    "uxtheme.dll", "userenv.dll", "setupapi.dll", "apphelp.dll", "propsys.dll", \
+    "dwmapi.dll", "cryptbase.dll", "oleacc.dll", "clbcatq.dll", "version.dll"

@@ -11,7 +11,7 @@ packages=(
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 xvfb x11-utils locales
   fonts-liberation fonts-wqy-microhei fonts-thai-tlwg fonts-wine
-  python3 python3-pefile zip osslsigncode openssl
+  python3 python3-pefile python3-pil zip osslsigncode openssl
 )
 
 missing=()

@@ -24,15 +24,14 @@ character (so no boxes and no question marks).
 
 import argparse
 import os
-import shutil
 import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import winenv  # noqa: E402
-from winenv import IDOK, IDS_INSTALL_OK, IDS_STEP1, IDS_STEP2, dword  # noqa: E402
-
-IDC_STEP1_TEXT, IDC_STEP2_TEXT = 1001, 1002
+from facts import (CHS, CHT, ENGLISH, IDC_STEP1_TEXT, IDC_STEP2_TEXT, IDOK, IDS_INSTALL_OK, IDS_STEP1,  # noqa: E402
+                   IDS_STEP2, REG_SZ, SPANISH, THAI, dword)
+from screen import save_png  # noqa: E402
 
 REPLACEMENTS = r"HKCU\Software\Wine\Fonts\Replacements"
 
@@ -54,10 +53,7 @@ LANGUAGES = (
     ("es", "Spanish", {"PrimLangID": dword(10), "SubLangID": dword(3)}, "es_ES.UTF-8", "Liberation Sans"),
     ("th", "Thai", {"PrimLangID": dword(30), "SubLangID": dword(0)}, "th_TH.UTF-8", "Loma"),
 )
-MODULE = {
-    "en": "DravikEngRes.dll", "zh-CN": "DravikChsRes.dll", "zh-TW": "DravikChtRes.dll",
-    "es": "DravikSpnRes.dll", "th": "DravikThaiRes.dll",
-}
+MODULE = {"en": ENGLISH, "zh-CN": CHS, "zh-TW": CHT, "es": SPANISH, "th": THAI}
 
 
 class GalleryError(Exception):
@@ -80,18 +76,16 @@ def expected_text(env, module, string_id, lang):
 def use_for_arial(env, font, texts, lang):
     """Makes Wine draw Arial with this font, and checks that it does and
     that every character of the texts comes out as a glyph, not a box."""
-    env.must("regset", REPLACEMENTS, "Arial", winenv.REG_SZ, (font.encode("ascii") + b"\0").hex())
+    env.must("regset", REPLACEMENTS, "Arial", REG_SZ, (font.encode("ascii") + b"\0").hex())
     answer = env.must("font", "Arial", "1", "".join(texts), lang=lang)
     check(answer["full"].endswith(font), "Arial is drawn with %s, not %s" % (answer["full"], font))
     check(not answer["missing"], "%s in %s draws boxes for %s" % (font, lang, answer["missing"]))
 
 
-def caption_is_active(rows, rect):
+def caption_is_active(screen, rect):
     """Wine draws an active caption blue and an inactive one grey; looked at
     right of the caption text and left of any close button."""
-    x = rect[0] + (rect[2] - rect[0]) * 3 // 5
-    y = rect[1] + 8
-    r, g, b = rows[y][x * 3:x * 3 + 3]
+    r, g, b = screen.getpixel((rect[0] + (rect[2] - rect[0]) * 3 // 5, rect[1] + 8))
     return b > r + 60
 
 
@@ -101,14 +95,11 @@ def shoot(env, window, path, timeout=10):
     process's first window may stay grey under Wine: it is activated again
     as a user's click would."""
     rect = env.must("window", window["hwnd"])["rect"]
-    bmp = path[:-4] + ".bmp"
     start = time.monotonic()
     activated = False
     while True:
-        env.must("screenshot", winenv.windows_path(bmp))
-        width, height, rows = winenv.read_bmp(bmp)
-        os.remove(bmp)
-        if caption_is_active(rows, rect):
+        screen = env.screen()
+        if caption_is_active(screen, rect):
             break
         waited = time.monotonic() - start
         check(waited < timeout, "the caption of %r never turned active" % window["text"])
@@ -117,9 +108,9 @@ def shoot(env, window, path, timeout=10):
             activated = True
         time.sleep(0.2)
     left, top, right, bottom = rect
-    check(0 <= left < right <= width and 0 <= top < bottom <= height, "window %s off the screen" % (rect,))
-    rows = [row[left * 3:right * 3] for row in rows[top:bottom]]
-    winenv.write_png(path, right - left, bottom - top, rows, palette=True)
+    check(0 <= left < right <= screen.width and 0 <= top < bottom <= screen.height,
+          "window %s off the screen" % (rect,))
+    save_png(screen.crop(tuple(rect)), path, palette=True)
     print("  %s (%d bytes)" % (path, os.path.getsize(path)))
 
 

@@ -17,11 +17,12 @@ tools/install-deps.sh
 cmake --preset windows -B "$build"
 cmake --build "$build" -j"$(nproc)" --target kit wnagent
 # Where the kernel runs no 32-bit code: the x86_64 build under 64-bit Wine.
-python3 "$root/tests/e2e/winbuild.py" --x64-only "$build" kit wnagent
+# Debian's own interpreter: the one that sees python3-pil.
+/usr/bin/python3 "$root/tests/e2e/winbuild.py" --x64-only "$build" kit wnagent
 
 # Pictures of what appears on the screen: never on the user's display.
 unset DISPLAY
-exec python3 "$root/tools/make-gallery.py" \
+exec /usr/bin/python3 "$root/tools/make-gallery.py" \
   --kit "$build/kit" \
   --helper "$build/tests/e2e/wnagent.exe" \
   --work "$build/gallery" \

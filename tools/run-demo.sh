@@ -21,8 +21,9 @@ cmake --build --preset windows
 build="$root/build/windows"
 # Where the kernel runs no 32-bit code: the x86_64 build under 64-bit Wine
 # (winenv.py then takes the kit from build/windows/x64 and says so).
-python3 "$root/tests/e2e/winbuild.py" --x64-only "$build" Wirenest sample_modules wnagent
-exec python3 "$root/tests/e2e/winenv.py" demo \
+# Debian's own interpreter: the one that sees python3-pil.
+/usr/bin/python3 "$root/tests/e2e/winbuild.py" --x64-only "$build" Wirenest sample_modules wnagent
+exec /usr/bin/python3 "$root/tests/e2e/winenv.py" demo \
   --kit "$build/kit" \
   --helper "$build/tests/e2e/wnagent.exe" \
   --work "$build/e2e" \

@@ -7,16 +7,11 @@ import time
 import unittest
 
 import winenv
-from winenv import IDCANCEL, IDOK
+from facts import ABOUT_STYLE, ABOUT_VERSION, COPYRIGHT, IDCANCEL, IDOK, SYSTEM_ADDED_STYLE
 
 SC_SIZE, SC_MOVE, SC_MINIMIZE, SC_CLOSE, SC_RESTORE = 0xF000, 0xF010, 0xF020, 0xF060, 0xF120
 GUI_INMOVESIZE = 0x2
 WS_VISIBLE = 0x10000000
-
-# WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT, plus what
-# Windows adds to a dialog: WS_CLIPSIBLINGS | DS_3DLOOK.
-ABOUT_STYLE = 0x80C800C0 | 0x04000000 | 0x00000004
-ABOUT_TEXTS = ["Wirenest version 1.0", "Copyright (C) Ombrel Mobile", "OK"]
 
 env = None
 setUpModule, tearDownModule = winenv.module_fixtures(globals())
@@ -41,14 +36,14 @@ class AboutBoxTest(unittest.TestCase):
         about = app.wait_window("About Wirenest", 10000)
         self.assertEqual(about["owner"], dlg["hwnd"], "About box owner")
         self.assertEqual(about["pid"], dlg["pid"])
-        self.assertEqual(about["style"], ABOUT_STYLE | WS_VISIBLE, "style 0x%08x" % about["style"])
+        self.assertEqual(about["style"], ABOUT_STYLE | SYSTEM_ADDED_STYLE | WS_VISIBLE, "style 0x%08x" % about["style"])
         installer = env.must("window", dlg["hwnd"])
         self.assertFalse(installer["enabled"], "the installer dialog stays enabled under the About box")
         a, o = centre(about["rect"]), centre(installer["rect"])
         self.assertLessEqual(abs(a[0] - o[0]), 1, "About %s over %s" % (about["rect"], installer["rect"]))
         self.assertLessEqual(abs(a[1] - o[1]), 1, "About %s over %s" % (about["rect"], installer["rect"]))
         texts = [c["text"] for c in env.must("children", about["hwnd"])["children"]][1:]
-        self.assertEqual(texts, ABOUT_TEXTS)
+        self.assertEqual(texts, [ABOUT_VERSION, COPYRIGHT, "OK"])
         focus = app.focus(about).get("window", {})
         self.assertEqual((focus.get("id"), focus.get("text")), (IDOK, "OK"), "focus: %s" % focus)
         return about
@@ -80,8 +75,14 @@ class DefaultSystemCommandsTest(unittest.TestCase):
     """Commands outside the About range reach the system's processing: each
     check looks for what only that processing does."""
 
-    def assert_no_about(self, app):
+    def end_unchanged(self, app, dlg, moved=False):
+        """No About box, the dialog where it was (unless it was minimized):
+        then Cancel ends the program."""
+        if not moved:
+            self.assertEqual(env.must("window", dlg["hwnd"])["rect"], dlg["rect"])
         self.assertEqual([w["text"] for w in app.visible_windows()], ["Wirenest"])
+        self.assertTrue(env.must("window", dlg["hwnd"])["enabled"])
+        app.end_with(dlg, IDCANCEL)
 
     def wait_state(self, dlg, test, timeout=5):
         deadline = time.monotonic() + timeout
@@ -101,9 +102,7 @@ class DefaultSystemCommandsTest(unittest.TestCase):
             app.key(dlg, "escape")  # ends the move where it began
             s = self.wait_state(dlg, lambda s: not s["flags"] & GUI_INMOVESIZE)
             self.assertFalse(s["flags"] & GUI_INMOVESIZE, "the move loop did not end: %s" % s)
-            self.assertEqual(env.must("window", dlg["hwnd"])["rect"], dlg["rect"])
-            self.assert_no_about(app)
-            app.end_with(dlg, IDCANCEL)
+            self.end_unchanged(app, dlg)
 
     def test_minimize_and_restore(self):
         with env.run("minimize") as app:
@@ -112,9 +111,7 @@ class DefaultSystemCommandsTest(unittest.TestCase):
             self.assertTrue(self.wait_state(dlg, lambda s: s["iconic"])["iconic"], "not minimized")
             app.syscommand(dlg, SC_RESTORE)
             self.assertFalse(self.wait_state(dlg, lambda s: not s["iconic"])["iconic"], "not restored")
-            self.assertEqual(env.must("window", dlg["hwnd"])["rect"], dlg["rect"])
-            self.assert_no_about(app)
-            app.end_with(dlg, IDCANCEL)
+            self.end_unchanged(app, dlg)
 
     def test_close_ends_the_program(self):
         with env.run("close") as app:
@@ -131,9 +128,7 @@ class DefaultSystemCommandsTest(unittest.TestCase):
             for command in (0x000F, 0x0020, SC_MINIMIZE):
                 app.syscommand(dlg, command)
             self.assertTrue(self.wait_state(dlg, lambda s: s["iconic"])["iconic"], "not minimized")
-            self.assert_no_about(app)
-            self.assertTrue(env.must("window", dlg["hwnd"])["enabled"])
-            app.end_with(dlg, IDCANCEL)
+            self.end_unchanged(app, dlg, moved=True)
 
 
 if __name__ == "__main__":

@@ -23,10 +23,13 @@ import sys
 import time
 import unittest
 
+import pefile  # Debian's python3-pefile
+
 import winenv
-from winenv import (CHS, CHT, ENGLISH, IDS_INSTALL_OK, IDS_STEP1, IDS_STEP2, MODULES, PACKAGE, PACKAGE_FILES,
-                    REG_BINARY, REG_DWORD, REG_SZ, SETTINGS_KEY, SETTINGS_ROOT, SPANISH, TARGET_ROOT, THAI,
-                    crash_lines, dword)
+from facts import (CHS, CHT, ENGLISH, EXE_NAME, IDS_INSTALL_OK, IDS_STEP1, IDS_STEP2, MODULES, PACKAGE_FILES,
+                   REG_BINARY, REG_DWORD, REG_SZ, SETTINGS_KEY, SETTINGS_ROOT, SPANISH, TARGET_ROOT, THAI, dword,
+                   load_error)
+from winenv import crash_lines
 
 REG_TYPES = ("REG_NONE", "REG_SZ", "REG_EXPAND_SZ", "REG_BINARY", "REG_DWORD",
              "REG_DWORD_BIG_ENDIAN", "REG_LINK", "REG_MULTI_SZ", "REG_RESOURCE_LIST",
@@ -120,7 +123,7 @@ class Case:
             else:
                 steps.append("set\t%s\t%s\t%d\t%s" % (SETTINGS_KEY, name, value[0], value[1].hex() or "-"))
         steps += self.steps
-        steps.append("run\t%s\tC:\\kits\\%s\\%s\t%s" % (self.name, self.kit, winenv.EXE_NAME, self.press))
+        steps.append("run\t%s\tC:\\kits\\%s\\%s\t%s" % (self.name, self.kit, EXE_NAME, self.press))
         return steps
 
     def __str__(self):
@@ -218,38 +221,6 @@ def chosen_layouts():
 
 # ---- damaged modules -----------------------------------------------------
 
-def sections(image):
-    """(name, virtual address, file offset, size in the file) of each
-    section of a PE file."""
-    pe = struct.unpack_from("<I", image, 0x3C)[0]
-    count = struct.unpack_from("<H", image, pe + 6)[0]
-    first = pe + 24 + struct.unpack_from("<H", image, pe + 20)[0]  # after the optional header
-    result = []
-    for i in range(count):
-        name, address, size, offset = struct.unpack_from("<8s4xIII", image, first + 40 * i)
-        result.append((name.rstrip(b"\0").decode(), address, offset, size))
-    return result
-
-
-def string_block_entry(image):
-    """File offset of the resource data entry (address, size) of the
-    string block that holds IDs 0 to 15, and the file offset of that
-    block."""
-    _, address, base, _ = [s for s in sections(image) if s[0] == ".rsrc"][0]
-
-    def child(directory, wanted=None):
-        named, ids = struct.unpack_from("<HH", image, base + directory + 12)
-        for i in range(named + ids):
-            name, target = struct.unpack_from("<II", image, base + directory + 16 + 8 * i)
-            if wanted is None or name == wanted:
-                return target & 0x7FFFFFFF
-        raise ValueError("no resource %s" % wanted)
-
-    entry = child(child(child(0, 6), 1))  # RT_STRING, block 1, first language
-    rva = struct.unpack_from("<I", image, base + entry)[0]
-    return base + entry, rva - address + base
-
-
 def damaged_modules(rng):
     """{name: (bytes, or None for a folder, or a file path), expected
     outcome, expected lines (dialog only), what it is}.  The program maps
@@ -257,10 +228,15 @@ def damaged_modules(rng):
     file cut short behind valid headers may map (Wine maps it; Windows
     checks more of the image), its strings then missing."""
     real = winenv.read(os.path.join(env.kit_dir, ENGLISH))
-    pe = struct.unpack_from("<I", real, 0x3C)[0]
-    _, _, rsrc_offset, rsrc_size = [s for s in sections(real) if s[0] == ".rsrc"][0]
-    size_of_image = struct.unpack_from("<I", real, pe + 24 + 56)[0]
-    entry, block = string_block_entry(real)
+    image = pefile.PE(data=real)
+    pe = image.DOS_HEADER.e_lfanew
+    rsrc = [s for s in image.sections if s.Name.rstrip(b"\0") == b".rsrc"][0]
+    rsrc_offset, rsrc_size = rsrc.PointerToRawData, rsrc.SizeOfRawData
+    # The resource data entry (address, size) of the string block of IDs 0
+    # to 15 (RT_STRING, block 1, first language), and that block.
+    strings = [t for t in image.DIRECTORY_ENTRY_RESOURCE.entries if t.id == pefile.RESOURCE_TYPE["RT_STRING"]][0]
+    data = [b for b in strings.directory.entries if b.id == 1][0].directory.entries[0].data.struct
+    entry, block = data.get_file_offset(), image.get_offset_from_rva(data.OffsetToData)
 
     def patched(offset, data, base=real):
         return base[:offset] + data + base[offset + len(data):]
@@ -293,7 +269,7 @@ def damaged_modules(rng):
         # A string table that points out of itself: its strings are missing.
         "string_past_block": (patched(block, struct.pack("<H", 0xFFFF)), "dialog", blank,
                               "the length of string 0 runs far past the end of its block"),
-        "block_outside_image": (patched(entry, struct.pack("<I", size_of_image + 0x10000)), "dialog",
+        "block_outside_image": (patched(entry, struct.pack("<I", image.OPTIONAL_HEADER.SizeOfImage + 0x10000)), "dialog",
                                 blank, "the string block's address lies outside the image"),
         "trailing_noise": (real + bytes(rng.randrange(256) for _ in range(65536)), "dialog", "english",
                            "the module followed by 64 KB of random bytes"),
@@ -348,8 +324,7 @@ class SweepTestCase(unittest.TestCase):
     @classmethod
     def lines_of(cls, module):
         if module not in cls.expected_lines:
-            path = module if os.path.isabs(module) else os.path.join(env.kit_dir, module)
-            cls.expected_lines[module] = [env.module_string(path, i)["ansi"] for i in (IDS_STEP1, IDS_STEP2)]
+            cls.expected_lines[module] = [env.module_string(module, i)["ansi"] for i in (IDS_STEP1, IDS_STEP2)]
         return cls.expected_lines[module]
 
     def check_case(self, case, lines=None):
@@ -377,8 +352,7 @@ class SweepTestCase(unittest.TestCase):
                 self.assertEqual(result["lines"], lines, said)
         else:
             self.assertEqual(result["windows"], ["Error"], said)
-            self.assertEqual(result["message"], "Couldn't load file with path: C:\\kits\\%s\\%s." % (
-                case.kit, case.module), said)
+            self.assertEqual(result["message"], load_error(case.kit, case.module), said)
         return result
 
 
@@ -440,11 +414,14 @@ class CancelSweepTest(SweepTestCase):
         meant = {n: (v[0], v[1].hex()) for n, v in (case.values or {}).items() if v != SUBKEY}
         self.assertEqual(stored, meant, "%s\nregistry gave back: %s" % (case, result.get("values")))
 
-    def test_registry_matrix(self):
-        for case in self.matrix:
+    def check_layouts(self, cases):
+        for case in cases:
             with self.subTest(case=case.name):
                 self.check_values_as_set(case)
                 self.check_case(case)
+
+    def test_registry_matrix(self):
+        self.check_layouts(self.matrix)
 
     def test_matrix_reaches_every_outcome(self):
         # Otherwise the matrix would test one path only.
@@ -453,10 +430,7 @@ class CancelSweepTest(SweepTestCase):
             self.assertIn(wanted, reached, "seed %d" % seed)
 
     def test_chosen_patterns(self):
-        for case in self.chosen:
-            with self.subTest(case=case.name):
-                self.check_values_as_set(case)
-                self.check_case(case)
+        self.check_layouts(self.chosen)
 
     def test_damaged_modules(self):
         for case in self.damaged_cases:
@@ -516,10 +490,8 @@ class OkSweepTest(SweepTestCase):
     def test_installed(self):
         for name in PACKAGE_FILES:
             with self.subTest(file=name):
-                self.assertEqual(winenv.read(env.drive_c(TARGET_ROOT, PACKAGE, name)),
-                                 winenv.read(os.path.join(env.kit_dir, PACKAGE, name)))
-        inf = winenv.read(os.path.join(env.kit_dir, PACKAGE, "OMK58CDC.INF"))
-        stored = env.stored_infs(inf)
+                self.assertEqual(winenv.read(env.target(name)), winenv.read(env.package_file(name)))
+        stored = env.stored_infs()
         self.assertEqual(len(stored), 1, "INF store: %s" % sorted(env.store_listing()))
 
     def test_no_crash_anywhere(self):

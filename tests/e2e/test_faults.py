@@ -20,9 +20,10 @@ import subprocess
 import tempfile
 import time
 
-import test_install as install
 import winenv
-from winenv import IDOK, IDS_INSTALL_FAILED, IDS_INSTALL_OK, PACKAGE, TARGET_ROOT, PACKAGE_FILES as FILES
+from facts import (IDOK, IDS_INSTALL_FAILED, IDS_INSTALL_OK, PACKAGE, TARGET_FOLDER_PATH, TARGET_ROOT,
+                   TARGET_ROOT_PATH, PACKAGE_FILES as FILES)
+from installcheck import InstallTestCase, registrations
 
 INF, SYS, EXE = FILES
 GENERIC_READ, GENERIC_WRITE, DELETE = 0x80000000, 0x40000000, 0x10000
@@ -34,8 +35,7 @@ BIG = 200000
 SMALL_DISK, BIG_DISK = "64k", "4m"
 
 env = None
-# test_install's helpers use the same environment.
-setUpModule, tearDownModule = winenv.module_fixtures(globals(), vars(install))
+setUpModule, tearDownModule = winenv.module_fixtures(globals())
 
 
 def big_bytes(size=BIG):
@@ -45,7 +45,7 @@ def big_bytes(size=BIG):
 
 def big_inf():
     """The sample INF, padded with comment lines to a big one."""
-    inf = winenv.read(install.package_file(INF))
+    inf = winenv.read(env.package_file(INF))
     line = b"; padding to make the INF larger than the disk it is copied to\r\n"
     return inf + line * ((BIG - len(inf)) // len(line) + 1)
 
@@ -61,7 +61,7 @@ def state(path):
         return f.read(), os.stat(path).st_mtime_ns
 
 
-class FaultTestCase(install.InstallTestCase):
+class FaultTestCase(InstallTestCase):
     def setUp(self):
         super().setUp()
         self.scratch = tempfile.mkdtemp(dir=env.work_dir, prefix="faults-")
@@ -114,9 +114,8 @@ class FaultTestCase(install.InstallTestCase):
         os.makedirs(folder)
         package = {}
         for name, key in zip(FILES, ("inf", "sys", "exe")):
-            package[name] = files.get(key) or winenv.read(install.package_file(name))
-            with open(os.path.join(folder, name), "wb") as f:
-                f.write(package[name])
+            package[name] = files.get(key) or winenv.read(env.package_file(name))
+            winenv.write(os.path.join(folder, name), package[name])
             if read_only:
                 os.chmod(os.path.join(folder, name), 0o444)
         self.package_dir = folder
@@ -128,14 +127,13 @@ class FaultTestCase(install.InstallTestCase):
         os.makedirs(env.drive_c(TARGET_ROOT, PACKAGE), exist_ok=True)
         for name, data in targets.items():
             if data is None:
-                os.mkdir(install.target(name))
+                os.mkdir(env.target(name))
                 continue
-            with open(install.target(name), "wb") as f:
-                f.write(data)
+            winenv.write(env.target(name), data)
         # Times that a rewrite would change.
         for name in targets:
-            os.utime(install.target(name), ns=(1000000000, 1000000000))
-        return {name: state(install.target(name)) for name in FILES}
+            os.utime(env.target(name), ns=(1000000000, 1000000000))
+        return {name: state(env.target(name)) for name in FILES}
 
     def run_ok(self, name, expect, **run):
         """One run on the package made by make_package: presses OK, checks
@@ -147,7 +145,7 @@ class FaultTestCase(install.InstallTestCase):
         INF is in the store; calls, when traced, hold a registration."""
         for name in FILES:
             with self.subTest(file=name):
-                self.assertEqual(state(install.target(name))[0], package[name])
+                self.assertEqual(state(env.target(name))[0], package[name])
         self.assertEqual(len(env.stored_infs(package[INF])), 1, "store: %s" % sorted(env.store_listing()))
         if calls is not None:
             self.assertTrue(calls, "no registration")
@@ -159,7 +157,7 @@ class FaultTestCase(install.InstallTestCase):
         self.assertEqual(env.store_listing(), store)
         for name in FILES:
             with self.subTest(file=name):
-                now = state(install.target(name))
+                now = state(env.target(name))
                 if kept and name in kept:
                     self.assertEqual(now, kept[name], "a target that was not the failed copy's changed")
                 elif now is not None:
@@ -174,7 +172,7 @@ class TargetsLeftBehindTest(FaultTestCase):
         big = big_bytes(10000)
         late = bytearray(big)
         late[5000] ^= 1
-        sample_sys = winenv.read(install.package_file(SYS))
+        sample_sys = winenv.read(env.package_file(SYS))
         early = bytearray(sample_sys[:len(sample_sys) // 2])
         early[0] ^= 1
         cases = [
@@ -209,8 +207,8 @@ class TargetsLeftBehindTest(FaultTestCase):
                 before = self.lay_targets(targets)
                 if held:
                     name, access, sharing = held[0]
-                    let_go = self.hold(install.TARGET_FOLDER_PATH + "\\" + name if name
-                                       else install.TARGET_ROOT_PATH, access, sharing)
+                    let_go = self.hold(TARGET_FOLDER_PATH + "\\" + name if name
+                                       else TARGET_ROOT_PATH, access, sharing)
                 store = env.store_listing()
                 expect = IDS_INSTALL_OK if installs else IDS_INSTALL_FAILED
                 calls = self.run_ok("left%d" % i, expect)
@@ -297,9 +295,9 @@ class LockedPackageTest(FaultTestCase):
             dialog, box = app.press_ok()
             self.check_result_box(box, dialog, IDS_INSTALL_FAILED)
             app.end_with(box, IDOK)
-            calls = install.registrations(app)
+            calls = registrations(app)
         self.check_failed(package, calls, store)
-        self.assertIsNone(state(install.target(SYS)), "the held file was copied after all")
+        self.assertIsNone(state(env.target(SYS)), "the held file was copied after all")
 
         let_go()
         calls = self.run_ok("unlocked", IDS_INSTALL_OK)

@@ -4,8 +4,9 @@ the version block, the manifest, both dialog templates, the icon group,
 and the version 6 common controls that the manifest makes the running
 process bind.
 
-Every expected value is written down here as the program's identity
-defines it; nothing is read back from the resource script."""
+Every expected value is written down here or in facts.py as the
+program's identity defines it; nothing is read back from the resource
+script."""
 
 import copy
 import os
@@ -13,15 +14,15 @@ import shutil
 import unittest
 
 import winenv
-from winenv import IDCANCEL, IDOK
+from facts import (ABOUT_STYLE, ABOUT_VERSION, COPYRIGHT, EXE_NAME, IDC_STEP1_TEXT, IDC_STEP2_TEXT, IDCANCEL, IDOK,
+                   INSTALLER_EXSTYLE, INSTALLER_STYLE, MODULES, SHIPPED_ARCH, SYSTEM_ADDED_STYLE, TEMPLATE_STEP1,
+                   TEMPLATE_STEP2, X64_ARCH)
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
 LANG_EN_US, LANG_ZH_TW = 1033, 1028
 IDD_ABOUT, IDD_INSTALLER, IDI_APP = 100, 102, 128
-
-COPYRIGHT = "Copyright (C) Ombrel Mobile"
 
 VERSION_STRINGS = [  # in block order
     ("Comments", ""),
@@ -54,20 +55,15 @@ MANIFEST = b"\r\n".join([
     b'',
 ])
 
-# The x86_64 build (run where the kernel runs no 32-bit code) carries the
-# same manifest with processor amd64 for itself and the common controls: a
-# 64-bit process activates nothing named x86.  That word is the only
-# difference, so the check stays byte for byte.
-SHIPPED_ARCH, X64_ARCH = b'processorArchitecture="X86"', b'processorArchitecture="amd64"'
-
-
 def manifest_of_this_build(shipped):
+    """The x86_64 build's manifest differs in the processor alone, so the
+    check stays byte for byte."""
     return shipped if winenv.select_wine().runs_32bit else shipped.replace(SHIPPED_ARCH, X64_ARCH)
 
-# Windows adds these to every top-level dialog it creates (measured the
-# same under Wine): WS_CLIPSIBLINGS | DS_3DLOOK, and WS_EX_DLGMODALFRAME
-# (from DS_MODALFRAME) | WS_EX_WINDOWEDGE | WS_EX_CONTROLPARENT.
-SYSTEM_ADDED_STYLE = 0x04000000 | 0x00000004
+
+# Windows adds these to every top-level dialog's extended style (measured
+# the same under Wine): WS_EX_DLGMODALFRAME (from DS_MODALFRAME) |
+# WS_EX_WINDOWEDGE | WS_EX_CONTROLPARENT.
 SYSTEM_ADDED_EXSTYLE = 0x00000001 | 0x00000100 | 0x00010000
 # ... and WS_EX_NOPARENTNOTIFY to every control.
 CONTROL_ADDED_EXSTYLE = 0x00000004
@@ -78,10 +74,10 @@ IDC_STATIC_CLASSIC = 0xFFFF
 
 ABOUT = {
     "caption": "About Wirenest", "font": ("Arial", 8, 0, 0, 1), "size": (256, 60),
-    "style": 0x80C800C0, "exstyle": 0,
+    "style": ABOUT_STYLE, "exstyle": 0,
     "controls": [
         ("Static", IDC_STATIC_CLASSIC, None, 0x50000003, (9, 12, 21, 20)),  # icon IDI_APP
-        ("Static", IDC_STATIC_CLASSIC, "Wirenest version 1.0", 0x50020080, (37, 11, 192, 11)),
+        ("Static", IDC_STATIC_CLASSIC, ABOUT_VERSION, 0x50020080, (37, 11, 192, 11)),
         ("Static", IDC_STATIC_CLASSIC, COPYRIGHT, 0x50020000, (37, 25, 183, 11)),
         ("Button", IDOK, "OK", 0x50030001, (189, 40, 60, 13)),
     ],
@@ -89,12 +85,12 @@ ABOUT = {
 
 INSTALLER = {
     "caption": "Wirenest", "font": ("Arial", 9, 0, 0, 1), "size": (265, 64),
-    "style": 0x90C000C0, "exstyle": 0x00040000,
+    "style": INSTALLER_STYLE, "exstyle": INSTALLER_EXSTYLE,
     "controls": [
         ("Button", IDOK, "OK", 0x50010001, (130, 44, 60, 13)),
         ("Button", IDCANCEL, "Cancel", 0x50010000, (193, 44, 60, 13)),
-        ("Static", 1001, "1. Please remove your USB data cable first.", 0x50020000, (10, 8, 213, 11)),
-        ("Static", 1002, "2. Click [OK] to install, [Cancel] to abort.", 0x50020000, (10, 25, 213, 11)),
+        ("Static", IDC_STEP1_TEXT, TEMPLATE_STEP1, 0x50020000, (10, 8, 213, 11)),
+        ("Static", IDC_STEP2_TEXT, TEMPLATE_STEP2, 0x50020000, (10, 25, 213, 11)),
     ],
 }
 
@@ -111,7 +107,7 @@ setUpModule, tearDownModule = winenv.module_fixtures(globals())
 
 
 def kit_exe():
-    return winenv.windows_path(os.path.join(env.kit_dir, winenv.EXE_NAME))
+    return winenv.windows_path(os.path.join(env.kit_dir, EXE_NAME))
 
 
 def muldiv(a, b, c):
@@ -178,8 +174,7 @@ class ResourcesTest(unittest.TestCase):
 
     def test_manifest_is_the_file_in_res(self):
         data = bytes.fromhex(env.must("resource", kit_exe(), RT_MANIFEST, 1, LANG_ZH_TW)["bytes"])
-        with open(os.path.join(REPO, "res", "Wirenest.manifest"), "rb") as f:
-            shipped = f.read()
+        shipped = winenv.read(os.path.join(REPO, "res", "Wirenest.manifest"))
         self.assertEqual(shipped.count(SHIPPED_ARCH), 2, "res/Wirenest.manifest names processor x86 twice")
         self.assertEqual(data, manifest_of_this_build(shipped))
 
@@ -261,7 +256,7 @@ class CommonControlsTest(unittest.TestCase):
         run_env = env if kit_dir == env.kit_dir else _with_kit(env, kit_dir)
         with run_env.run(name) as app:
             dlg = app.wait_window("Wirenest")
-            modules = env.must("modules", winenv.EXE_NAME)["modules"]
+            modules = env.must("modules", EXE_NAME)["modules"]
             app.end_with(dlg, IDCANCEL)
         return [m for m in modules if m["name"].lower() == "comctl32.dll"]
 
@@ -276,9 +271,9 @@ class CommonControlsTest(unittest.TestCase):
         plain = os.path.join(env.work_dir, "kit-nodependency")
         shutil.rmtree(plain, ignore_errors=True)
         os.makedirs(plain)
-        for m in winenv.MODULES:
+        for m in MODULES:
             shutil.copy(os.path.join(env.kit_dir, m), plain)
-        env.must("nodependency", kit_exe(), winenv.windows_path(os.path.join(plain, winenv.EXE_NAME)))
+        env.must("nodependency", kit_exe(), winenv.windows_path(os.path.join(plain, EXE_NAME)))
         try:
             loaded = self.comctl32_of_running(plain, "comctl-none")
         finally:

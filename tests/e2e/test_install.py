@@ -28,17 +28,17 @@ the owner and DACL that reached the server.  Requests and replies of several thr
 processes interleave there, each line prefixed by its thread."""
 
 import os
-import re
 import unittest
 
 import winenv
-from winenv import (ENGLISH, IDCANCEL, IDOK, IDS_INSTALL_FAILED, IDS_INSTALL_OK, PACKAGE, TARGET_ROOT,
-                    PACKAGE_FILES as FILES)
+from facts import (CP932_CHAR, CP932_LANG, ENGLISH, IDCANCEL, IDOK, IDS_INSTALL_FAILED, IDS_INSTALL_OK, MODULES,
+                   PACKAGE, TARGET_FOLDER_PATH, TARGET_ROOT, TARGET_ROOT_PATH, PACKAGE_FILES as FILES)
+from installcheck import InstallTestCase, registrations
 
 ERROR_FILE_EXISTS = 80
 SP_COPY_REPLACEONLY, SP_COPY_NOOVERWRITE = 0x2, 0x8
 
-TARGET_INF = "C:\\%s\\%s\\OMK58CDC.INF" % (TARGET_ROOT, PACKAGE)
+TARGET_INF = TARGET_FOLDER_PATH + "\\OMK58CDC.INF"
 WINDOWS_ONLY = "For Windows only !"
 
 
@@ -47,9 +47,6 @@ def link_reads_as_stored():
     wine = winenv.select_wine()
     return wine.major >= 10 or not wine.runs_32bit
 
-
-# SetupCopyOEMInfA's trace line: source, location, media type, copy style.
-REGISTRATION = re.compile(r'trace:setupapi:SetupCopyOEMInfA "(.*?)", (\S+), (\d+), (\d+),')
 
 # The security of the driver's folders: Administrators own them; SYSTEM and
 # Administrators have full control, Users read and execute; protected from
@@ -65,115 +62,15 @@ def server_sd(ace_flags):
 
 FOLDER_SD, FILE_SD = server_sd(3), server_sd(0)
 OWNER_AND_DACL = 0x1 | 0x4  # OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION
-TARGET_ROOT_PATH = "C:\\" + TARGET_ROOT
-TARGET_FOLDER_PATH = TARGET_ROOT_PATH + "\\" + PACKAGE
 PROTECTED_FOLDERS = [(TARGET_ROOT_PATH, OWNER_AND_DACL, FOLDER_SD),
                      (TARGET_FOLDER_PATH, OWNER_AND_DACL, FOLDER_SD)]
-
-# The server's trace, measured under Wine 8: a request, then its reply, on
-# lines of their own that start with the thread's id.
-CREATE_FILE = re.compile(r'^([0-9a-f]{4}): create_file\( .*name=L"((?:[^"\\]|\\.)*)"')
-CREATE_REPLY = re.compile(r'^([0-9a-f]{4}): create_file\(\) = (\w+) \{ handle=([0-9a-f]+) \}')
-CLOSE_HANDLE = re.compile(r'^([0-9a-f]{4}): close_handle\( handle=([0-9a-f]+) \)')
-SET_SECURITY = re.compile(
-    r'^([0-9a-f]{4}): set_security_object\( handle=([0-9a-f]+), security_info=([0-9a-f]+), sd=\{(.*)\} \)$')
 
 env = None
 setUpModule, tearDownModule = winenv.module_fixtures(globals())
 
 
-# ---- drive C -------------------------------------------------------------
-
-def target(name):
-    return env.drive_c(TARGET_ROOT, PACKAGE, name)
-
-
-def package_file(name):
-    return os.path.join(env.kit_dir, PACKAGE, name)
-
-
 def store_path(*parts):
     return env.drive_c("windows", "inf", *parts)
-
-
-def registrations(app):
-    """(source, copy style) of every SetupCopyOEMInfA call the program made."""
-    return [(m.group(1).replace("\\\\", "\\"), int(m.group(4)))
-            for m in REGISTRATION.finditer(app.wine_output())]
-
-
-def security_set(output):
-    """(path, information flags, descriptor) of every security set on a file
-    or folder in a server trace, in order: the handle's path is that of the
-    create_file whose reply in the same thread gave it."""
-    sets, asked, handles = [], {}, {}
-    for line in output.splitlines():
-        found = CREATE_FILE.match(line)
-        if found:
-            name = found.group(2).replace("\\\\", "\\")
-            asked[found.group(1)] = name[4:] if name.startswith("\\??\\") else name
-            continue
-        found = CREATE_REPLY.match(line)
-        if found:
-            path = asked.pop(found.group(1), None)
-            if found.group(2) == "0" and path is not None:
-                handles[found.group(1), found.group(3)] = path
-            continue
-        found = CLOSE_HANDLE.match(line)
-        if found:
-            handles.pop((found.group(1), found.group(2)), None)
-            continue
-        found = SET_SECURITY.match(line)
-        if found and (found.group(1), found.group(2)) in handles:
-            sets.append((handles[found.group(1), found.group(2)], int(found.group(3), 16), found.group(4)))
-    return sets
-
-
-class InstallTestCase(winenv.TestCase):
-    """Drive C as before any installation at the end too: no target tree,
-    nothing registered or staged, no refusing link in the store."""
-
-    def setUp(self):
-        super().setUp()
-        self.addCleanup(env.remove_installation)
-
-    def check_staged(self, added):
-        """What of a store listing's new names the driver store holds: Wine
-        10 stages the INF and the files it names there, as Windows does from
-        Vista on; Wine 8 keeps no driver store."""
-        staged = sorted(name.rsplit("/", 1)[-1].lower() for name in added if name.startswith("driverstore/"))
-        self.assertEqual(staged, ["omk58cdc.inf", "omk58cdc.sys"] if winenv.select_wine().keeps_driver_store
-                         else [], "added to the store: %s" % sorted(added))
-
-    def run_kit(self, name, package=True, wine_debug="trace+setupapi", extra=None, **kw):
-        """A run with the sample package (or the extra given), setupapi traced."""
-        if extra is None:
-            extra = env.package() if package else {}
-        return env.run(name, extra=extra, wine_debug=wine_debug, **kw)
-
-    def check_result_box(self, box, dialog, string_id, caption="Wirenest", lang=None):
-        expected = env.module_string(ENGLISH, string_id, lang=lang)["text"]
-        self.assertEqual(box["message"], expected)
-        self.assertEqual(box["text"], caption)
-        self.assertEqual(box["icon"], "information", "icon pixels %s" % box["icon_pixels"])
-        self.assertEqual(box["owner"], dialog["hwnd"])
-        self.assertEqual([(b["id"], b["text"]) for b in box["buttons"]], [(IDOK, "OK")])
-
-    def install(self, name, string_id, caption="Wirenest", security=False, **run):
-        """One run that presses OK, checks the result box, closes it, and
-        returns the program's registration calls; with security, the
-        security it set is left in self.security (from the server's trace)."""
-        with self.run_kit(name, server_trace=security, **run) as app:
-            dialog, box = app.press_ok()
-            self.check_result_box(box, dialog, string_id, caption, run.get("lang"))
-            app.end_with(box, IDOK)
-            self.security = security_set(app.wine_output()) if security else None
-            return registrations(app)
-
-    def check_copies(self):
-        for name in FILES:
-            with self.subTest(file=name):
-                self.assertEqual(winenv.read(target(name)), winenv.read(package_file(name)))
 
 
 class SamplePackageTest(unittest.TestCase):
@@ -208,7 +105,7 @@ class FirstRunTest(InstallTestCase):
 class SecondRunTest(InstallTestCase):
     def test_second_run(self):
         self.install("earlier", IDS_INSTALL_OK)
-        targets = {name: (winenv.read(target(name)), os.stat(target(name)).st_mtime_ns) for name in FILES}
+        targets = {name: (winenv.read(env.target(name)), os.stat(env.target(name)).st_mtime_ns) for name in FILES}
         store = env.store_listing()
 
         calls = self.install("second", IDS_INSTALL_OK, security=True)
@@ -218,7 +115,7 @@ class SecondRunTest(InstallTestCase):
             (TARGET_FOLDER_PATH + "\\" + name, OWNER_AND_DACL, FILE_SD) for name in FILES])
         for name in FILES:
             with self.subTest(file=name):
-                self.assertEqual((winenv.read(target(name)), os.stat(target(name)).st_mtime_ns), targets[name])
+                self.assertEqual((winenv.read(env.target(name)), os.stat(env.target(name)).st_mtime_ns), targets[name])
         self.assertEqual(env.store_listing(), store)
 
 
@@ -233,8 +130,7 @@ class FailureTest(InstallTestCase):
     def test_file_in_the_way_of_the_package_folder(self):
         os.makedirs(env.drive_c(TARGET_ROOT))
         in_the_way = b"a file, not the package folder\r\n"
-        with open(env.drive_c(TARGET_ROOT, PACKAGE), "wb") as f:
-            f.write(in_the_way)
+        winenv.write(env.drive_c(TARGET_ROOT, PACKAGE), in_the_way)
         store = env.store_listing()
         calls = self.install("intheway", IDS_INSTALL_FAILED, security=True)
         self.assertEqual(winenv.read(env.drive_c(TARGET_ROOT, PACKAGE)), in_the_way)
@@ -276,11 +172,10 @@ class FailureTest(InstallTestCase):
     def test_differing_target_is_kept(self):
         os.makedirs(env.drive_c(TARGET_ROOT, PACKAGE))
         older = b"older driver, not this package's\r\n"
-        with open(target("OMK58CDC.sys"), "wb") as f:
-            f.write(older)
+        winenv.write(env.target("OMK58CDC.sys"), older)
         store = env.store_listing()
         calls = self.install("differs", IDS_INSTALL_FAILED, security=True)
-        self.assertEqual(winenv.read(target("OMK58CDC.sys")), older)
+        self.assertEqual(winenv.read(env.target("OMK58CDC.sys")), older)
         # Secured as it is, then refused by the check after the copies.
         self.assertEqual(self.security, PROTECTED_FOLDERS + [
             (TARGET_FOLDER_PATH + "\\OMK58CDC.sys", OWNER_AND_DACL, FILE_SD)])
@@ -358,7 +253,7 @@ class PlantedDllTest(InstallTestCase):
         extra = env.package()
         extra.update({n + ".dll": os.environ["WNPLANTED"] for n in PLANTED})
         extra[ENGLISH] = os.environ["WNPLANTEDLANG"]
-        return env.run(name, modules=[m for m in winenv.MODULES if m != ENGLISH], extra=extra,
+        return env.run(name, modules=[m for m in MODULES if m != ENGLISH], extra=extra,
                        wine_debug="trace+setupapi", dll_overrides=NATIVE_FIRST, exe_source=exe_source,
                        alone=True)
 
@@ -410,23 +305,17 @@ class PlantedDllTest(InstallTestCase):
 
 class CodePageTest(InstallTestCase):
     """Code page 932: the folder and the executable's name end in U+8868,
-    0x95 0x5C in that code page, whose second byte is the backslash code.
-    Cut at that byte, the program would look for the package and the
-    module in the wrong folder."""
-
-    LANG = "ja_JP.UTF-8"
-    CHAR = "\u8868"
+    whose second byte there is the backslash code.  Cut at that byte, the
+    program would look for the package and the module in the wrong folder."""
 
     def test_double_byte_folder(self):
-        acp = env.must("loadstring", winenv.windows_path(os.path.join(env.kit_dir, ENGLISH)), 1,
-                       lang=self.LANG)["acp"]
-        self.assertEqual(acp, 932)
-        self.assertEqual(self.CHAR.encode("cp932"), b"\x95\x5c")
+        self.assert_code_page_932()
         # The caption is the executable's name as the program cut it.
-        calls = self.install("Kit" + self.CHAR, IDS_INSTALL_OK, caption=self.CHAR,
-                             exe=self.CHAR + ".exe", lang=self.LANG)
+        calls = self.install("Kit" + CP932_CHAR, IDS_INSTALL_OK, caption=CP932_CHAR,
+                             exe=CP932_CHAR + ".exe", lang=CP932_LANG)
         self.assertEqual(calls, [(TARGET_INF, SP_COPY_NOOVERWRITE)])
         self.check_copies()
+
 
 if __name__ == "__main__":
     unittest.main()

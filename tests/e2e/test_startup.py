@@ -9,26 +9,12 @@ import os
 import unittest
 
 import winenv
-from winenv import ENGLISH, IDCANCEL, IDOK, IDS_STEP1, IDS_STEP2, REG_BINARY, REG_SZ, dword, sz
-
-IDC_STEP1_TEXT, IDC_STEP2_TEXT = 1001, 1002
-
-# The dialog template's own texts; the dialog must never show them.
-TEMPLATE_STEP1 = "1. Please remove your USB data cable first."
-TEMPLATE_STEP2 = "2. Click [OK] to install, [Cancel] to abort."
-
-# WS_POPUP | WS_VISIBLE | WS_CAPTION | DS_MODALFRAME | DS_SETFONT
-TEMPLATE_STYLE = 0x90C000C0
-# Windows adds these to every top-level dialog it creates.
-SYSTEM_ADDED_STYLE = 0x04000000 | 0x00000004  # WS_CLIPSIBLINGS | DS_3DLOOK
-WS_EX_APPWINDOW = 0x00040000
+from facts import (CP932_CHAR, CP932_LANG, ENGLISH, IDC_STEP1_TEXT, IDC_STEP2_TEXT, IDCANCEL, IDOK, IDS_STEP1,
+                   IDS_STEP2, INSTALLER_EXSTYLE, INSTALLER_STYLE, MODULES, REG_BINARY, REG_SZ, SYSTEM_ADDED_STYLE,
+                   TEMPLATE_STEP1, TEMPLATE_STEP2, dword, load_error, sz)
 
 env = None
 setUpModule, tearDownModule = winenv.module_fixtures(globals())
-
-
-def error_text(kit, module=ENGLISH):
-    return "Couldn't load file with path: C:\\kits\\%s\\%s." % (kit, module)
 
 
 class InstallerDialogTest(winenv.TestCase):
@@ -44,9 +30,9 @@ class InstallerDialogTest(winenv.TestCase):
         with env.run("nokey") as app:
             dlg = app.wait_window("Wirenest")
             self.assertEqual(dlg["class"], "#32770")
-            self.assertEqual(dlg["style"], TEMPLATE_STYLE | SYSTEM_ADDED_STYLE,
+            self.assertEqual(dlg["style"], INSTALLER_STYLE | SYSTEM_ADDED_STYLE,
                              "style 0x%08x" % dlg["style"])
-            self.assertTrue(dlg["exstyle"] & WS_EX_APPWINDOW, "exstyle 0x%08x" % dlg["exstyle"])
+            self.assertTrue(dlg["exstyle"] & INSTALLER_EXSTYLE, "exstyle 0x%08x" % dlg["exstyle"])
             self.assertEqual(dlg["owner"], 0)
             self.assertTrue(dlg["centred_workarea"], "rect %s, work area %s" % (dlg["rect"], dlg["workarea"]))
 
@@ -88,7 +74,7 @@ class MissingModuleTest(winenv.TestCase):
 
     def check_error_box(self, app, kit, module=ENGLISH):
         box = app.msgbox(app.wait_window("Error"))
-        self.assertEqual(box["message"], error_text(kit, module))
+        self.assertEqual(box["message"], load_error(kit, module))
         self.assertEqual(box["class"], "#32770")
         self.assertEqual(box["icon"], "stop", "icon pixels %s" % box["icon_pixels"])
         self.assertEqual(box["owner"], 0)
@@ -97,7 +83,7 @@ class MissingModuleTest(winenv.TestCase):
         app.end_with(box, IDOK)
 
     def test_english_module_absent(self):
-        others = [m for m in winenv.MODULES if m != ENGLISH]
+        others = [m for m in MODULES if m != ENGLISH]
         with env.run("noeng", modules=others) as app:
             self.check_error_box(app, "noeng")
 
@@ -109,8 +95,7 @@ class MissingModuleTest(winenv.TestCase):
 
     def test_unloadable_english_module(self):
         not_a_dll = os.path.join(env.work_dir, "not-a-dll.txt")
-        with open(not_a_dll, "w") as f:
-            f.write("This is a text file, not a module.\r\n")
+        winenv.write(not_a_dll, b"This is a text file, not a module.\r\n")
         empty = os.path.join(env.work_dir, "empty.dll")
         open(empty, "w").close()
         cases = (("empty", empty), ("text", not_a_dll), ("folder", None))
@@ -169,7 +154,7 @@ class LanguageTableTest(winenv.TestCase):
         return self.expected[key]
 
     def test_sample_modules_are_distinct(self):
-        lines = {m: env.module_string(m, IDS_STEP1)["text"] for m in winenv.MODULES}
+        lines = {m: env.module_string(m, IDS_STEP1)["text"] for m in MODULES}
         self.assertEqual(len(set(lines.values())), len(lines), "line 1 of each module: %s" % lines)
 
     def test_settings_choose_module(self):
@@ -232,16 +217,12 @@ class CodePage932Test(winenv.TestCase):
     cut there would give the folder C:\\kits\\Kit表\\<0x95>, and the module
     would not be found."""
 
-    LANG = "ja_JP.UTF-8"
-    CHAR = "\u8868"
-    KIT = "Kit" + CHAR
-    EXE = CHAR + ".exe"
+    LANG = CP932_LANG
+    KIT, EXE = "Kit" + CP932_CHAR, CP932_CHAR + ".exe"
 
     def setUp(self):
         super().setUp()
-        acp = env.module_string(ENGLISH, IDS_STEP1, lang=self.LANG)["acp"]
-        self.assertEqual(acp, 932, "the locale %s gives code page %d" % (self.LANG, acp))
-        self.assertEqual(self.CHAR.encode("cp932"), b"\x95\x5c")
+        self.assert_code_page_932()
 
     def test_module_found_beside_double_byte_name(self):
         step1, step2 = (env.module_string(ENGLISH, i, lang=self.LANG)["text"] for i in (IDS_STEP1, IDS_STEP2))
@@ -256,11 +237,11 @@ class CodePage932Test(winenv.TestCase):
         # name: it shows which bytes the program got and where it cut them.
         # Without a real ja_JP locale Wine hands over other bytes, and this
         # fails instead of passing for nothing.
-        others = [m for m in winenv.MODULES if m != ENGLISH]
+        others = [m for m in MODULES if m != ENGLISH]
         with env.run(self.KIT, exe=self.EXE, modules=others, lang=self.LANG) as app:
             box = app.msgbox(app.wait_window("Error"))
             message = box["message"]
-            self.assertEqual(message, error_text(self.KIT))
+            self.assertEqual(message, load_error(self.KIT))
             self.assertIn(b"\\Kit\x95\x5c\\DravikEngRes.dll", message.encode("cp932"), message)
             app.end_with(box, IDOK)
 
@@ -281,7 +262,7 @@ class WindowsVersionTest(winenv.TestCase):
                     told = [l for l in app.wine_output().splitlines() if "version_init got" in l]
                     self.assertEqual(len(told), 1, told)
                     self.assertIn("got %s platform 2 " % number, told[0])
-                    self.assertEqual(dlg["style"], TEMPLATE_STYLE | SYSTEM_ADDED_STYLE,
+                    self.assertEqual(dlg["style"], INSTALLER_STYLE | SYSTEM_ADDED_STYLE,
                                      "style 0x%08x" % dlg["style"])
                     self.assertEqual(app.text(dlg, IDC_STEP1_TEXT), step1)
                     app.end_with(dlg, IDCANCEL)

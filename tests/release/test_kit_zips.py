@@ -6,13 +6,13 @@ Environment (set by CTest): WIRENEST_KIT_DIR (the kit folder) and
 WIRENEST_ZIP_DIR (where the archives are built)."""
 
 import os
+import sys
 import unittest
 import zipfile
 
 SOURCE = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
-PACKAGE = "Ombrel_K58_USB_Driver-Win2kXp_Modem"
-MODULES = ("DravikEngRes.dll", "DravikChsRes.dll", "DravikChtRes.dll", "DravikSpnRes.dll", "DravikThaiRes.dll")
-PACKAGE_FILES = ("OMK58CDC.INF", "OMK58CDC.sys", "OMK58_un.exe")
+sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
+from facts import MODULES, PACKAGE, PACKAGE_FILES  # noqa: E402
 
 
 def read(path):

@@ -13,11 +13,12 @@ import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import pe  # noqa: E402
+import pefile  # Debian's python3-pefile
 
 SOURCE = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
-MODULES = ("DravikEngRes.dll", "DravikChsRes.dll", "DravikChtRes.dll", "DravikSpnRes.dll", "DravikThaiRes.dll")
+sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
+from facts import MODULES  # noqa: E402
+
 OUTPUTS = (["kit/Wirenest.exe"] + ["kit/" + m for m in MODULES]
            + ["Wirenest-kit.zip", "Wirenest-demo-kit.zip"])
 TARGETS = ("Wirenest", "sample_modules", "kit_zips")
@@ -65,23 +66,30 @@ def first_difference(a, b):
 def where(data, offset):
     """The PE section an offset falls in, to make a difference readable."""
     try:
-        image = pe.PE(data)
-    except (pe.PEError, ValueError, IndexError):
+        image = pefile.PE(data=data, fast_load=True)
+    except pefile.PEFormatError:
         return ""
-    for name, _, _, raw, rsize in image.sections:
-        if raw <= offset < raw + rsize:
-            return " (section %s + 0x%x)" % (name, offset - raw)
+    for s in image.sections:
+        if s.PointerToRawData <= offset < s.PointerToRawData + s.SizeOfRawData:
+            return " (section %s + 0x%x)" % (s.Name.rstrip(b"\0").decode("ascii", "replace"),
+                                             offset - s.PointerToRawData)
     return " (headers)"
+
+
+def scratch_folder(variable):
+    """The scratch folder CTest names in this variable, made afresh."""
+    scratch = os.environ.get(variable)
+    if not scratch:
+        raise RuntimeError("set %s (CTest does)" % variable)
+    shutil.rmtree(scratch, ignore_errors=True)
+    os.makedirs(scratch)
+    return scratch
 
 
 class ReproducibleBuild(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        scratch = os.environ.get("WIRENEST_REPRO_DIR")
-        if not scratch:
-            raise RuntimeError("set WIRENEST_REPRO_DIR (CTest does)")
-        shutil.rmtree(scratch, ignore_errors=True)
-        os.makedirs(scratch)
+        scratch = scratch_folder("WIRENEST_REPRO_DIR")
         date = commit_time()
         base = {k: v for k, v in os.environ.items() if k not in ("MAKEFLAGS", "MFLAGS", "MAKELEVEL")}
         base["SOURCE_DATE_EPOCH"] = date
@@ -128,7 +136,8 @@ class ReproducibleBuild(unittest.TestCase):
         for name in OUTPUTS:
             if name.endswith((".exe", ".dll")):
                 with self.subTest(file=name):
-                    self.assertEqual(0, pe.PE(self.read(self.first, name)).timestamp)
+                    image = pefile.PE(data=self.read(self.first, name), fast_load=True)
+                    self.assertEqual(0, image.FILE_HEADER.TimeDateStamp)
 
 
 if __name__ == "__main__":

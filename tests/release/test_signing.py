@@ -13,12 +13,14 @@ import sys
 import unittest
 import zipfile
 
+import pefile  # Debian's python3-pefile
+
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import pe  # noqa: E402
 import test_reproducible as repro  # noqa: E402
 
 PROGRAMS = ("Wirenest.exe",) + repro.MODULES
 UNREACHABLE_TSA = "http://127.0.0.1:9/"  # the discard port: nothing listens
+SECURITY = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]  # its address is a file offset
 
 # name, what a row changes of the good signing options, the one line the
 # build must stop with.
@@ -77,10 +79,7 @@ def verify(path, ca):
 class SignedBuild(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        scratch = os.environ.get("WIRENEST_SIGN_DIR")
-        if not scratch:
-            raise RuntimeError("set WIRENEST_SIGN_DIR (CTest does)")
-        shutil.rmtree(scratch, ignore_errors=True)
+        scratch = repro.scratch_folder("WIRENEST_SIGN_DIR")
         cls.pki = os.path.join(scratch, "pki")
         os.makedirs(cls.pki)
         make_certificates(cls.pki)
@@ -137,7 +136,8 @@ class SignedBuild(unittest.TestCase):
         for name in PROGRAMS:
             with self.subTest(file=name):
                 data = bytearray(self.signed[name])
-                rsrc = [raw for section, _, _, raw, _ in pe.PE(bytes(data)).sections if section == ".rsrc"]
+                rsrc = [s.PointerToRawData for s in pefile.PE(data=bytes(data), fast_load=True).sections
+                        if s.Name.rstrip(b"\0") == b".rsrc"]
                 self.assertEqual(1, len(rsrc), "%s has no .rsrc section" % name)
                 data[rsrc[0] + 16] ^= 0x01
                 flipped = os.path.join(self.copies, "flipped-" + name)
@@ -153,14 +153,17 @@ class SignedBuild(unittest.TestCase):
         for name in PROGRAMS:
             with self.subTest(file=name):
                 unsigned, signed = self.unsigned[name], bytearray(self.signed[name])
-                image = pe.PE(bytes(signed))
-                self.assertEqual((0, 0), pe.PE(unsigned).directory(pe.IMAGE_DIRECTORY_ENTRY_SECURITY))
-                start, size = image.directory(pe.IMAGE_DIRECTORY_ENTRY_SECURITY)
+                header = pefile.PE(data=bytes(signed), fast_load=True).OPTIONAL_HEADER
+                before = pefile.PE(data=unsigned, fast_load=True).OPTIONAL_HEADER.DATA_DIRECTORY[SECURITY]
+                self.assertEqual((0, 0), (before.VirtualAddress, before.Size))
+                directory = header.DATA_DIRECTORY[SECURITY]
+                start, size = directory.VirtualAddress, directory.Size
                 self.assertEqual((len(unsigned) + 7) // 8 * 8, start, "signature at 0x%x" % start)
                 self.assertEqual(len(signed), start + size)
-                entry = image.directories_at + 8 * pe.IMAGE_DIRECTORY_ENTRY_SECURITY
+                entry = directory.get_file_offset()
                 signed[entry:entry + 8] = bytes(8)
-                signed[image.checksum_at:image.checksum_at + 4] = unsigned[image.checksum_at:image.checksum_at + 4]
+                checksum = header.get_field_absolute_offset("CheckSum")
+                signed[checksum:checksum + 4] = unsigned[checksum:checksum + 4]
                 self.assertEqual(unsigned, bytes(signed[:len(unsigned)]))
 
     def test_archives_hold_the_signed_files(self):

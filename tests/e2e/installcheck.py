@@ -1,0 +1,99 @@
+"""What a run of the installer did, as the install and fault tests check
+it: the registration calls in Wine's setupapi trace, the security set on
+files and folders in a Wine server's trace, and the test case that runs OK
+and checks the result box."""
+
+import re
+
+import winenv
+from facts import ENGLISH, IDOK, PACKAGE_FILES
+
+# SetupCopyOEMInfA's trace line: source, location, media type, copy style.
+REGISTRATION = re.compile(r'trace:setupapi:SetupCopyOEMInfA "(.*?)", (\S+), (\d+), (\d+),')
+
+# The server's trace, measured under Wine 8: a request, then its reply, on
+# lines of their own that start with the thread's id.
+CREATE_FILE = re.compile(r'^([0-9a-f]{4}): create_file\( .*name=L"((?:[^"\\]|\\.)*)"')
+CREATE_REPLY = re.compile(r'^([0-9a-f]{4}): create_file\(\) = (\w+) \{ handle=([0-9a-f]+) \}')
+CLOSE_HANDLE = re.compile(r'^([0-9a-f]{4}): close_handle\( handle=([0-9a-f]+) \)')
+SET_SECURITY = re.compile(
+    r'^([0-9a-f]{4}): set_security_object\( handle=([0-9a-f]+), security_info=([0-9a-f]+), sd=\{(.*)\} \)$')
+
+
+def registrations(app):
+    """(source, copy style) of every SetupCopyOEMInfA call the program made."""
+    return [(m.group(1).replace("\\\\", "\\"), int(m.group(4)))
+            for m in REGISTRATION.finditer(app.wine_output())]
+
+
+def security_set(output):
+    """(path, information flags, descriptor) of every security set on a file
+    or folder in a server trace, in order: the handle's path is that of the
+    create_file whose reply in the same thread gave it."""
+    sets, asked, handles = [], {}, {}
+    for line in output.splitlines():
+        found = CREATE_FILE.match(line)
+        if found:
+            name = found.group(2).replace("\\\\", "\\")
+            asked[found.group(1)] = name[4:] if name.startswith("\\??\\") else name
+            continue
+        found = CREATE_REPLY.match(line)
+        if found:
+            path = asked.pop(found.group(1), None)
+            if found.group(2) == "0" and path is not None:
+                handles[found.group(1), found.group(3)] = path
+            continue
+        found = CLOSE_HANDLE.match(line)
+        if found:
+            handles.pop((found.group(1), found.group(2)), None)
+            continue
+        found = SET_SECURITY.match(line)
+        if found and (found.group(1), found.group(2)) in handles:
+            sets.append((handles[found.group(1), found.group(2)], int(found.group(3), 16), found.group(4)))
+    return sets
+
+
+class InstallTestCase(winenv.TestCase):
+    """Drive C as before any installation at the end too: no target tree,
+    nothing registered or staged, no refusing link in the store."""
+
+    def setUp(self):
+        super().setUp()
+        self.addCleanup(self.env.remove_installation)
+
+    def check_staged(self, added):
+        """What of a store listing's new names the driver store holds: the
+        INF and the driver where Wine stages packages, nothing where not."""
+        staged = sorted(name.rsplit("/", 1)[-1].lower() for name in added if name.startswith("driverstore/"))
+        self.assertEqual(staged, ["omk58cdc.inf", "omk58cdc.sys"] if winenv.select_wine().keeps_driver_store
+                         else [], "added to the store: %s" % sorted(added))
+
+    def run_kit(self, name, package=True, wine_debug="trace+setupapi", extra=None, **kw):
+        """A run with the sample package (or the extra given), setupapi traced."""
+        if extra is None:
+            extra = self.env.package() if package else {}
+        return self.env.run(name, extra=extra, wine_debug=wine_debug, **kw)
+
+    def check_result_box(self, box, dialog, string_id, caption="Wirenest", lang=None):
+        expected = self.env.module_string(ENGLISH, string_id, lang=lang)["text"]
+        self.assertEqual(box["message"], expected)
+        self.assertEqual(box["text"], caption)
+        self.assertEqual(box["icon"], "information", "icon pixels %s" % box["icon_pixels"])
+        self.assertEqual(box["owner"], dialog["hwnd"])
+        self.assertEqual([(b["id"], b["text"]) for b in box["buttons"]], [(IDOK, "OK")])
+
+    def install(self, name, string_id, caption="Wirenest", security=False, **run):
+        """One run that presses OK, checks the result box, closes it, and
+        returns the program's registration calls; with security, the
+        security it set is left in self.security (from the server's trace)."""
+        with self.run_kit(name, server_trace=security, **run) as app:
+            dialog, box = app.press_ok()
+            self.check_result_box(box, dialog, string_id, caption, run.get("lang"))
+            app.end_with(box, IDOK)
+            self.security = security_set(app.wine_output()) if security else None
+            return registrations(app)
+
+    def check_copies(self):
+        for name in PACKAGE_FILES:
+            with self.subTest(file=name):
+                self.assertEqual(winenv.read(self.env.target(name)), winenv.read(self.env.package_file(name)))
