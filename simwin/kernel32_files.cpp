@@ -117,7 +117,6 @@ std::vector<BYTE> FileData(const std::string& path)
 
 size_t OpenFileHandles() { return W().handles.size() + W().mutexHandles.size(); }
 
-void FailCopyTo(const std::string& target, DWORD error) { W().failCopyTo[Lower(target)] = {error}; }
 void FailCopyTo(const std::string& target, DWORD error, size_t written)
 {
     W().failCopyTo[Lower(target)] = {error, written};
@@ -182,10 +181,7 @@ void OpenElsewhereWhenClosed(const std::string& path, DWORD access, DWORD share)
 {
     W().openWhenClosed[Lower(path)] = {access, share};
 }
-void FailAttributes(const std::string& path, DWORD error)
-{
-    W().failAttributes[Lower(path)] = error;
-}
+void FailAttributes(const std::string& path, DWORD error) { W().failAttributes[Lower(path)] = error; }
 
 }  // namespace simwin
 
@@ -242,10 +238,8 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
     std::string target = lpNewFileName ? lpNewFileName : "";
     Log("CopyFileA " + source + " -> " + target + (bFailIfExists ? " fail-if-exists" : ""));
     const BOOL ok = Copy(source, target, bFailIfExists);
-    const DWORD error = GetLastError();
     auto vanish = W().vanishAfterCopy.find(Lower(target));
     if (vanish != W().vanishAfterCopy.end()) Remove(vanish->second);
-    SetLastError(error);
     return ok;
 }
 
@@ -362,10 +356,8 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     const std::string path = Logged("CreateFileA", lpFileName);
     OpenFileRecord opened;
     if (DWORD error = Open(path, dwDesiredAccess, dwShareMode, dwCreationDisposition,
-                           dwFlagsAndAttributes, &opened)) {
-        SetLastError(error);
-        return INVALID_HANDLE_VALUE;
-    }
+                           dwFlagsAndAttributes, &opened))
+        return Fail(error, INVALID_HANDLE_VALUE);
     W().handles.push_back(opened);
     SwapIfAsked(W().swapForJunction, Lower(path));
     return &W().handles.back();

@@ -185,10 +185,7 @@ HRSRC FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType)
     HINSTANCE__* m = FindModule(hModule);
     if (!m || !IS_INTRESOURCE(lpName) || !IS_INTRESOURCE(lpType)) return nullptr;
     const Resource* r = FindResource(m, LOWORD(lpType), LOWORD(lpName));
-    if (!r) {
-        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-        return nullptr;
-    }
+    if (!r) return Fail<HRSRC>(ERROR_RESOURCE_NAME_NOT_FOUND);
     m->handles.push_back({r});
     return &m->handles.back();
 }

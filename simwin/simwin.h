@@ -84,12 +84,10 @@ std::vector<std::string> ListPaths();  // every file and folder, for "nothing wr
 std::vector<BYTE> FileData(const std::string& path);  // empty when there is no such file
 size_t OpenFileHandles();  // CreateFileA and CreateMutexA handles not yet closed
 
-// CopyFileA to this target fails with the error and writes nothing.
-void FailCopyTo(const std::string& target, DWORD error);
-// CopyFileA to this target creates it, writes the first bytes of the
-// source (at most that many) and fails with the error, leaving the partial
-// file behind as Wine does on a full disk and a power cut does anywhere.
-void FailCopyTo(const std::string& target, DWORD error, size_t written);
+// CopyFileA to this target fails with the error, and writes nothing or, given
+// how much, creates it with the first bytes of the source (at most that
+// many), as Wine does on a full disk and a power cut does anywhere.
+void FailCopyTo(const std::string& target, DWORD error, size_t written = std::string::npos);
 // DeleteFileA on this file fails with the error.
 void FailDelete(const std::string& path, DWORD error);
 // The file gets the read-only attribute: DeleteFileA refuses it.

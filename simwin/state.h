@@ -191,7 +191,14 @@ void Log(const std::string& call);
 // An entry point's start: the call logged with its name or path argument,
 // which comes back as a string ("" for none).
 std::string Logged(const char* call, LPCSTR lpArgument);
-BOOL Fail(DWORD error);  // sets the last error, FALSE
+// Sets the last error and answers what the entry point answers on failure:
+// FALSE, null, or what is given.
+template <class T = BOOL> T Fail(DWORD error, T result = T())
+{
+    SetLastError(error);
+    return result;
+}
+std::string Hex(DWORD value, int digits = 1);  // "0x1F", at least digits long
 // The error a test injected for this lower-case path, else 0.
 DWORD Injected(const std::map<std::string, DWORD>& failures, const std::string& lowerPath);
 

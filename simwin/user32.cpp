@@ -3,8 +3,8 @@
 // boxes, menus and painting logged for tests.
 #include "simwin/state.h"
 
-#include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace simwin {
 
@@ -176,11 +176,9 @@ static std::string MessageName(UINT msg)
 
 static LRESULT DefaultDialogProcessing(HWND h, UINT msg, WPARAM wParam, LPARAM)
 {
-    char hex[16];
-    snprintf(hex, sizeof hex, "0x%04X", unsigned(wParam));
     switch (msg) {
     case WM_SYSCOMMAND:
-        Log(std::string("default WM_SYSCOMMAND ") + hex);
+        Log("default WM_SYSCOMMAND " + Hex(DWORD(wParam), 4));
         if ((wParam & 0xFFF0) == SC_CLOSE) SendMessageA(h, WM_CLOSE, 0, 0);
         if ((wParam & 0xFFF0) == SC_MINIMIZE) h->iconic = true;
         return 0;
@@ -190,9 +188,8 @@ static LRESULT DefaultDialogProcessing(HWND h, UINT msg, WPARAM wParam, LPARAM)
     case WM_PAINT:
         Log("default WM_PAINT");
         return 0;
-    default:
-        return 0;
     }
+    return 0;
 }
 
 // Messages whose dialog-procedure result is the answer itself.
@@ -232,10 +229,7 @@ INT_PTR DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndPar
     WORD id = IS_INTRESOURCE(lpTemplateName) ? LOWORD(lpTemplateName) : 0;
     Log("DialogBoxParamA " + std::to_string(id));
     const Resource* res = m ? simwin::FindResource(m, LOWORD(RT_DIALOG), id) : nullptr;
-    if (!res) {
-        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-        return -1;
-    }
+    if (!res) return Fail<INT_PTR>(ERROR_RESOURCE_NAME_NOT_FOUND, -1);
     HWND dlg = CreateFromTemplate(*res, hWndParent);
     dlg->proc = lpDialogFunc;
     if (hWndParent) hWndParent->enabled = false;
@@ -275,8 +269,7 @@ HWND GetDlgItem(HWND hDlg, int nIDDlgItem)
 {
     for (const auto& c : hDlg->controls)
         if (c->id == nIDDlgItem) return c.get();
-    SetLastError(ERROR_CONTROL_ID_NOT_FOUND);
-    return nullptr;
+    return Fail<HWND>(ERROR_CONTROL_ID_NOT_FOUND);
 }
 
 BOOL SetWindowTextA(HWND hWnd, LPCSTR lpString)
@@ -295,9 +288,7 @@ LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
         // Dialogs pass WM_SETICON to their procedure first, then store it.
         if (hWnd->proc(hWnd, Msg, wParam, lParam)) return hWnd->msgResult;
         HICON& slot = wParam == ICON_BIG ? hWnd->bigIcon : hWnd->smallIcon;
-        HICON old = slot;
-        slot = reinterpret_cast<HICON>(lParam);
-        return reinterpret_cast<LRESULT>(old);
+        return reinterpret_cast<LRESULT>(std::exchange(slot, reinterpret_cast<HICON>(lParam)));
     }
     if (!hWnd->proc || hWnd->destroyed) return 0;
     INT_PTR r = hWnd->proc(hWnd, Msg, wParam, lParam);
@@ -307,15 +298,11 @@ LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 
 LONG_PTR SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong)
 {
-    LONG_PTR* slot = nullptr;
     switch (nIndex) {
-    case DWLP_USER: slot = &hWnd->user; break;
-    case DWLP_MSGRESULT: slot = &hWnd->msgResult; break;
+    case DWLP_USER: return std::exchange(hWnd->user, dwNewLong);
+    case DWLP_MSGRESULT: return std::exchange(hWnd->msgResult, dwNewLong);
     default: return 0;
     }
-    LONG_PTR old = *slot;
-    *slot = dwNewLong;
-    return old;
 }
 
 LONG_PTR GetWindowLongPtrA(HWND hWnd, int nIndex)
