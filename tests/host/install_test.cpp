@@ -425,7 +425,7 @@ TEST_F(Install, DllsComeFromTheSystemFolderOnly)
 // Copies that did not happen, or files at the target that are not this
 // package's: string 4, nothing registered, nothing overwritten or removed.
 
-class Mended : public Install
+class Mended : public FirstRun
 {
 protected:
     void ExpectFailedWithoutRegistration()
@@ -440,7 +440,6 @@ protected:
 
 TEST_F(Mended, DriverFileNotCopied)
 {
-    AddPackage();
     simwin::FailCopyTo(Target(SYS), ERROR_DISK_FULL);
     RunOK();
     EXPECT_FALSE(simwin::FileExists(Target(SYS)));
@@ -449,7 +448,6 @@ TEST_F(Mended, DriverFileNotCopied)
 
 TEST_F(Mended, TargetLeftByAnOlderPackageIsKept)
 {
-    AddPackage();
     const std::vector<BYTE> older = Text("older driver");
     simwin::AddFile(Target(SYS), older);
     RunOK();
@@ -459,7 +457,6 @@ TEST_F(Mended, TargetLeftByAnOlderPackageIsKept)
 
 TEST_F(Mended, ForeignInfAtTheTargetIsNotRegistered)
 {
-    AddPackage();
     const std::vector<BYTE> foreign = Text("[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Ports\r\n");
     simwin::AddFile(Target(INF), foreign);
     RunOK();
@@ -469,7 +466,6 @@ TEST_F(Mended, ForeignInfAtTheTargetIsNotRegistered)
 
 TEST_F(Mended, SameSizeDifferentBytesDiffer)
 {
-    AddPackage();
     std::vector<BYTE> other = kExe;
     other.back() ^= 1;
     simwin::AddFile(Target(EXE), other);
@@ -480,7 +476,6 @@ TEST_F(Mended, SameSizeDifferentBytesDiffer)
 
 TEST_F(Mended, LongerTargetStartingWithThePackageFileDiffers)
 {
-    AddPackage();
     std::vector<BYTE> longer(kSys);
     longer.resize(5000, 'x');  // past one read of the comparison
     simwin::AddFile(Target(SYS), longer);
@@ -490,7 +485,6 @@ TEST_F(Mended, LongerTargetStartingWithThePackageFileDiffers)
 
 TEST_F(Mended, IdenticalTargetFromSomeoneElseIsTheNormalCase)
 {
-    AddPackage();
     AddTargets({INF, SYS, EXE});
     RunOK();
     EXPECT_EQ("eng installed", LastBox());
@@ -499,7 +493,6 @@ TEST_F(Mended, IdenticalTargetFromSomeoneElseIsTheNormalCase)
 
 TEST_F(Mended, FolderWhereATargetFileShouldBe)
 {
-    AddPackage();
     simwin::AddFolder(Target(EXE));
     RunOK();
     EXPECT_TRUE(simwin::FolderExists(Target(EXE)));
@@ -508,7 +501,6 @@ TEST_F(Mended, FolderWhereATargetFileShouldBe)
 
 TEST_F(Mended, FileWhereTheTargetRootShouldBe)
 {
-    AddPackage();
     simwin::AddFile(kTargetRoot, Text("not a folder"));
     RunOK();
     EXPECT_EQ(Text("not a folder"), simwin::FileData(kTargetRoot));
@@ -518,6 +510,7 @@ TEST_F(Mended, FileWhereTheTargetRootShouldBe)
 
 TEST_F(Mended, PackageAbsentWithoutAnEarlierRun)
 {
+    NewMachine(false);
     RunOK();
     EXPECT_TRUE(simwin::FolderExists(kTarget));
     ExpectFailedWithoutRegistration();
@@ -525,6 +518,7 @@ TEST_F(Mended, PackageAbsentWithoutAnEarlierRun)
 
 TEST_F(Mended, PartialPackageWithoutAnEarlierRun)
 {
+    NewMachine(false);
     simwin::AddFile(Source(INF), kInf);
     simwin::AddFile(Source(SYS), kSys);
     RunOK();
@@ -546,7 +540,6 @@ TEST_F(Mended, UnreadablePackageFileCannotVouchForAnEarlierTarget)
 
 TEST_F(Mended, UnreadableTargetIsNotTrusted)
 {
-    AddPackage();
     simwin::FailOpen(Target(EXE), ERROR_ACCESS_DENIED);
     RunOK();
     ExpectFailedWithoutRegistration();
@@ -554,7 +547,6 @@ TEST_F(Mended, UnreadableTargetIsNotTrusted)
 
 TEST_F(Mended, PackageFileThatCannotBeLookedAtIsNotTrusted)
 {
-    AddPackage();
     simwin::FailAttributes(Source(INF), ERROR_ACCESS_DENIED);
     RunOK();
     ExpectFailedWithoutRegistration();
@@ -602,10 +594,7 @@ TEST_F(Install, FaultsDuringOK)
          },
          false, SYS, Head(kSys, 5), true},
         {"disk full during a copy from a read-only package (a CD)",
-         [] {
-             simwin::SetReadOnly(Source(SYS));
-             simwin::FailCopyTo(Target(SYS), ERROR_DISK_FULL, 5);
-         },
+         [] { simwin::SetReadOnly(Source(SYS)); simwin::FailCopyTo(Target(SYS), ERROR_DISK_FULL, 5); },
          false, -1, {}, true},
         {"a name that someone else took between the look and the copy",
          [] { simwin::FailCopyTo(Target(SYS), ERROR_FILE_EXISTS, 5); }, false, SYS, Head(kSys, 5), true},
@@ -804,36 +793,20 @@ TEST_F(Install, FolderSecurity)
         {"package folder refuses a new owner",
          [] { simwin::FailSecurity(kTarget, ERROR_INVALID_OWNER); }, false, 2, F, "", {"", "", ""}},
         {"earlier target refuses",
-         [] {
-             AddTargets({INF, SYS});
-             simwin::FailSecurity(Target(SYS), ERROR_ACCESS_DENIED);
-         },
+         [] { AddTargets({INF, SYS}); simwin::FailSecurity(Target(SYS), ERROR_ACCESS_DENIED); },
          false, 4, F, F, {T, "", ""}},
         {"file in the way of the package folder", [&] { simwin::AddFile(kTarget, inTheWay); }, false, 1,
          F, "", {"", "", ""}},
-        {"root is a junction",
-         [] {
-             simwin::AddFolder(kTarget);
-             simwin::MakeReparsePoint(kTargetRoot);
-         },
+        {"root is a junction", [] { simwin::AddFolder(kTarget); simwin::MakeReparsePoint(kTargetRoot); },
          false, 0, "", "", {"", "", ""}},
         {"package folder is a junction",
-         [] {
-             simwin::AddFolder(kTarget);
-             simwin::MakeReparsePoint(kTarget);
-         },
+         [] { simwin::AddFolder(kTarget); simwin::MakeReparsePoint(kTarget); },
          false, 1, F, "", {"", "", ""}},
         {"earlier target is a hard link to another file",
-         [] {
-             simwin::AddFile(Target(INF), kInf);
-             simwin::SetLinkCount(Target(INF), 2);
-         },
+         [] { simwin::AddFile(Target(INF), kInf); simwin::SetLinkCount(Target(INF), 2); },
          false, 2, F, F, {"", "", ""}},
         {"earlier target is a link",
-         [] {
-             simwin::AddFile(Target(SYS), kSys);
-             simwin::MakeReparsePoint(Target(SYS));
-         },
+         [] { simwin::AddFile(Target(SYS), kSys); simwin::MakeReparsePoint(Target(SYS)); },
          false, 2, F, F, {"", "", ""}},
         // Handles that others opened before the change keep what they may do.
         {"earlier driver held open by a writer",
@@ -868,10 +841,7 @@ TEST_F(Install, FolderSecurity)
          },
          true, 2, F, F, {"", "", ""}},
         {"root swapped for a junction once it was opened",
-         [] {
-             simwin::AddFolder(kTarget);
-             simwin::SwapForJunction(kTargetRoot, kTargetRoot + ".old");
-         },
+         [] { simwin::AddFolder(kTarget); simwin::SwapForJunction(kTargetRoot, kTargetRoot + ".old"); },
          false, 1, "", "", {"", "", ""},
          [] { EXPECT_EQ(kFolderSecurity, simwin::SecurityOf(kTargetRoot + ".old")) << "not on what was checked"; }},
         // Only the check on the opened handle sees these: the look saw a folder.
@@ -883,10 +853,7 @@ TEST_F(Install, FolderSecurity)
          false, 0, "", "", {"", "", ""},
          [] { EXPECT_EQ("", simwin::SecurityOf(kTargetRoot + ".old")) << "set where the junction points"; }},
         {"package folder swapped for a junction between the look and the open",
-         [] {
-             simwin::AddFolder(kTarget);
-             simwin::SwapForJunctionAfterLook(kTarget, kTarget + ".old");
-         },
+         [] { simwin::AddFolder(kTarget); simwin::SwapForJunctionAfterLook(kTarget, kTarget + ".old"); },
          false, 1, F, "", {"", "", ""},
          [] { EXPECT_EQ("", simwin::SecurityOf(kTarget + ".old")) << "set where the junction points"; }},
     };
