@@ -128,10 +128,11 @@ TEST_F(LanguageSettings, LongSubLangIdKeepsPrimLangId)
 
 // ---------------------------------------------------------------------------
 
+const char* const kEng = "C:\\Kit\\DravikEngRes.dll";
+
 class LanguageModuleTest : public SimTest
 {
 protected:
-    const char* const kEng = "C:\\Kit\\DravikEngRes.dll";
     HINSTANCE Current() { return AfxGetModuleState()->m_hCurrentResourceHandle; }
 };
 
@@ -182,7 +183,7 @@ TEST_F(LanguageModuleTest, MissingIdsAreEmpty)
 TEST_F(LanguageModuleTest, FailedLoad)
 {
     CLanguageModule module;
-    EXPECT_FALSE(module.Load("C:\\Kit\\DravikEngRes.dll"));
+    EXPECT_FALSE(module.Load(kEng));
     EXPECT_EQ(nullptr, module.m_hModule);
     EXPECT_EQ(simwin::Executable(), module.m_hPrevResource);
     EXPECT_STREQ("", module.LoadString(1));
@@ -226,6 +227,13 @@ protected:
             block.push_back(0);
         }
     }
+    // The first strings of a block, each counted right.
+    static std::vector<BYTE> Strings(std::initializer_list<std::string> texts)
+    {
+        std::vector<BYTE> b;
+        for (const std::string& t : texts) Put(b, WORD(t.size()), t);
+        return b;
+    }
 
     static simwin::Resource Block(WORD name, const std::vector<BYTE>& data, bool mapped = true,
                                   bool readable = true)
@@ -249,17 +257,8 @@ protected:
 
     static std::vector<BYTE> FourStrings()
     {
-        std::vector<BYTE> b;
-        Put(b, 0, "");
-        Put(b, 3, "one");
-        Put(b, 3, "two");
-        Put(b, 5, "three");
-        Put(b, 4, "four");
-        for (int i = 5; i < 16; ++i) Put(b, 0, "");
-        return b;
+        return Strings({"", "one", "two", "three", "four", "", "", "", "", "", "", "", "", "", "", ""});
     }
-
-    const char* const kEng = "C:\\Kit\\DravikEngRes.dll";
 };
 
 TEST_F(DamagedStringTable, WellFormedBlockReadsWhole)
@@ -279,10 +278,7 @@ TEST_F(DamagedStringTable, LengthOfAnEarlierStringRunsFarPastTheBlock)
 
 TEST_F(DamagedStringTable, OnlyTheStringsBehindTheDamageAreLost)
 {
-    std::vector<BYTE> b;
-    Put(b, 0, "");
-    Put(b, 3, "one");
-    Put(b, 3, "two");
+    std::vector<BYTE> b = Strings({"", "one", "two"});
     Put(b, 40, "three");  // claims more characters than the block holds
     const std::vector<std::string> want = {"one", "two", "", ""};
     EXPECT_EQ(want, Lines({Block(1, b)}));
@@ -290,17 +286,13 @@ TEST_F(DamagedStringTable, OnlyTheStringsBehindTheDamageAreLost)
 
 TEST_F(DamagedStringTable, LastStringEndingExactlyAtTheBlockEndIsWhole)
 {
-    std::vector<BYTE> b;
-    Put(b, 0, "");
-    Put(b, 3, "one");
     const std::vector<std::string> want = {"one", "", "", ""};
-    EXPECT_EQ(want, Lines({Block(1, b)})) << "strings 2 to 4 have no length word at all";
+    EXPECT_EQ(want, Lines({Block(1, Strings({"", "one"}))})) << "strings 2 to 4 have no length word at all";
 }
 
 TEST_F(DamagedStringTable, BlockCutInsideALengthWord)
 {
-    std::vector<BYTE> b;
-    Put(b, 0, "");
+    std::vector<BYTE> b = Strings({""});
     b.push_back(3);  // half a length word
     const std::vector<std::string> want = {"", "", "", ""};
     EXPECT_EQ(want, Lines({Block(1, b)}));

@@ -90,8 +90,7 @@ TEST_F(Startup, MissingModuleShowsTheErrorBoxAndNothingElse)
 
 TEST_F(Startup, ChosenModuleMissingNamesThatModule)
 {
-    UseExecutable(kExePath);
-    AddModule("C:\\Kit\\DravikEngRes.dll", "eng");  // English is there, Thai is not
+    UseEnglishKit();  // English is there, Thai is not
     simwin::SetUserDword(kSettingsKey, "PrimLangID", 30);
     RunProgram();
     ASSERT_EQ(1u, simwin::MessageBoxes().size());
