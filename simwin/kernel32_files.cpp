@@ -17,6 +17,11 @@ FileEntry* FindPath(const std::string& lowerPath)
     return it == W().files.end() ? nullptr : &it->second;
 }
 
+// What is at a path as a test names it.
+static FileEntry* Entry(const std::string& path) { return FindPath(Lower(path)); }
+
+static bool IsDriveRoot(const std::string& lowerPath) { return lowerPath.size() == 2 && lowerPath[1] == ':'; }
+
 static bool IsFolder(const std::string& lowerPath)
 {
     if (IsDriveRoot(lowerPath)) return true;
@@ -36,16 +41,11 @@ std::string ParentOf(const std::string& lowerPath)
     return cut == std::string::npos ? std::string() : lowerPath.substr(0, cut);
 }
 
-bool IsDriveRoot(const std::string& lowerPath)
-{
-    return lowerPath.size() == 2 && lowerPath[1] == ':';
-}
-
 bool FolderExists(const std::string& path) { return IsFolder(Lower(path)); }
 
 bool FileExists(const std::string& path)
 {
-    const FileEntry* e = FindPath(Lower(path));
+    const FileEntry* e = Entry(path);
     return e && !e->folder;
 }
 
@@ -83,15 +83,8 @@ std::vector<std::string> ListPaths()
 void SetVolumeKeepsAcls(bool keeps) { W().volumeKeepsAcls = keeps; }
 void FailVolumeInformation(DWORD error) { W().failVolume = error; }
 
-void MakeReparsePoint(const std::string& path)
-{
-    if (FileEntry* e = FindPath(Lower(path))) e->reparsePoint = true;
-}
-
-void SetLinkCount(const std::string& path, DWORD links)
-{
-    if (FileEntry* e = FindPath(Lower(path))) e->links = links;
-}
+void MakeReparsePoint(const std::string& path) { if (FileEntry* e = Entry(path)) e->reparsePoint = true; }
+void SetLinkCount(const std::string& path, DWORD links) { if (FileEntry* e = Entry(path)) e->links = links; }
 
 unsigned NewObjectId()
 {
@@ -111,7 +104,7 @@ FileEntry* FindObject(unsigned id, std::string* lowerPath)
 
 std::vector<BYTE> FileData(const std::string& path)
 {
-    const FileEntry* e = FindPath(Lower(path));
+    const FileEntry* e = Entry(path);
     return e && !e->folder ? e->data : std::vector<BYTE>();
 }
 
@@ -122,10 +115,7 @@ void FailCopyTo(const std::string& target, DWORD error, size_t written)
     W().failCopyTo[Lower(target)] = {error, written};
 }
 void FailDelete(const std::string& path, DWORD error) { W().failDelete[Lower(path)] = error; }
-void SetReadOnly(const std::string& path)
-{
-    if (FileEntry* e = FindPath(Lower(path))) e->readOnly = true;
-}
+void SetReadOnly(const std::string& path) { if (FileEntry* e = Entry(path)) e->readOnly = true; }
 void VanishAfterCopy(const std::string& target, const std::string& path)
 {
     W().vanishAfterCopy[Lower(target)] = Lower(path);
@@ -426,9 +416,7 @@ BOOL CloseHandle(HANDLE hObject)
     return TRUE;
 }
 
-namespace simwin {
-
-bool HoldElsewhere(const std::string& path, DWORD access, DWORD share)
+bool simwin::HoldElsewhere(const std::string& path, DWORD access, DWORD share)
 {
     OpenFileRecord opened;
     if (Open(path, access, share, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, &opened)) return false;
@@ -436,15 +424,13 @@ bool HoldElsewhere(const std::string& path, DWORD access, DWORD share)
     return true;
 }
 
-size_t HandlesElsewhere(const std::string& path)
+size_t simwin::HandlesElsewhere(const std::string& path)
 {
-    const FileEntry* e = FindPath(Lower(path));
+    const FileEntry* e = Entry(path);
     size_t n = 0;
     for (const OpenFileRecord& r : W().elsewhere) n += e && r.object == e->id;
     return n;
 }
-
-}  // namespace simwin
 
 // Only the file-system flags: NTFS or FAT32, the same for every drive.
 BOOL GetVolumeInformationA(LPCSTR lpRootPathName, LPSTR lpVolumeNameBuffer, DWORD nVolumeNameSize,

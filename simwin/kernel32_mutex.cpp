@@ -6,15 +6,8 @@
 
 namespace simwin {
 
-void MutexHeldElsewhere(const std::string& name)
-{
-    W().mutexes[name].elsewhere = MutexState::kHeldElsewhere;
-}
-
-void MutexAbandonedElsewhere(const std::string& name)
-{
-    W().mutexes[name].elsewhere = MutexState::kAbandoned;
-}
+void MutexHeldElsewhere(const std::string& name) { W().mutexes[name].elsewhere = MutexState::kHeldElsewhere; }
+void MutexAbandonedElsewhere(const std::string& name) { W().mutexes[name].elsewhere = MutexState::kAbandoned; }
 
 bool MutexOwnedHere(const std::string& name)
 {

@@ -37,7 +37,7 @@ static WORD ReadId(const std::vector<BYTE>& f, size_t& at)
     return 0;
 }
 
-std::vector<Resource> ParseResFile(const std::string& path)
+static std::vector<Resource> ParseResFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     std::vector<BYTE> f((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -88,7 +88,8 @@ static std::vector<Resource> EncodeStringBlocks(const std::map<UINT, std::string
     return out;
 }
 
-[[noreturn]] void AccessViolation(const std::string& what)
+// What Windows does on reading memory that is not there: the process stops.
+[[noreturn]] static void AccessViolation(const std::string& what)
 {
     fprintf(stderr, "simwin: access violation: %s\n", what.c_str());
     fflush(stderr);

@@ -29,7 +29,6 @@ struct MessageBoxRecord {
 };
 
 struct DrawIconRecord {
-    HDC hdc;
     int x;
     int y;
     HICON icon;

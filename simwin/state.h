@@ -20,9 +20,7 @@ struct HICON__ {
     std::string name;  // "module-path#id"
 };
 
-struct HDC__ {
-    HWND hWnd;
-};
+struct HDC__ {};  // a window's paint context
 
 struct HRSRC__ {
     const simwin::Resource* res;
@@ -48,7 +46,6 @@ struct HWND__ {
     int clientWidth = 0;
     int clientHeight = 0;
     HWND owner = nullptr;      // dialogs
-    HWND parent = nullptr;     // controls
     std::vector<std::unique_ptr<HWND__>> controls;
     DLGPROC proc = nullptr;
     LONG_PTR user = 0;
@@ -186,7 +183,6 @@ struct World {
 World& W();
 std::string Lower(const std::string& s);
 std::string ParentOf(const std::string& lowerPath);  // empty for a bare name
-bool IsDriveRoot(const std::string& lowerPath);       // "c:"
 void Log(const std::string& call);
 // An entry point's start: the call logged with its name or path argument,
 // which comes back as a string ("" for none).
@@ -230,10 +226,7 @@ const Resource* FindResource(HINSTANCE__* m, WORD type, WORD name);
 // it, trusting the lengths: reading outside the block, or a block that is
 // not mapped or readable, stops the process, named by where.
 size_t StringAt(const Resource& block, UINT id, const std::string& where);
-std::vector<Resource> ParseResFile(const std::string& path);
 std::string NarrowUtf16(const BYTE* p, size_t chars);
 inline WORD WordAt(const std::vector<BYTE>& d, size_t at) { return WORD(d[at] | (d[at + 1] << 8)); }
-// What Windows does on reading memory that is not there: the process stops.
-[[noreturn]] void AccessViolation(const std::string& what);
 
 }  // namespace simwin

@@ -135,7 +135,6 @@ static HWND CreateFromTemplate(const Resource& res, HWND owner)
         c->className = ClassName(r.SzOrOrd());
         c->text = r.SzOrOrd();
         r.at += r.Word();  // creation data
-        c->parent = dlg.get();
         c->rect = {DuToPxX(cxI), DuToPxY(cyI), DuToPxX(cxI + cwI), DuToPxY(cyI + chI)};
         dlg->controls.push_back(std::move(c));
     }
@@ -379,7 +378,6 @@ HDC BeginPaint(HWND hWnd, LPPAINTSTRUCT lpPaint)
 {
     Log("BeginPaint");
     memset(lpPaint, 0, sizeof *lpPaint);
-    hWnd->dc.hWnd = hWnd;
     lpPaint->hdc = &hWnd->dc;
     return lpPaint->hdc;
 }
@@ -390,10 +388,10 @@ BOOL EndPaint(HWND, const PAINTSTRUCT*)
     return TRUE;
 }
 
-BOOL DrawIcon(HDC hDC, int X, int Y, HICON hIcon)
+BOOL DrawIcon(HDC, int X, int Y, HICON hIcon)
 {
     Log("DrawIcon " + std::to_string(X) + " " + std::to_string(Y));
-    W().drawn.push_back({hDC, X, Y, hIcon});
+    W().drawn.push_back({X, Y, hIcon});
     return TRUE;
 }
 
