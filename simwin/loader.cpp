@@ -32,25 +32,24 @@ static HINSTANCE__* MappedSystemDll(const std::string& lowerName)
 
 static HMODULE MapSystemDll(const std::string& lowerName)
 {
-    if (HINSTANCE__* m = MappedSystemDll(lowerName)) {
-        ++m->refs;
-        return m;
-    }
+    HINSTANCE__* m = MappedSystemDll(lowerName);
     auto dll = W().systemDlls.find(lowerName);
-    if (dll == W().systemDlls.end()) return Fail<HMODULE>(ERROR_MOD_NOT_FOUND);
-    std::unique_ptr<HINSTANCE__> m(new HINSTANCE__);
-    m->path = std::string(kSystemFolder) + "\\" + lowerName;
-    m->refs = 1;
-    m->exports = dll->second;
-    W().systemLoaded.push_back(std::move(m));
-    return W().systemLoaded.back().get();
+    if (!m && dll == W().systemDlls.end()) return Fail<HMODULE>(ERROR_MOD_NOT_FOUND);
+    if (!m) {
+        W().systemLoaded.emplace_back(new HINSTANCE__);
+        m = W().systemLoaded.back().get();
+        m->path = std::string(kSystemFolder) + "\\" + lowerName;
+        m->exports = dll->second;
+    }
+    ++m->refs;
+    return m;
 }
 
 // A language module: as an image its DllMain runs on the first load; as data
 // it is a mapping of its own, handed out with the low bit set.
 static HMODULE MapModule(const std::string& path, bool dataFile)
 {
-    if (path.size() >= MAX_PATH) return Fail<HMODULE>(ERROR_FILENAME_EXCED_RANGE);  // the loader gives up
+    if (path.size() >= MAX_PATH) return Fail<HMODULE>(ERROR_FILENAME_EXCED_RANGE);  // beyond it, no loader
     const std::string key = Lower(path);
     HINSTANCE__* module = nullptr;
     for (const auto& m : W().loaded)

@@ -64,6 +64,16 @@ static std::vector<Resource> ParseResFile(const std::string& path)
 
 // Each byte of a test's text becomes one UTF-16 unit, so that any bytes,
 // code page 932 ones included, come back unchanged from LoadStringA.
+void PutString(std::vector<BYTE>& block, WORD len, const std::string& text)
+{
+    block.push_back(BYTE(len));
+    block.push_back(BYTE(len >> 8));
+    for (char c : text) {
+        block.push_back(BYTE(c));
+        block.push_back(0);
+    }
+}
+
 static std::vector<Resource> EncodeStringBlocks(const std::map<UINT, std::string>& strings)
 {
     std::map<WORD, std::vector<std::string>> blocks;
@@ -75,14 +85,7 @@ static std::vector<Resource> EncodeStringBlocks(const std::map<UINT, std::string
     std::vector<Resource> out;
     for (const auto& b : blocks) {
         Resource r{LOWORD(RT_STRING), b.first, 0, {}};
-        for (const std::string& text : b.second) {
-            r.data.push_back(BYTE(text.size()));
-            r.data.push_back(BYTE(text.size() >> 8));
-            for (char c : text) {
-                r.data.push_back(BYTE(c));
-                r.data.push_back(0);
-            }
-        }
+        for (const std::string& text : b.second) PutString(r.data, WORD(text.size()), text);
         out.push_back(r);
     }
     return out;

@@ -13,7 +13,6 @@ const char* const kInfStoreFolder = "C:\\WINDOWS\\inf";
 
 void RefuseInfStore(DWORD error, DWORD copyStyle)
 {
-    W().refuse = true;
     W().refuseError = error;
     W().refuseStyle = copyStyle;
 }
@@ -89,7 +88,7 @@ BOOL SetupCopyOEMInfA(LPCSTR SourceInfFileName, LPCSTR OEMSourceMediaLocation,
         " required=" + (RequiredSize ? "given" : "(null)"));
 
     const World& w = W();
-    if (w.refuse && (w.refuseStyle == 0 || w.refuseStyle == CopyStyle)) return Fail(w.refuseError);
+    if (w.refuseError && (w.refuseStyle == 0 || w.refuseStyle == CopyStyle)) return Fail(w.refuseError);
     if (!SourceInfFileName) return Fail(ERROR_INVALID_PARAMETER);
     if (DWORD e = Injected(w.failOpen, Lower(SourceInfFileName))) return Fail(e);
     if (!FileExists(SourceInfFileName)) return Fail(ERROR_FILE_NOT_FOUND);

@@ -145,6 +145,9 @@ void AddLanguageModule(const std::string& path, const std::map<UINT, std::string
 // + 1), as a damaged module may. Reading outside a block, or anywhere in an
 // unmapped one, stops the process as an access violation would on Windows.
 void AddLanguageModuleBlocks(const std::string& path, const std::vector<Resource>& blocks);
+// Appends a counted string as a block holds it: the length word (which a
+// damaged block may get wrong), then each byte of text as one UTF-16 unit.
+void PutString(std::vector<BYTE>& block, WORD len, const std::string& text);
 void RemoveExecutableString(UINT id);
 int LoadedModuleCount();  // language modules currently loaded
 

@@ -167,9 +167,8 @@ struct World {
     std::map<std::string, DWORD> failSecurity;
     std::list<std::string> descriptors;  // SDDL of the descriptors not yet freed
 
-    // setupapi: the INF store refuses with this error, for calls of this
-    // copy style (0: all).
-    bool refuse = false;
+    // setupapi: the INF store refuses with this error (0: it does not), for
+    // calls of this copy style (0: all).
     DWORD refuseError = 0;
     DWORD refuseStyle = 0;
 

@@ -217,21 +217,11 @@ TEST_F(LanguageModuleTest, DestructionWithoutModuleCallsNothing)
 class DamagedStringTable : public SimTest
 {
 protected:
-    // String blocks are 16 counted UTF-16 strings; text is ASCII here.
-    static void Put(std::vector<BYTE>& block, WORD len, const std::string& text)
-    {
-        block.push_back(BYTE(len));
-        block.push_back(BYTE(len >> 8));
-        for (char c : text) {
-            block.push_back(BYTE(c));
-            block.push_back(0);
-        }
-    }
-    // The first strings of a block, each counted right.
+    // The first of a block's 16 counted strings, each counted right.
     static std::vector<BYTE> Strings(std::initializer_list<std::string> texts)
     {
         std::vector<BYTE> b;
-        for (const std::string& t : texts) Put(b, WORD(t.size()), t);
+        for (const std::string& t : texts) simwin::PutString(b, WORD(t.size()), t);
         return b;
     }
 
@@ -279,7 +269,7 @@ TEST_F(DamagedStringTable, LengthOfAnEarlierStringRunsFarPastTheBlock)
 TEST_F(DamagedStringTable, OnlyTheStringsBehindTheDamageAreLost)
 {
     std::vector<BYTE> b = Strings({"", "one", "two"});
-    Put(b, 40, "three");  // claims more characters than the block holds
+    simwin::PutString(b, 40, "three");  // claims more characters than the block holds
     const std::vector<std::string> want = {"one", "two", "", ""};
     EXPECT_EQ(want, Lines({Block(1, b)}));
 }
