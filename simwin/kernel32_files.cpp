@@ -393,11 +393,7 @@ static void OpenLater(unsigned object)
         if (r.object == object) return;
     const LaterOpen wants = later->second;
     W().openWhenClosed.erase(later);
-    if (e->security.count('D')) return;
-    OpenFileRecord opened;
-    if (!Open(e->name, wants.access, wants.share, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-              &opened))
-        W().elsewhere.push_back(opened);
+    if (!e->security.count('D')) HoldElsewhere(e->name, wants.access, wants.share);
 }
 
 BOOL CloseHandle(HANDLE hObject)

@@ -49,7 +49,7 @@ static HMODULE MapSystemDll(const std::string& lowerName)
 // it is a mapping of its own, handed out with the low bit set.
 static HMODULE MapModule(const std::string& path, bool dataFile)
 {
-    if (path.size() >= MAX_PATH) return Fail<HMODULE>(ERROR_FILENAME_EXCED_RANGE);  // beyond it, no loader
+    if (path.size() >= MAX_PATH) return Fail<HMODULE>(ERROR_FILENAME_EXCED_RANGE);  // the loader gives up
     const std::string key = Lower(path);
     HINSTANCE__* module = nullptr;
     for (const auto& m : W().loaded)

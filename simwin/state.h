@@ -7,24 +7,11 @@
 #include <list>
 #include <set>
 
-struct HKEY__ {
-    std::string path;
-    bool open;
-};
-
-struct HMENU__ {
-    std::vector<simwin::MenuItem> items;
-};
-
-struct HICON__ {
-    std::string name;  // "module-path#id"
-};
-
-struct HDC__ {};  // a window's paint context
-
-struct HRSRC__ {
-    const simwin::Resource* res;
-};
+struct HKEY__ { std::string path; bool open; };
+struct HMENU__ { std::vector<simwin::MenuItem> items; };
+struct HICON__ { std::string name; };  // "module-path#id"
+struct HDC__ {};                        // a window's paint context
+struct HRSRC__ { const simwin::Resource* res; };
 
 struct HINSTANCE__ {
     std::string path;
@@ -89,10 +76,7 @@ struct OpenFileRecord {
 
 // Another user's program that opens a path the moment the program's last
 // handle on it closes.
-struct LaterOpen {
-    DWORD access;
-    DWORD share;
-};
+struct LaterOpen { DWORD access, share; };
 
 // A copy that fails, having written this much of the file (npos: nothing,
 // not even an empty file).
@@ -107,9 +91,7 @@ struct MutexState {
     int ownedHere = 0;  // recursion count of this process's waits
 };
 
-struct MutexHandle {
-    std::string name;
-};
+struct MutexHandle { std::string name; };
 
 struct World {
     // kernel32: the version and the last error; the file tree; handles open

@@ -436,6 +436,15 @@ protected:
         EXPECT_EQ(IDOK, simwin::EndResult(simwin::Dialogs().back()));
         EXPECT_EQ(0u, simwin::OpenFileHandles());
     }
+
+    // A target that is not the package's file, as OK leaves it: untouched.
+    void ExpectTargetKept(int file, const std::vector<BYTE>& data)
+    {
+        simwin::AddFile(Target(file), data);
+        RunOK();
+        EXPECT_EQ(data, simwin::FileData(Target(file)));
+        ExpectFailedWithoutRegistration();
+    }
 };
 
 TEST_F(Mended, DriverFileNotCopied)
@@ -448,39 +457,26 @@ TEST_F(Mended, DriverFileNotCopied)
 
 TEST_F(Mended, TargetLeftByAnOlderPackageIsKept)
 {
-    const std::vector<BYTE> older = Text("older driver");
-    simwin::AddFile(Target(SYS), older);
-    RunOK();
-    EXPECT_EQ(older, simwin::FileData(Target(SYS)));
-    ExpectFailedWithoutRegistration();
+    ExpectTargetKept(SYS, Text("older driver"));
 }
 
 TEST_F(Mended, ForeignInfAtTheTargetIsNotRegistered)
 {
-    const std::vector<BYTE> foreign = Text("[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Ports\r\n");
-    simwin::AddFile(Target(INF), foreign);
-    RunOK();
-    EXPECT_EQ(foreign, simwin::FileData(Target(INF)));
-    ExpectFailedWithoutRegistration();
+    ExpectTargetKept(INF, Text("[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Ports\r\n"));
 }
 
 TEST_F(Mended, SameSizeDifferentBytesDiffer)
 {
     std::vector<BYTE> other = kExe;
     other.back() ^= 1;
-    simwin::AddFile(Target(EXE), other);
-    RunOK();
-    EXPECT_EQ(other, simwin::FileData(Target(EXE)));
-    ExpectFailedWithoutRegistration();
+    ExpectTargetKept(EXE, other);
 }
 
 TEST_F(Mended, LongerTargetStartingWithThePackageFileDiffers)
 {
     std::vector<BYTE> longer(kSys);
     longer.resize(5000, 'x');  // past one read of the comparison
-    simwin::AddFile(Target(SYS), longer);
-    RunOK();
-    ExpectFailedWithoutRegistration();
+    ExpectTargetKept(SYS, longer);
 }
 
 TEST_F(Mended, IdenticalTargetFromSomeoneElseIsTheNormalCase)
