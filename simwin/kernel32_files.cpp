@@ -5,7 +5,6 @@
 // replaced where the caller said so. Volumes say whether they keep ACLs.
 #include "simwin/state.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -123,12 +122,11 @@ void VanishAfterCopy(const std::string& target, const std::string& path)
 
 void ClearInjectedFailures()
 {
-    World& w = W();
-    w.failCopyTo.clear();
-    w.failOpen.clear();
-    w.failAttributes.clear();
-    w.failDelete.clear();
-    w.vanishAfterCopy.clear();
+    W().failCopyTo.clear();
+    W().failOpen.clear();
+    W().failAttributes.clear();
+    W().failDelete.clear();
+    W().vanishAfterCopy.clear();
 }
 
 static bool IsAtOrUnder(const std::string& name, const std::string& lowerPath)

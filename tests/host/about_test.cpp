@@ -6,7 +6,6 @@
 #include "ui/InstallerDlg.h"
 
 #include <cstdio>
-#include <string>
 
 namespace {
 

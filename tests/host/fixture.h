@@ -1,4 +1,5 @@
-// A fresh simulated machine per test, with Wirenest.exe in C:\Kit.
+// A fresh simulated machine per test, with Wirenest.exe in C:\Kit; every
+// host test includes it, and with it <string> and <vector>.
 #pragma once
 
 #include "app/InstallerApp.h"

@@ -6,9 +6,6 @@
 #include "install/PackageCopy.h"
 
 #include <functional>
-#include <string>
-#include <vector>
-
 namespace {
 
 const std::string kPackage = "C:\\Kit\\Ombrel_K58_USB_Driver-Win2kXp_Modem";

@@ -7,8 +7,6 @@
 #include "app/ModuleDirectory.h"
 #include "res/resource.h"
 
-#include <string>
-
 namespace {
 
 TEST(LanguageTable, EveryRowAndFallback)

@@ -2,9 +2,6 @@
 // the installation's host tests rely on these answers.
 #include "fixture.h"
 
-#include <string>
-#include <vector>
-
 namespace {
 
 const std::vector<BYTE> kNtInf = Text("[Version]\r\nSignature = \"$Windows NT$\"\r\nClass=Modem\r\n");

@@ -2,8 +2,6 @@
 // "Error" box, the dialog's run and the release of the module.
 #include "fixture.h"
 
-#include <string>
-
 namespace {
 
 class Startup : public SimTest
