@@ -24,6 +24,7 @@ const DWORD kWin32s = 0x80000A03;
 const std::vector<BYTE> kInf = Text("[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Modem\r\n");
 const std::vector<BYTE> kSys = Text("sample driver");
 const std::vector<BYTE> kExe = Text("MZ sample uninstaller");
+const std::vector<BYTE>* const kData[3] = {&kInf, &kSys, &kExe};
 
 // Over two reads of the check, so that a check of the first 4,096 bytes
 // alone would pass a target that differs after them.
@@ -70,8 +71,7 @@ protected:
     // The package's own files at the target, as an earlier run leaves them.
     static void AddTargets(std::initializer_list<int> files)
     {
-        const std::vector<BYTE>* data[3] = {&kInf, &kSys, &kExe};
-        for (int file : files) simwin::AddFile(Target(file), *data[file]);
+        for (int file : files) simwin::AddFile(Target(file), *kData[file]);
     }
 
     // What an earlier run left at the target, and the INF it registered.
@@ -199,9 +199,8 @@ TEST_F(FirstRun, CreatesBothFolders)
 TEST_F(FirstRun, CopiesTheThreeFilesByteForByte)
 {
     RunOK();
-    EXPECT_EQ(kInf, simwin::FileData(Target(INF)));
-    EXPECT_EQ(kSys, simwin::FileData(Target(SYS)));
-    EXPECT_EQ(kExe, simwin::FileData(Target(EXE)));
+    for (int file : {INF, SYS, EXE})
+        EXPECT_EQ(*kData[file], simwin::FileData(Target(file))) << kFiles[file];
 }
 
 TEST_F(FirstRun, CopiesInOrderWithoutOverwriting)

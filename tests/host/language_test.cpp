@@ -215,6 +215,9 @@ TEST_F(LanguageModuleTest, DestructionWithoutModuleCallsNothing)
 class DamagedStringTable : public SimTest
 {
 protected:
+    const std::vector<std::string> whole = {"one", "two", "three", "four"};
+    const std::vector<std::string> none = {"", "", "", ""};  // every line lost
+
     // The first of a block's 16 counted strings, each counted right.
     static std::vector<BYTE> Strings(std::initializer_list<std::string> texts)
     {
@@ -251,8 +254,7 @@ protected:
 
 TEST_F(DamagedStringTable, WellFormedBlockReadsWhole)
 {
-    const std::vector<std::string> want = {"one", "two", "three", "four"};
-    EXPECT_EQ(want, Lines({Block(1, FourStrings())}));
+    EXPECT_EQ(whole, Lines({Block(1, FourStrings())}));
 }
 
 TEST_F(DamagedStringTable, LengthOfAnEarlierStringRunsFarPastTheBlock)
@@ -260,8 +262,7 @@ TEST_F(DamagedStringTable, LengthOfAnEarlierStringRunsFarPastTheBlock)
     std::vector<BYTE> b = FourStrings();
     b[0] = 0xFF;  // string 0: 65535 characters in a block of a few dozen bytes
     b[1] = 0xFF;
-    const std::vector<std::string> want = {"", "", "", ""};
-    EXPECT_EQ(want, Lines({Block(1, b)}));
+    EXPECT_EQ(none, Lines({Block(1, b)}));
 }
 
 TEST_F(DamagedStringTable, OnlyTheStringsBehindTheDamageAreLost)
@@ -282,23 +283,20 @@ TEST_F(DamagedStringTable, BlockCutInsideALengthWord)
 {
     std::vector<BYTE> b = Strings({""});
     b.push_back(3);  // half a length word
-    const std::vector<std::string> want = {"", "", "", ""};
-    EXPECT_EQ(want, Lines({Block(1, b)}));
-    EXPECT_EQ(want, Lines({Block(1, {})})) << "a block of no bytes";
+    EXPECT_EQ(none, Lines({Block(1, b)}));
+    EXPECT_EQ(none, Lines({Block(1, {})})) << "a block of no bytes";
 }
 
 TEST_F(DamagedStringTable, BlockOutsideTheImage)
 {
-    const std::vector<std::string> want = {"", "", "", ""};
-    EXPECT_EQ(want, Lines({Block(1, FourStrings(), false)}));
-    EXPECT_EQ(want, Lines({Block(1, FourStrings(), true, false)})) << "inside it, on a page that cannot be read";
+    EXPECT_EQ(none, Lines({Block(1, FourStrings(), false)}));
+    EXPECT_EQ(none, Lines({Block(1, FourStrings(), true, false)})) << "inside it, on a page that cannot be read";
 }
 
 TEST_F(DamagedStringTable, DamageInAnotherBlockDoesNotMatter)
 {
     std::vector<BYTE> other = {0xFF, 0xFF};
-    const std::vector<std::string> want = {"one", "two", "three", "four"};
-    EXPECT_EQ(want, Lines({Block(2, other), Block(1, FourStrings()), Block(3, FourStrings(), false)}));
+    EXPECT_EQ(whole, Lines({Block(2, other), Block(1, FourStrings()), Block(3, FourStrings(), false)}));
 }
 
 // ---------------------------------------------------------------------------
