@@ -421,9 +421,8 @@ bool simwin::HoldElsewhere(const std::string& path, DWORD access, DWORD share)
 size_t simwin::HandlesElsewhere(const std::string& path)
 {
     const FileEntry* e = Entry(path);
-    size_t n = 0;
-    for (const OpenFileRecord& r : W().elsewhere) n += e && r.object == e->id;
-    return n;
+    return size_t(std::count_if(W().elsewhere.begin(), W().elsewhere.end(),
+                                [e](const OpenFileRecord& r) { return e && r.object == e->id; }));
 }
 
 // Only the file-system flags: NTFS or FAT32, the same for every drive.

@@ -173,10 +173,7 @@ size_t StringAt(const Resource& block, UINT id, const std::string& where)
     }
 }
 
-const Resource* FindExecutableResource(WORD type, WORD name)
-{
-    return FindResource(W().exe.get(), type, name);
-}
+const Resource* FindExecutableResource(WORD type, WORD name) { return FindResource(W().exe.get(), type, name); }
 
 std::string IconName(HICON icon) { return icon ? icon->name : std::string(); }
 

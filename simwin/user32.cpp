@@ -17,10 +17,7 @@ Action Paint(bool iconic, int clientWidth, int clientHeight)
 }
 Action Inspect(std::function<void(HWND)> fn) { return {Action::kInspect, 0, 0, false, 0, 0, std::move(fn)}; }
 
-void Script(std::initializer_list<Action> actions)
-{
-    for (const Action& a : actions) W().script.push_back(a);
-}
+void Script(std::initializer_list<Action> actions) { W().script.insert(W().script.end(), actions); }
 
 size_t ScriptLeft() { return W().script.size(); }
 void SetSystemMenuAvailable(bool available) { W().systemMenuAvailable = available; }
