@@ -41,10 +41,7 @@ std::vector<BYTE> Head(const std::vector<BYTE>& v, size_t n)
     return std::vector<BYTE>(v.begin(), v.begin() + std::min(n, v.size()));
 }
 
-std::string Source(int file, const std::string& package = kPackage)
-{
-    return package + "\\" + kFiles[file];
-}
+std::string Source(int file, const std::string& package = kPackage) { return package + "\\" + kFiles[file]; }
 std::string Target(int file) { return kTarget + "\\" + kFiles[file]; }
 
 class Install : public SimTest
@@ -79,7 +76,6 @@ protected:
     {
         AddPackage();
         RunOK();
-        simwin::Script({});
     }
 
     // Starts the program and presses OK; returns the installer dialog.
