@@ -23,9 +23,7 @@ void SetUserDword(const std::string& keyPath, const std::string& name, DWORD val
 
 size_t OpenKeyCount()
 {
-    size_t n = 0;
-    for (const HKEY__& k : W().keys) n += k.open ? 1 : 0;
-    return n;
+    return size_t(std::count_if(W().keys.begin(), W().keys.end(), [](const HKEY__& k) { return k.open; }));
 }
 
 }  // namespace simwin

@@ -3,15 +3,11 @@
 // SDDL, which is what tests compare; LocalFree (kernel32) frees them here.
 #include "simwin/state.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace simwin {
 
-void FailSecurity(const std::string& path, DWORD error)
-{
-    W().failSecurity[Lower(path)] = error;
-}
+void FailSecurity(const std::string& path, DWORD error) { W().failSecurity[Lower(path)] = error; }
 
 size_t HeldSecurityDescriptors() { return W().descriptors.size(); }
 
@@ -102,10 +98,8 @@ BOOL SetKernelObjectSecurity(HANDLE Handle, SECURITY_INFORMATION SecurityInforma
     std::string p;
     FileEntry* e = r ? FindObject(r->object, &p) : nullptr;
     const std::string* descriptor = FindByAddress(W().descriptors, SecurityDescriptor);
-    char info[16];
-    snprintf(info, sizeof(info), "0x%X", unsigned(SecurityInformation));
-    Log("SetKernelObjectSecurity " + (e ? e->name : std::string("<no object>")) + " " + info +
-        " " + (descriptor ? *descriptor : "<no descriptor>"));
+    Log("SetKernelObjectSecurity " + (e ? e->name : std::string("<no object>")) + " " +
+        Hex(SecurityInformation) + " " + (descriptor ? *descriptor : "<no descriptor>"));
     if (!e) return Fail(ERROR_INVALID_HANDLE);
     if (!descriptor) return Fail(ERROR_INVALID_SECURITY_DESCR);
     if (((SecurityInformation & OWNER_SECURITY_INFORMATION) && !(r->access & WRITE_OWNER)) ||
@@ -121,10 +115,7 @@ HLOCAL LocalFree(HLOCAL hMem)
 {
     if (!hMem) return nullptr;
     auto it = ByAddress(W().descriptors, hMem);
-    if (it == W().descriptors.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return hMem;
-    }
+    if (it == W().descriptors.end()) return Fail(ERROR_INVALID_HANDLE, hMem);
     W().descriptors.erase(it);
     return nullptr;
 }

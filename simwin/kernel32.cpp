@@ -2,6 +2,8 @@
 // that every other file uses: the world, case-folded paths, the call log.
 #include "simwin/state.h"
 
+#include <cstdio>
+
 namespace simwin {
 
 World& W()
@@ -47,10 +49,11 @@ size_t CallIndex(const std::string& prefix)
 
 bool Called(const std::string& prefix) { return CallIndex(prefix) != std::string::npos; }
 
-BOOL Fail(DWORD error)
+std::string Hex(DWORD value, int digits)
 {
-    SetLastError(error);
-    return FALSE;
+    char hex[16];
+    snprintf(hex, sizeof hex, "0x%0*X", digits, unsigned(value));
+    return hex;
 }
 
 DWORD Injected(const std::map<std::string, DWORD>& failures, const std::string& lowerPath)

@@ -5,7 +5,6 @@
 // replaced where the caller said so. Volumes say whether they keep ACLs.
 #include "simwin/state.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -16,6 +15,11 @@ FileEntry* FindPath(const std::string& lowerPath)
     auto it = W().files.find(lowerPath);
     return it == W().files.end() ? nullptr : &it->second;
 }
+
+// What is at a path as a test names it.
+static FileEntry* Entry(const std::string& path) { return FindPath(Lower(path)); }
+
+static bool IsDriveRoot(const std::string& lowerPath) { return lowerPath.size() == 2 && lowerPath[1] == ':'; }
 
 static bool IsFolder(const std::string& lowerPath)
 {
@@ -36,16 +40,11 @@ std::string ParentOf(const std::string& lowerPath)
     return cut == std::string::npos ? std::string() : lowerPath.substr(0, cut);
 }
 
-bool IsDriveRoot(const std::string& lowerPath)
-{
-    return lowerPath.size() == 2 && lowerPath[1] == ':';
-}
-
 bool FolderExists(const std::string& path) { return IsFolder(Lower(path)); }
 
 bool FileExists(const std::string& path)
 {
-    const FileEntry* e = FindPath(Lower(path));
+    const FileEntry* e = Entry(path);
     return e && !e->folder;
 }
 
@@ -83,15 +82,8 @@ std::vector<std::string> ListPaths()
 void SetVolumeKeepsAcls(bool keeps) { W().volumeKeepsAcls = keeps; }
 void FailVolumeInformation(DWORD error) { W().failVolume = error; }
 
-void MakeReparsePoint(const std::string& path)
-{
-    if (FileEntry* e = FindPath(Lower(path))) e->reparsePoint = true;
-}
-
-void SetLinkCount(const std::string& path, DWORD links)
-{
-    if (FileEntry* e = FindPath(Lower(path))) e->links = links;
-}
+void MakeReparsePoint(const std::string& path) { if (FileEntry* e = Entry(path)) e->reparsePoint = true; }
+void SetLinkCount(const std::string& path, DWORD links) { if (FileEntry* e = Entry(path)) e->links = links; }
 
 unsigned NewObjectId()
 {
@@ -111,22 +103,18 @@ FileEntry* FindObject(unsigned id, std::string* lowerPath)
 
 std::vector<BYTE> FileData(const std::string& path)
 {
-    const FileEntry* e = FindPath(Lower(path));
+    const FileEntry* e = Entry(path);
     return e && !e->folder ? e->data : std::vector<BYTE>();
 }
 
 size_t OpenFileHandles() { return W().handles.size() + W().mutexHandles.size(); }
 
-void FailCopyTo(const std::string& target, DWORD error) { W().failCopyTo[Lower(target)] = {error}; }
 void FailCopyTo(const std::string& target, DWORD error, size_t written)
 {
     W().failCopyTo[Lower(target)] = {error, written};
 }
 void FailDelete(const std::string& path, DWORD error) { W().failDelete[Lower(path)] = error; }
-void SetReadOnly(const std::string& path)
-{
-    if (FileEntry* e = FindPath(Lower(path))) e->readOnly = true;
-}
+void SetReadOnly(const std::string& path) { if (FileEntry* e = Entry(path)) e->readOnly = true; }
 void VanishAfterCopy(const std::string& target, const std::string& path)
 {
     W().vanishAfterCopy[Lower(target)] = Lower(path);
@@ -134,12 +122,11 @@ void VanishAfterCopy(const std::string& target, const std::string& path)
 
 void ClearInjectedFailures()
 {
-    World& w = W();
-    w.failCopyTo.clear();
-    w.failOpen.clear();
-    w.failAttributes.clear();
-    w.failDelete.clear();
-    w.vanishAfterCopy.clear();
+    W().failCopyTo.clear();
+    W().failOpen.clear();
+    W().failAttributes.clear();
+    W().failDelete.clear();
+    W().vanishAfterCopy.clear();
 }
 
 static bool IsAtOrUnder(const std::string& name, const std::string& lowerPath)
@@ -182,10 +169,7 @@ void OpenElsewhereWhenClosed(const std::string& path, DWORD access, DWORD share)
 {
     W().openWhenClosed[Lower(path)] = {access, share};
 }
-void FailAttributes(const std::string& path, DWORD error)
-{
-    W().failAttributes[Lower(path)] = error;
-}
+void FailAttributes(const std::string& path, DWORD error) { W().failAttributes[Lower(path)] = error; }
 
 }  // namespace simwin
 
@@ -242,10 +226,8 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
     std::string target = lpNewFileName ? lpNewFileName : "";
     Log("CopyFileA " + source + " -> " + target + (bFailIfExists ? " fail-if-exists" : ""));
     const BOOL ok = Copy(source, target, bFailIfExists);
-    const DWORD error = GetLastError();
     auto vanish = W().vanishAfterCopy.find(Lower(target));
     if (vanish != W().vanishAfterCopy.end()) Remove(vanish->second);
-    SetLastError(error);
     return ok;
 }
 
@@ -362,10 +344,8 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     const std::string path = Logged("CreateFileA", lpFileName);
     OpenFileRecord opened;
     if (DWORD error = Open(path, dwDesiredAccess, dwShareMode, dwCreationDisposition,
-                           dwFlagsAndAttributes, &opened)) {
-        SetLastError(error);
-        return INVALID_HANDLE_VALUE;
-    }
+                           dwFlagsAndAttributes, &opened))
+        return Fail(error, INVALID_HANDLE_VALUE);
     W().handles.push_back(opened);
     SwapIfAsked(W().swapForJunction, Lower(path));
     return &W().handles.back();
@@ -411,11 +391,7 @@ static void OpenLater(unsigned object)
         if (r.object == object) return;
     const LaterOpen wants = later->second;
     W().openWhenClosed.erase(later);
-    if (e->security.count('D')) return;
-    OpenFileRecord opened;
-    if (!Open(e->name, wants.access, wants.share, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-              &opened))
-        W().elsewhere.push_back(opened);
+    if (!e->security.count('D')) HoldElsewhere(e->name, wants.access, wants.share);
 }
 
 BOOL CloseHandle(HANDLE hObject)
@@ -434,9 +410,7 @@ BOOL CloseHandle(HANDLE hObject)
     return TRUE;
 }
 
-namespace simwin {
-
-bool HoldElsewhere(const std::string& path, DWORD access, DWORD share)
+bool simwin::HoldElsewhere(const std::string& path, DWORD access, DWORD share)
 {
     OpenFileRecord opened;
     if (Open(path, access, share, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, &opened)) return false;
@@ -444,15 +418,12 @@ bool HoldElsewhere(const std::string& path, DWORD access, DWORD share)
     return true;
 }
 
-size_t HandlesElsewhere(const std::string& path)
+size_t simwin::HandlesElsewhere(const std::string& path)
 {
-    const FileEntry* e = FindPath(Lower(path));
-    size_t n = 0;
-    for (const OpenFileRecord& r : W().elsewhere) n += e && r.object == e->id;
-    return n;
+    const FileEntry* e = Entry(path);
+    return size_t(std::count_if(W().elsewhere.begin(), W().elsewhere.end(),
+                                [e](const OpenFileRecord& r) { return e && r.object == e->id; }));
 }
-
-}  // namespace simwin
 
 // Only the file-system flags: NTFS or FAT32, the same for every drive.
 BOOL GetVolumeInformationA(LPCSTR lpRootPathName, LPSTR lpVolumeNameBuffer, DWORD nVolumeNameSize,

@@ -6,15 +6,8 @@
 
 namespace simwin {
 
-void MutexHeldElsewhere(const std::string& name)
-{
-    W().mutexes[name].elsewhere = MutexState::kHeldElsewhere;
-}
-
-void MutexAbandonedElsewhere(const std::string& name)
-{
-    W().mutexes[name].elsewhere = MutexState::kAbandoned;
-}
+void MutexHeldElsewhere(const std::string& name) { W().mutexes[name].elsewhere = MutexState::kHeldElsewhere; }
+void MutexAbandonedElsewhere(const std::string& name) { W().mutexes[name].elsewhere = MutexState::kAbandoned; }
 
 bool MutexOwnedHere(const std::string& name)
 {
@@ -43,10 +36,7 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL bInitialOwner, LPCSTR lpName)
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
 {
     MutexHandle* h = FindMutex(hHandle);
-    if (!h) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return WAIT_FAILED;
-    }
+    if (!h) return Fail(ERROR_INVALID_HANDLE, WAIT_FAILED);
     Log("WaitForSingleObject " + h->name + " " +
         (dwMilliseconds == INFINITE ? std::string("INFINITE") : std::to_string(dwMilliseconds)));
     MutexState& m = W().mutexes[h->name];

@@ -3,7 +3,6 @@
 // them, and the file names modules were loaded from.
 #include "simwin/state.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace simwin {
@@ -33,64 +32,48 @@ static HINSTANCE__* MappedSystemDll(const std::string& lowerName)
 
 static HMODULE MapSystemDll(const std::string& lowerName)
 {
-    if (HINSTANCE__* m = MappedSystemDll(lowerName)) {
-        ++m->refs;
-        return m;
-    }
+    HINSTANCE__* m = MappedSystemDll(lowerName);
     auto dll = W().systemDlls.find(lowerName);
-    if (dll == W().systemDlls.end()) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return nullptr;
+    if (!m && dll == W().systemDlls.end()) return Fail<HMODULE>(ERROR_MOD_NOT_FOUND);
+    if (!m) {
+        W().systemLoaded.emplace_back(new HINSTANCE__);
+        m = W().systemLoaded.back().get();
+        m->path = std::string(kSystemFolder) + "\\" + lowerName;
+        m->exports = dll->second;
     }
-    std::unique_ptr<HINSTANCE__> m(new HINSTANCE__);
-    m->path = std::string(kSystemFolder) + "\\" + lowerName;
-    m->refs = 1;
-    m->exports = dll->second;
-    W().systemLoaded.push_back(std::move(m));
-    return W().systemLoaded.back().get();
+    ++m->refs;
+    return m;
 }
 
 // A language module: as an image its DllMain runs on the first load; as data
 // it is a mapping of its own, handed out with the low bit set.
 static HMODULE MapModule(const std::string& path, bool dataFile)
 {
-    if (path.size() >= MAX_PATH) {  // beyond MAX_PATH the loader gives up
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return nullptr;
-    }
+    if (path.size() >= MAX_PATH) return Fail<HMODULE>(ERROR_FILENAME_EXCED_RANGE);  // the loader gives up
     const std::string key = Lower(path);
-    const UINT_PTR tag = dataFile ? 1 : 0;
-    for (const auto& m : W().loaded) {
-        if (Lower(m->path) == key && m->dataFile == dataFile) {
-            ++m->refs;
-            return reinterpret_cast<HMODULE>(reinterpret_cast<UINT_PTR>(m.get()) | tag);
-        }
-    }
+    HINSTANCE__* module = nullptr;
+    for (const auto& m : W().loaded)
+        if (Lower(m->path) == key && m->dataFile == dataFile) module = m.get();
     auto blocks = W().moduleBlocks.find(key);
-    if (blocks != W().moduleBlocks.end() && FileExists(path)) {
-        std::unique_ptr<HINSTANCE__> m(new HINSTANCE__);
-        m->path = path;
-        m->refs = 1;
-        m->dataFile = dataFile;
-        m->resources = blocks->second;
-        W().loaded.push_back(std::move(m));
+    if (!module && blocks != W().moduleBlocks.end() && FileExists(path)) {
+        W().loaded.emplace_back(new HINSTANCE__);
+        module = W().loaded.back().get();
+        module->path = path;
+        module->dataFile = dataFile;
+        module->resources = blocks->second;
         if (!dataFile) Log("DllMain " + path);
-        return reinterpret_cast<HMODULE>(reinterpret_cast<UINT_PTR>(W().loaded.back().get()) | tag);
     }
-    if (FolderExists(path))
-        SetLastError(ERROR_ACCESS_DENIED);
-    else if (FileExists(path))
-        SetLastError(ERROR_BAD_EXE_FORMAT);
-    else
-        SetLastError(ERROR_MOD_NOT_FOUND);
-    return nullptr;
+    if (!module)
+        return Fail<HMODULE>(FolderExists(path) ? ERROR_ACCESS_DENIED
+                             : FileExists(path) ? ERROR_BAD_EXE_FORMAT
+                                                : ERROR_MOD_NOT_FOUND);
+    ++module->refs;
+    return reinterpret_cast<HMODULE>(reinterpret_cast<UINT_PTR>(module) | (dataFile ? 1 : 0));
 }
 
 static BOOL WINAPI SimSetDefaultDllDirectories(DWORD directoryFlags)
 {
-    char flags[16];
-    snprintf(flags, sizeof flags, "0x%X", unsigned(directoryFlags));
-    Log(std::string("SetDefaultDllDirectories ") + flags);
+    Log("SetDefaultDllDirectories " + Hex(directoryFlags));
     return TRUE;
 }
 
@@ -112,9 +95,7 @@ HMODULE LoadLibraryA(LPCSTR lpLibFileName)
 HMODULE LoadLibraryExA(LPCSTR lpLibFileName, HANDLE, DWORD dwFlags)
 {
     const std::string path = lpLibFileName ? lpLibFileName : "";
-    char flags[16];
-    snprintf(flags, sizeof flags, "0x%X", unsigned(dwFlags));
-    Log("LoadLibraryExA " + path + " " + flags);
+    Log("LoadLibraryExA " + path + " " + Hex(dwFlags));
     if (dwFlags & LOAD_LIBRARY_AS_DATAFILE) return MapModule(path, true);
     const std::string lower = Lower(path);
     if (ParentOf(lower) == Lower(kSystemFolder)) return MapSystemDll(FileNameOf(lower));
@@ -146,8 +127,7 @@ HMODULE GetModuleHandleA(LPCSTR lpModuleName)
         return h;
     }
     if (HINSTANCE__* m = MappedSystemDll(name)) return m;
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return nullptr;
+    return Fail<HMODULE>(ERROR_MOD_NOT_FOUND);
 }
 
 FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
@@ -165,8 +145,7 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
         for (const auto& p : s_procs)
             if (strcmp(p.name, lpProcName) == 0) return p.proc;
     }
-    SetLastError(ERROR_PROC_NOT_FOUND);
-    return nullptr;
+    return Fail<FARPROC>(ERROR_PROC_NOT_FOUND);
 }
 
 UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize)
@@ -180,10 +159,7 @@ UINT GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize)
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
 {
     HINSTANCE__* m = hModule ? FindModule(hModule) : W().exe.get();
-    if (!m) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return 0;
-    }
+    if (!m) return Fail<DWORD>(ERROR_MOD_NOT_FOUND);
     Log("GetModuleFileNameA " + std::to_string(nSize));
     const std::string& path = m->path;
     if (path.size() < nSize) {
@@ -192,6 +168,5 @@ DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
     }
     // As on Windows XP: a cut copy with no terminator, and the full size.
     memcpy(lpFilename, path.data(), nSize);
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return nSize;
+    return Fail(ERROR_INSUFFICIENT_BUFFER, nSize);
 }

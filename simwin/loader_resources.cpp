@@ -37,7 +37,7 @@ static WORD ReadId(const std::vector<BYTE>& f, size_t& at)
     return 0;
 }
 
-std::vector<Resource> ParseResFile(const std::string& path)
+static std::vector<Resource> ParseResFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     std::vector<BYTE> f((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -64,6 +64,16 @@ std::vector<Resource> ParseResFile(const std::string& path)
 
 // Each byte of a test's text becomes one UTF-16 unit, so that any bytes,
 // code page 932 ones included, come back unchanged from LoadStringA.
+void PutString(std::vector<BYTE>& block, WORD len, const std::string& text)
+{
+    block.push_back(BYTE(len));
+    block.push_back(BYTE(len >> 8));
+    for (char c : text) {
+        block.push_back(BYTE(c));
+        block.push_back(0);
+    }
+}
+
 static std::vector<Resource> EncodeStringBlocks(const std::map<UINT, std::string>& strings)
 {
     std::map<WORD, std::vector<std::string>> blocks;
@@ -75,20 +85,14 @@ static std::vector<Resource> EncodeStringBlocks(const std::map<UINT, std::string
     std::vector<Resource> out;
     for (const auto& b : blocks) {
         Resource r{LOWORD(RT_STRING), b.first, 0, {}};
-        for (const std::string& text : b.second) {
-            r.data.push_back(BYTE(text.size()));
-            r.data.push_back(BYTE(text.size() >> 8));
-            for (char c : text) {
-                r.data.push_back(BYTE(c));
-                r.data.push_back(0);
-            }
-        }
+        for (const std::string& text : b.second) PutString(r.data, WORD(text.size()), text);
         out.push_back(r);
     }
     return out;
 }
 
-[[noreturn]] void AccessViolation(const std::string& what)
+// What Windows does on reading memory that is not there: the process stops.
+[[noreturn]] static void AccessViolation(const std::string& what)
 {
     fprintf(stderr, "simwin: access violation: %s\n", what.c_str());
     fflush(stderr);
@@ -169,10 +173,7 @@ size_t StringAt(const Resource& block, UINT id, const std::string& where)
     }
 }
 
-const Resource* FindExecutableResource(WORD type, WORD name)
-{
-    return FindResource(W().exe.get(), type, name);
-}
+const Resource* FindExecutableResource(WORD type, WORD name) { return FindResource(W().exe.get(), type, name); }
 
 std::string IconName(HICON icon) { return icon ? icon->name : std::string(); }
 
@@ -185,10 +186,7 @@ HRSRC FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType)
     HINSTANCE__* m = FindModule(hModule);
     if (!m || !IS_INTRESOURCE(lpName) || !IS_INTRESOURCE(lpType)) return nullptr;
     const Resource* r = FindResource(m, LOWORD(lpType), LOWORD(lpName));
-    if (!r) {
-        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-        return nullptr;
-    }
+    if (!r) return Fail<HRSRC>(ERROR_RESOURCE_NAME_NOT_FOUND);
     m->handles.push_back({r});
     return &m->handles.back();
 }

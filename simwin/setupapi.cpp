@@ -5,7 +5,6 @@
 // must carry a 32-bit Windows INF signature and is stored as oemN.inf.
 #include "simwin/state.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace simwin {
@@ -14,7 +13,6 @@ const char* const kInfStoreFolder = "C:\\WINDOWS\\inf";
 
 void RefuseInfStore(DWORD error, DWORD copyStyle)
 {
-    W().refuse = true;
     W().refuseError = error;
     W().refuseStyle = copyStyle;
 }
@@ -60,6 +58,7 @@ static bool IsWin4Inf(const std::vector<BYTE>& data)
     return false;
 }
 
+// Names the stored INF to the caller, if the caller's buffer holds it.
 static BOOL Answer(const std::string& stored, LPSTR dest, DWORD destSize, LPDWORD required,
                    LPSTR* component)
 {
@@ -69,6 +68,7 @@ static BOOL Answer(const std::string& stored, LPSTR dest, DWORD destSize, LPDWOR
         memcpy(dest, stored.c_str(), stored.size() + 1);
         if (component) *component = dest + stored.find_last_of('\\') + 1;
     }
+    SetLastError(ERROR_SUCCESS);
     return TRUE;
 }
 
@@ -81,35 +81,30 @@ BOOL SetupCopyOEMInfA(LPCSTR SourceInfFileName, LPCSTR OEMSourceMediaLocation,
                       DWORD DestinationInfFileNameSize, LPDWORD RequiredSize,
                       LPSTR* DestinationInfFileNameComponent)
 {
-    char style[16];
-    snprintf(style, sizeof style, "0x%X", unsigned(CopyStyle));
     Log(std::string("SetupCopyOEMInfA ") + (SourceInfFileName ? SourceInfFileName : "(null)") +
         " location=" + (OEMSourceMediaLocation ? OEMSourceMediaLocation : "(null)") +
-        " media=" + std::to_string(OEMSourceMediaType) + " style=" + style +
+        " media=" + std::to_string(OEMSourceMediaType) + " style=" + Hex(CopyStyle) +
         " size=" + std::to_string(DestinationInfFileNameSize) +
         " required=" + (RequiredSize ? "given" : "(null)"));
 
     const World& w = W();
-    if (w.refuse && (w.refuseStyle == 0 || w.refuseStyle == CopyStyle)) return Fail(w.refuseError);
+    if (w.refuseError && (w.refuseStyle == 0 || w.refuseStyle == CopyStyle)) return Fail(w.refuseError);
     if (!SourceInfFileName) return Fail(ERROR_INVALID_PARAMETER);
     if (DWORD e = Injected(w.failOpen, Lower(SourceInfFileName))) return Fail(e);
     if (!FileExists(SourceInfFileName)) return Fail(ERROR_FILE_NOT_FOUND);
     const std::vector<BYTE> data = FileData(SourceInfFileName);
+    const auto answer = [&](const std::string& stored) {
+        return Answer(stored, DestinationInfFileName, DestinationInfFileNameSize, RequiredSize,
+                      DestinationInfFileNameComponent);
+    };
 
     for (const auto& f : W().files) {
         if (!IsStoredInf(f.first, f.second) || f.second.data != data) continue;
-        const std::string stored = f.second.name;
         if (CopyStyle & SP_COPY_NOOVERWRITE) {
-            Answer(stored, DestinationInfFileName, DestinationInfFileNameSize, RequiredSize,
-                   DestinationInfFileNameComponent);
+            answer(f.second.name);
             return Fail(ERROR_FILE_EXISTS);
         }
-        // Replace-only refreshes where the INF came from; the files stay.
-        if (!Answer(stored, DestinationInfFileName, DestinationInfFileNameSize, RequiredSize,
-                    DestinationInfFileNameComponent))
-            return FALSE;
-        SetLastError(ERROR_SUCCESS);
-        return TRUE;
+        return answer(f.second.name);  // replace-only refreshes where it came from; files stay
     }
     if (CopyStyle & SP_COPY_REPLACEONLY) return Fail(ERROR_FILE_NOT_FOUND);
     if (!IsWin4Inf(data)) return Fail(ERROR_WRONG_INF_STYLE);
@@ -119,13 +114,7 @@ BOOL SetupCopyOEMInfA(LPCSTR SourceInfFileName, LPCSTR OEMSourceMediaLocation,
         stored = std::string(kInfStoreFolder) + "\\oem" + std::to_string(n) + ".inf";
         if (!W().files.count(Lower(stored))) break;
     }
-    if (DestinationInfFileName && DestinationInfFileNameSize < stored.size() + 1) {
-        if (RequiredSize) *RequiredSize = DWORD(stored.size() + 1);
-        return Fail(ERROR_INSUFFICIENT_BUFFER);
-    }
-    AddFile(stored, data);  // makes the store's folders on first use
-    Answer(stored, DestinationInfFileName, DestinationInfFileNameSize, RequiredSize,
-           DestinationInfFileNameComponent);
-    SetLastError(ERROR_SUCCESS);
+    if (!answer(stored)) return FALSE;  // stored only where the caller can be told its name
+    AddFile(stored, data);              // makes the store's folders on first use
     return TRUE;
 }

@@ -29,7 +29,6 @@ struct MessageBoxRecord {
 };
 
 struct DrawIconRecord {
-    HDC hdc;
     int x;
     int y;
     HICON icon;
@@ -84,12 +83,10 @@ std::vector<std::string> ListPaths();  // every file and folder, for "nothing wr
 std::vector<BYTE> FileData(const std::string& path);  // empty when there is no such file
 size_t OpenFileHandles();  // CreateFileA and CreateMutexA handles not yet closed
 
-// CopyFileA to this target fails with the error and writes nothing.
-void FailCopyTo(const std::string& target, DWORD error);
-// CopyFileA to this target creates it, writes the first bytes of the
-// source (at most that many) and fails with the error, leaving the partial
-// file behind as Wine does on a full disk and a power cut does anywhere.
-void FailCopyTo(const std::string& target, DWORD error, size_t written);
+// CopyFileA to this target fails with the error, and writes nothing or, given
+// how much, creates it with the first bytes of the source (at most that
+// many), as Wine does on a full disk and a power cut does anywhere.
+void FailCopyTo(const std::string& target, DWORD error, size_t written = std::string::npos);
 // DeleteFileA on this file fails with the error.
 void FailDelete(const std::string& path, DWORD error);
 // The file gets the read-only attribute: DeleteFileA refuses it.
@@ -148,6 +145,9 @@ void AddLanguageModule(const std::string& path, const std::map<UINT, std::string
 // + 1), as a damaged module may. Reading outside a block, or anywhere in an
 // unmapped one, stops the process as an access violation would on Windows.
 void AddLanguageModuleBlocks(const std::string& path, const std::vector<Resource>& blocks);
+// Appends a counted string as a block holds it: the length word (which a
+// damaged block may get wrong), then each byte of text as one UTF-16 unit.
+void PutString(std::vector<BYTE>& block, WORD len, const std::string& text);
 void RemoveExecutableString(UINT id);
 int LoadedModuleCount();  // language modules currently loaded
 

@@ -7,26 +7,11 @@
 #include <list>
 #include <set>
 
-struct HKEY__ {
-    std::string path;
-    bool open;
-};
-
-struct HMENU__ {
-    std::vector<simwin::MenuItem> items;
-};
-
-struct HICON__ {
-    std::string name;  // "module-path#id"
-};
-
-struct HDC__ {
-    HWND hWnd;
-};
-
-struct HRSRC__ {
-    const simwin::Resource* res;
-};
+struct HKEY__ { std::string path; bool open; };
+struct HMENU__ { std::vector<simwin::MenuItem> items; };
+struct HICON__ { std::string name; };  // "module-path#id"
+struct HDC__ {};                        // a window's paint context
+struct HRSRC__ { const simwin::Resource* res; };
 
 struct HINSTANCE__ {
     std::string path;
@@ -48,7 +33,6 @@ struct HWND__ {
     int clientWidth = 0;
     int clientHeight = 0;
     HWND owner = nullptr;      // dialogs
-    HWND parent = nullptr;     // controls
     std::vector<std::unique_ptr<HWND__>> controls;
     DLGPROC proc = nullptr;
     LONG_PTR user = 0;
@@ -92,10 +76,7 @@ struct OpenFileRecord {
 
 // Another user's program that opens a path the moment the program's last
 // handle on it closes.
-struct LaterOpen {
-    DWORD access;
-    DWORD share;
-};
+struct LaterOpen { DWORD access, share; };
 
 // A copy that fails, having written this much of the file (npos: nothing,
 // not even an empty file).
@@ -110,9 +91,7 @@ struct MutexState {
     int ownedHere = 0;  // recursion count of this process's waits
 };
 
-struct MutexHandle {
-    std::string name;
-};
+struct MutexHandle { std::string name; };
 
 struct World {
     // kernel32: the version and the last error; the file tree; handles open
@@ -170,9 +149,8 @@ struct World {
     std::map<std::string, DWORD> failSecurity;
     std::list<std::string> descriptors;  // SDDL of the descriptors not yet freed
 
-    // setupapi: the INF store refuses with this error, for calls of this
-    // copy style (0: all).
-    bool refuse = false;
+    // setupapi: the INF store refuses with this error (0: it does not), for
+    // calls of this copy style (0: all).
     DWORD refuseError = 0;
     DWORD refuseStyle = 0;
 
@@ -186,12 +164,18 @@ struct World {
 World& W();
 std::string Lower(const std::string& s);
 std::string ParentOf(const std::string& lowerPath);  // empty for a bare name
-bool IsDriveRoot(const std::string& lowerPath);       // "c:"
 void Log(const std::string& call);
 // An entry point's start: the call logged with its name or path argument,
 // which comes back as a string ("" for none).
 std::string Logged(const char* call, LPCSTR lpArgument);
-BOOL Fail(DWORD error);  // sets the last error, FALSE
+// Sets the last error and answers what the entry point answers on failure:
+// FALSE, null, or what is given.
+template <class T = BOOL> T Fail(DWORD error, T result = T())
+{
+    SetLastError(error);
+    return result;
+}
+std::string Hex(DWORD value, int digits = 1);  // "0x1F", at least digits long
 // The error a test injected for this lower-case path, else 0.
 DWORD Injected(const std::map<std::string, DWORD>& failures, const std::string& lowerPath);
 
@@ -223,10 +207,7 @@ const Resource* FindResource(HINSTANCE__* m, WORD type, WORD name);
 // it, trusting the lengths: reading outside the block, or a block that is
 // not mapped or readable, stops the process, named by where.
 size_t StringAt(const Resource& block, UINT id, const std::string& where);
-std::vector<Resource> ParseResFile(const std::string& path);
 std::string NarrowUtf16(const BYTE* p, size_t chars);
 inline WORD WordAt(const std::vector<BYTE>& d, size_t at) { return WORD(d[at] | (d[at + 1] << 8)); }
-// What Windows does on reading memory that is not there: the process stops.
-[[noreturn]] void AccessViolation(const std::string& what);
 
 }  // namespace simwin

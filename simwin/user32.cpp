@@ -3,8 +3,8 @@
 // boxes, menus and painting logged for tests.
 #include "simwin/state.h"
 
-#include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace simwin {
 
@@ -17,10 +17,7 @@ Action Paint(bool iconic, int clientWidth, int clientHeight)
 }
 Action Inspect(std::function<void(HWND)> fn) { return {Action::kInspect, 0, 0, false, 0, 0, std::move(fn)}; }
 
-void Script(std::initializer_list<Action> actions)
-{
-    for (const Action& a : actions) W().script.push_back(a);
-}
+void Script(std::initializer_list<Action> actions) { W().script.insert(W().script.end(), actions); }
 
 size_t ScriptLeft() { return W().script.size(); }
 void SetSystemMenuAvailable(bool available) { W().systemMenuAvailable = available; }
@@ -135,7 +132,6 @@ static HWND CreateFromTemplate(const Resource& res, HWND owner)
         c->className = ClassName(r.SzOrOrd());
         c->text = r.SzOrOrd();
         r.at += r.Word();  // creation data
-        c->parent = dlg.get();
         c->rect = {DuToPxX(cxI), DuToPxY(cyI), DuToPxX(cxI + cwI), DuToPxY(cyI + chI)};
         dlg->controls.push_back(std::move(c));
     }
@@ -176,11 +172,9 @@ static std::string MessageName(UINT msg)
 
 static LRESULT DefaultDialogProcessing(HWND h, UINT msg, WPARAM wParam, LPARAM)
 {
-    char hex[16];
-    snprintf(hex, sizeof hex, "0x%04X", unsigned(wParam));
     switch (msg) {
     case WM_SYSCOMMAND:
-        Log(std::string("default WM_SYSCOMMAND ") + hex);
+        Log("default WM_SYSCOMMAND " + Hex(DWORD(wParam), 4));
         if ((wParam & 0xFFF0) == SC_CLOSE) SendMessageA(h, WM_CLOSE, 0, 0);
         if ((wParam & 0xFFF0) == SC_MINIMIZE) h->iconic = true;
         return 0;
@@ -190,9 +184,8 @@ static LRESULT DefaultDialogProcessing(HWND h, UINT msg, WPARAM wParam, LPARAM)
     case WM_PAINT:
         Log("default WM_PAINT");
         return 0;
-    default:
-        return 0;
     }
+    return 0;
 }
 
 // Messages whose dialog-procedure result is the answer itself.
@@ -232,10 +225,7 @@ INT_PTR DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndPar
     WORD id = IS_INTRESOURCE(lpTemplateName) ? LOWORD(lpTemplateName) : 0;
     Log("DialogBoxParamA " + std::to_string(id));
     const Resource* res = m ? simwin::FindResource(m, LOWORD(RT_DIALOG), id) : nullptr;
-    if (!res) {
-        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-        return -1;
-    }
+    if (!res) return Fail<INT_PTR>(ERROR_RESOURCE_NAME_NOT_FOUND, -1);
     HWND dlg = CreateFromTemplate(*res, hWndParent);
     dlg->proc = lpDialogFunc;
     if (hWndParent) hWndParent->enabled = false;
@@ -275,8 +265,7 @@ HWND GetDlgItem(HWND hDlg, int nIDDlgItem)
 {
     for (const auto& c : hDlg->controls)
         if (c->id == nIDDlgItem) return c.get();
-    SetLastError(ERROR_CONTROL_ID_NOT_FOUND);
-    return nullptr;
+    return Fail<HWND>(ERROR_CONTROL_ID_NOT_FOUND);
 }
 
 BOOL SetWindowTextA(HWND hWnd, LPCSTR lpString)
@@ -295,9 +284,7 @@ LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
         // Dialogs pass WM_SETICON to their procedure first, then store it.
         if (hWnd->proc(hWnd, Msg, wParam, lParam)) return hWnd->msgResult;
         HICON& slot = wParam == ICON_BIG ? hWnd->bigIcon : hWnd->smallIcon;
-        HICON old = slot;
-        slot = reinterpret_cast<HICON>(lParam);
-        return reinterpret_cast<LRESULT>(old);
+        return reinterpret_cast<LRESULT>(std::exchange(slot, reinterpret_cast<HICON>(lParam)));
     }
     if (!hWnd->proc || hWnd->destroyed) return 0;
     INT_PTR r = hWnd->proc(hWnd, Msg, wParam, lParam);
@@ -307,15 +294,11 @@ LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 
 LONG_PTR SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong)
 {
-    LONG_PTR* slot = nullptr;
     switch (nIndex) {
-    case DWLP_USER: slot = &hWnd->user; break;
-    case DWLP_MSGRESULT: slot = &hWnd->msgResult; break;
+    case DWLP_USER: return std::exchange(hWnd->user, dwNewLong);
+    case DWLP_MSGRESULT: return std::exchange(hWnd->msgResult, dwNewLong);
     default: return 0;
     }
-    LONG_PTR old = *slot;
-    *slot = dwNewLong;
-    return old;
 }
 
 LONG_PTR GetWindowLongPtrA(HWND hWnd, int nIndex)
@@ -392,7 +375,6 @@ HDC BeginPaint(HWND hWnd, LPPAINTSTRUCT lpPaint)
 {
     Log("BeginPaint");
     memset(lpPaint, 0, sizeof *lpPaint);
-    hWnd->dc.hWnd = hWnd;
     lpPaint->hdc = &hWnd->dc;
     return lpPaint->hdc;
 }
@@ -403,10 +385,10 @@ BOOL EndPaint(HWND, const PAINTSTRUCT*)
     return TRUE;
 }
 
-BOOL DrawIcon(HDC hDC, int X, int Y, HICON hIcon)
+BOOL DrawIcon(HDC, int X, int Y, HICON hIcon)
 {
     Log("DrawIcon " + std::to_string(X) + " " + std::to_string(Y));
-    W().drawn.push_back({hDC, X, Y, hIcon});
+    W().drawn.push_back({X, Y, hIcon});
     return TRUE;
 }
 

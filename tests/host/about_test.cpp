@@ -6,7 +6,6 @@
 #include "ui/InstallerDlg.h"
 
 #include <cstdio>
-#include <string>
 
 namespace {
 
@@ -164,9 +163,8 @@ TEST_F(AboutBox, OtherSystemCommandsReachTheDefaultUnchanged)
     // Moving (menu and drag forms), sizing, the neighbours of the About range
     // and a minimize: each logged once by the default processing, as sent.
     const UINT commands[] = {SC_MOVE, 0xF012, SC_SIZE, 0x000F, 0x0020, 0x0100, SC_MINIMIZE};
-    Run({simwin::SysCommand(SC_MOVE), simwin::SysCommand(0xF012), simwin::SysCommand(SC_SIZE),
-         simwin::SysCommand(0x000F), simwin::SysCommand(0x0020), simwin::SysCommand(0x0100),
-         simwin::SysCommand(SC_MINIMIZE)});
+    for (UINT nID : commands) simwin::Script({simwin::SysCommand(nID)});
+    Run({});
     for (UINT nID : commands) {
         char expected[64];
         snprintf(expected, sizeof expected, "default WM_SYSCOMMAND 0x%04X", nID);

@@ -1,4 +1,5 @@
-// A fresh simulated machine per test, with Wirenest.exe in C:\Kit.
+// A fresh simulated machine per test, with Wirenest.exe in C:\Kit; every
+// host test includes it, and with it <string> and <vector>.
 #pragma once
 
 #include "app/InstallerApp.h"
@@ -11,6 +12,15 @@
 
 const char* const kExePath = "C:\\Kit\\Wirenest.exe";
 const char* const kSettingsKey = "SOFTWARE\\Ombrel\\Pelmora\\Settings";
+
+// A call's check and the last error it left, spoiled first as Wine's tests
+// do, so that a call failing without setting one shows.
+#define EXPECT_LAST_ERROR(error, check)          \
+    do {                                         \
+        SetLastError(0xdeadbeef);                \
+        check;                                   \
+        EXPECT_EQ(DWORD(error), GetLastError()); \
+    } while (0)
 
 inline std::vector<BYTE> Text(const std::string& s) { return std::vector<BYTE>(s.begin(), s.end()); }
 

@@ -2,8 +2,6 @@
 // module path reader.
 #include "fixture.h"
 
-#include <string>
-
 namespace {
 
 TEST(CStringTest, BuildsAndJoins)

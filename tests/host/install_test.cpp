@@ -6,9 +6,6 @@
 #include "install/PackageCopy.h"
 
 #include <functional>
-#include <string>
-#include <vector>
-
 namespace {
 
 const std::string kPackage = "C:\\Kit\\Ombrel_K58_USB_Driver-Win2kXp_Modem";
@@ -27,6 +24,7 @@ const DWORD kWin32s = 0x80000A03;
 const std::vector<BYTE> kInf = Text("[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Modem\r\n");
 const std::vector<BYTE> kSys = Text("sample driver");
 const std::vector<BYTE> kExe = Text("MZ sample uninstaller");
+const std::vector<BYTE>* const kData[3] = {&kInf, &kSys, &kExe};
 
 // Over two reads of the check, so that a check of the first 4,096 bytes
 // alone would pass a target that differs after them.
@@ -43,10 +41,7 @@ std::vector<BYTE> Head(const std::vector<BYTE>& v, size_t n)
     return std::vector<BYTE>(v.begin(), v.begin() + std::min(n, v.size()));
 }
 
-std::string Source(int file, const std::string& package = kPackage)
-{
-    return package + "\\" + kFiles[file];
-}
+std::string Source(int file, const std::string& package = kPackage) { return package + "\\" + kFiles[file]; }
 std::string Target(int file) { return kTarget + "\\" + kFiles[file]; }
 
 class Install : public SimTest
@@ -73,8 +68,7 @@ protected:
     // The package's own files at the target, as an earlier run leaves them.
     static void AddTargets(std::initializer_list<int> files)
     {
-        const std::vector<BYTE>* data[3] = {&kInf, &kSys, &kExe};
-        for (int file : files) simwin::AddFile(Target(file), *data[file]);
+        for (int file : files) simwin::AddFile(Target(file), *kData[file]);
     }
 
     // What an earlier run left at the target, and the INF it registered.
@@ -82,7 +76,6 @@ protected:
     {
         AddPackage();
         RunOK();
-        simwin::Script({});
     }
 
     // Starts the program and presses OK; returns the installer dialog.
@@ -202,9 +195,8 @@ TEST_F(FirstRun, CreatesBothFolders)
 TEST_F(FirstRun, CopiesTheThreeFilesByteForByte)
 {
     RunOK();
-    EXPECT_EQ(kInf, simwin::FileData(Target(INF)));
-    EXPECT_EQ(kSys, simwin::FileData(Target(SYS)));
-    EXPECT_EQ(kExe, simwin::FileData(Target(EXE)));
+    for (int file : {INF, SYS, EXE})
+        EXPECT_EQ(*kData[file], simwin::FileData(Target(file))) << kFiles[file];
 }
 
 TEST_F(FirstRun, CopiesInOrderWithoutOverwriting)
@@ -425,7 +417,7 @@ TEST_F(Install, DllsComeFromTheSystemFolderOnly)
 // Copies that did not happen, or files at the target that are not this
 // package's: string 4, nothing registered, nothing overwritten or removed.
 
-class Mended : public Install
+class Mended : public FirstRun
 {
 protected:
     void ExpectFailedWithoutRegistration()
@@ -436,11 +428,19 @@ protected:
         EXPECT_EQ(IDOK, simwin::EndResult(simwin::Dialogs().back()));
         EXPECT_EQ(0u, simwin::OpenFileHandles());
     }
+
+    // A target that is not the package's file, as OK leaves it: untouched.
+    void ExpectTargetKept(int file, const std::vector<BYTE>& data)
+    {
+        simwin::AddFile(Target(file), data);
+        RunOK();
+        EXPECT_EQ(data, simwin::FileData(Target(file)));
+        ExpectFailedWithoutRegistration();
+    }
 };
 
 TEST_F(Mended, DriverFileNotCopied)
 {
-    AddPackage();
     simwin::FailCopyTo(Target(SYS), ERROR_DISK_FULL);
     RunOK();
     EXPECT_FALSE(simwin::FileExists(Target(SYS)));
@@ -449,48 +449,30 @@ TEST_F(Mended, DriverFileNotCopied)
 
 TEST_F(Mended, TargetLeftByAnOlderPackageIsKept)
 {
-    AddPackage();
-    const std::vector<BYTE> older = Text("older driver");
-    simwin::AddFile(Target(SYS), older);
-    RunOK();
-    EXPECT_EQ(older, simwin::FileData(Target(SYS)));
-    ExpectFailedWithoutRegistration();
+    ExpectTargetKept(SYS, Text("older driver"));
 }
 
 TEST_F(Mended, ForeignInfAtTheTargetIsNotRegistered)
 {
-    AddPackage();
-    const std::vector<BYTE> foreign = Text("[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Ports\r\n");
-    simwin::AddFile(Target(INF), foreign);
-    RunOK();
-    EXPECT_EQ(foreign, simwin::FileData(Target(INF)));
-    ExpectFailedWithoutRegistration();
+    ExpectTargetKept(INF, Text("[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Ports\r\n"));
 }
 
 TEST_F(Mended, SameSizeDifferentBytesDiffer)
 {
-    AddPackage();
     std::vector<BYTE> other = kExe;
     other.back() ^= 1;
-    simwin::AddFile(Target(EXE), other);
-    RunOK();
-    EXPECT_EQ(other, simwin::FileData(Target(EXE)));
-    ExpectFailedWithoutRegistration();
+    ExpectTargetKept(EXE, other);
 }
 
 TEST_F(Mended, LongerTargetStartingWithThePackageFileDiffers)
 {
-    AddPackage();
     std::vector<BYTE> longer(kSys);
     longer.resize(5000, 'x');  // past one read of the comparison
-    simwin::AddFile(Target(SYS), longer);
-    RunOK();
-    ExpectFailedWithoutRegistration();
+    ExpectTargetKept(SYS, longer);
 }
 
 TEST_F(Mended, IdenticalTargetFromSomeoneElseIsTheNormalCase)
 {
-    AddPackage();
     AddTargets({INF, SYS, EXE});
     RunOK();
     EXPECT_EQ("eng installed", LastBox());
@@ -499,7 +481,6 @@ TEST_F(Mended, IdenticalTargetFromSomeoneElseIsTheNormalCase)
 
 TEST_F(Mended, FolderWhereATargetFileShouldBe)
 {
-    AddPackage();
     simwin::AddFolder(Target(EXE));
     RunOK();
     EXPECT_TRUE(simwin::FolderExists(Target(EXE)));
@@ -508,7 +489,6 @@ TEST_F(Mended, FolderWhereATargetFileShouldBe)
 
 TEST_F(Mended, FileWhereTheTargetRootShouldBe)
 {
-    AddPackage();
     simwin::AddFile(kTargetRoot, Text("not a folder"));
     RunOK();
     EXPECT_EQ(Text("not a folder"), simwin::FileData(kTargetRoot));
@@ -518,6 +498,7 @@ TEST_F(Mended, FileWhereTheTargetRootShouldBe)
 
 TEST_F(Mended, PackageAbsentWithoutAnEarlierRun)
 {
+    NewMachine(false);
     RunOK();
     EXPECT_TRUE(simwin::FolderExists(kTarget));
     ExpectFailedWithoutRegistration();
@@ -525,6 +506,7 @@ TEST_F(Mended, PackageAbsentWithoutAnEarlierRun)
 
 TEST_F(Mended, PartialPackageWithoutAnEarlierRun)
 {
+    NewMachine(false);
     simwin::AddFile(Source(INF), kInf);
     simwin::AddFile(Source(SYS), kSys);
     RunOK();
@@ -546,7 +528,6 @@ TEST_F(Mended, UnreadablePackageFileCannotVouchForAnEarlierTarget)
 
 TEST_F(Mended, UnreadableTargetIsNotTrusted)
 {
-    AddPackage();
     simwin::FailOpen(Target(EXE), ERROR_ACCESS_DENIED);
     RunOK();
     ExpectFailedWithoutRegistration();
@@ -554,7 +535,6 @@ TEST_F(Mended, UnreadableTargetIsNotTrusted)
 
 TEST_F(Mended, PackageFileThatCannotBeLookedAtIsNotTrusted)
 {
-    AddPackage();
     simwin::FailAttributes(Source(INF), ERROR_ACCESS_DENIED);
     RunOK();
     ExpectFailedWithoutRegistration();
@@ -602,10 +582,7 @@ TEST_F(Install, FaultsDuringOK)
          },
          false, SYS, Head(kSys, 5), true},
         {"disk full during a copy from a read-only package (a CD)",
-         [] {
-             simwin::SetReadOnly(Source(SYS));
-             simwin::FailCopyTo(Target(SYS), ERROR_DISK_FULL, 5);
-         },
+         [] { simwin::SetReadOnly(Source(SYS)); simwin::FailCopyTo(Target(SYS), ERROR_DISK_FULL, 5); },
          false, -1, {}, true},
         {"a name that someone else took between the look and the copy",
          [] { simwin::FailCopyTo(Target(SYS), ERROR_FILE_EXISTS, 5); }, false, SYS, Head(kSys, 5), true},
@@ -804,36 +781,20 @@ TEST_F(Install, FolderSecurity)
         {"package folder refuses a new owner",
          [] { simwin::FailSecurity(kTarget, ERROR_INVALID_OWNER); }, false, 2, F, "", {"", "", ""}},
         {"earlier target refuses",
-         [] {
-             AddTargets({INF, SYS});
-             simwin::FailSecurity(Target(SYS), ERROR_ACCESS_DENIED);
-         },
+         [] { AddTargets({INF, SYS}); simwin::FailSecurity(Target(SYS), ERROR_ACCESS_DENIED); },
          false, 4, F, F, {T, "", ""}},
         {"file in the way of the package folder", [&] { simwin::AddFile(kTarget, inTheWay); }, false, 1,
          F, "", {"", "", ""}},
-        {"root is a junction",
-         [] {
-             simwin::AddFolder(kTarget);
-             simwin::MakeReparsePoint(kTargetRoot);
-         },
+        {"root is a junction", [] { simwin::AddFolder(kTarget); simwin::MakeReparsePoint(kTargetRoot); },
          false, 0, "", "", {"", "", ""}},
         {"package folder is a junction",
-         [] {
-             simwin::AddFolder(kTarget);
-             simwin::MakeReparsePoint(kTarget);
-         },
+         [] { simwin::AddFolder(kTarget); simwin::MakeReparsePoint(kTarget); },
          false, 1, F, "", {"", "", ""}},
         {"earlier target is a hard link to another file",
-         [] {
-             simwin::AddFile(Target(INF), kInf);
-             simwin::SetLinkCount(Target(INF), 2);
-         },
+         [] { simwin::AddFile(Target(INF), kInf); simwin::SetLinkCount(Target(INF), 2); },
          false, 2, F, F, {"", "", ""}},
         {"earlier target is a link",
-         [] {
-             simwin::AddFile(Target(SYS), kSys);
-             simwin::MakeReparsePoint(Target(SYS));
-         },
+         [] { simwin::AddFile(Target(SYS), kSys); simwin::MakeReparsePoint(Target(SYS)); },
          false, 2, F, F, {"", "", ""}},
         // Handles that others opened before the change keep what they may do.
         {"earlier driver held open by a writer",
@@ -868,10 +829,7 @@ TEST_F(Install, FolderSecurity)
          },
          true, 2, F, F, {"", "", ""}},
         {"root swapped for a junction once it was opened",
-         [] {
-             simwin::AddFolder(kTarget);
-             simwin::SwapForJunction(kTargetRoot, kTargetRoot + ".old");
-         },
+         [] { simwin::AddFolder(kTarget); simwin::SwapForJunction(kTargetRoot, kTargetRoot + ".old"); },
          false, 1, "", "", {"", "", ""},
          [] { EXPECT_EQ(kFolderSecurity, simwin::SecurityOf(kTargetRoot + ".old")) << "not on what was checked"; }},
         // Only the check on the opened handle sees these: the look saw a folder.
@@ -883,10 +841,7 @@ TEST_F(Install, FolderSecurity)
          false, 0, "", "", {"", "", ""},
          [] { EXPECT_EQ("", simwin::SecurityOf(kTargetRoot + ".old")) << "set where the junction points"; }},
         {"package folder swapped for a junction between the look and the open",
-         [] {
-             simwin::AddFolder(kTarget);
-             simwin::SwapForJunctionAfterLook(kTarget, kTarget + ".old");
-         },
+         [] { simwin::AddFolder(kTarget); simwin::SwapForJunctionAfterLook(kTarget, kTarget + ".old"); },
          false, 1, F, "", {"", "", ""},
          [] { EXPECT_EQ("", simwin::SecurityOf(kTarget + ".old")) << "set where the junction points"; }},
     };

@@ -5,8 +5,6 @@
 #include "res/resource.h"
 #include "ui/InstallerDlg.h"
 
-#include <string>
-
 namespace {
 
 class InstallerDialog : public SimTest

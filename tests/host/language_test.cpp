@@ -7,8 +7,6 @@
 #include "app/ModuleDirectory.h"
 #include "res/resource.h"
 
-#include <string>
-
 namespace {
 
 TEST(LanguageTable, EveryRowAndFallback)
@@ -128,10 +126,11 @@ TEST_F(LanguageSettings, LongSubLangIdKeepsPrimLangId)
 
 // ---------------------------------------------------------------------------
 
+const char* const kEng = "C:\\Kit\\DravikEngRes.dll";
+
 class LanguageModuleTest : public SimTest
 {
 protected:
-    const char* const kEng = "C:\\Kit\\DravikEngRes.dll";
     HINSTANCE Current() { return AfxGetModuleState()->m_hCurrentResourceHandle; }
 };
 
@@ -182,7 +181,7 @@ TEST_F(LanguageModuleTest, MissingIdsAreEmpty)
 TEST_F(LanguageModuleTest, FailedLoad)
 {
     CLanguageModule module;
-    EXPECT_FALSE(module.Load("C:\\Kit\\DravikEngRes.dll"));
+    EXPECT_FALSE(module.Load(kEng));
     EXPECT_EQ(nullptr, module.m_hModule);
     EXPECT_EQ(simwin::Executable(), module.m_hPrevResource);
     EXPECT_STREQ("", module.LoadString(1));
@@ -216,15 +215,15 @@ TEST_F(LanguageModuleTest, DestructionWithoutModuleCallsNothing)
 class DamagedStringTable : public SimTest
 {
 protected:
-    // String blocks are 16 counted UTF-16 strings; text is ASCII here.
-    static void Put(std::vector<BYTE>& block, WORD len, const std::string& text)
+    const std::vector<std::string> whole = {"one", "two", "three", "four"};
+    const std::vector<std::string> none = {"", "", "", ""};  // every line lost
+
+    // The first of a block's 16 counted strings, each counted right.
+    static std::vector<BYTE> Strings(std::initializer_list<std::string> texts)
     {
-        block.push_back(BYTE(len));
-        block.push_back(BYTE(len >> 8));
-        for (char c : text) {
-            block.push_back(BYTE(c));
-            block.push_back(0);
-        }
+        std::vector<BYTE> b;
+        for (const std::string& t : texts) simwin::PutString(b, WORD(t.size()), t);
+        return b;
     }
 
     static simwin::Resource Block(WORD name, const std::vector<BYTE>& data, bool mapped = true,
@@ -249,23 +248,13 @@ protected:
 
     static std::vector<BYTE> FourStrings()
     {
-        std::vector<BYTE> b;
-        Put(b, 0, "");
-        Put(b, 3, "one");
-        Put(b, 3, "two");
-        Put(b, 5, "three");
-        Put(b, 4, "four");
-        for (int i = 5; i < 16; ++i) Put(b, 0, "");
-        return b;
+        return Strings({"", "one", "two", "three", "four", "", "", "", "", "", "", "", "", "", "", ""});
     }
-
-    const char* const kEng = "C:\\Kit\\DravikEngRes.dll";
 };
 
 TEST_F(DamagedStringTable, WellFormedBlockReadsWhole)
 {
-    const std::vector<std::string> want = {"one", "two", "three", "four"};
-    EXPECT_EQ(want, Lines({Block(1, FourStrings())}));
+    EXPECT_EQ(whole, Lines({Block(1, FourStrings())}));
 }
 
 TEST_F(DamagedStringTable, LengthOfAnEarlierStringRunsFarPastTheBlock)
@@ -273,52 +262,41 @@ TEST_F(DamagedStringTable, LengthOfAnEarlierStringRunsFarPastTheBlock)
     std::vector<BYTE> b = FourStrings();
     b[0] = 0xFF;  // string 0: 65535 characters in a block of a few dozen bytes
     b[1] = 0xFF;
-    const std::vector<std::string> want = {"", "", "", ""};
-    EXPECT_EQ(want, Lines({Block(1, b)}));
+    EXPECT_EQ(none, Lines({Block(1, b)}));
 }
 
 TEST_F(DamagedStringTable, OnlyTheStringsBehindTheDamageAreLost)
 {
-    std::vector<BYTE> b;
-    Put(b, 0, "");
-    Put(b, 3, "one");
-    Put(b, 3, "two");
-    Put(b, 40, "three");  // claims more characters than the block holds
+    std::vector<BYTE> b = Strings({"", "one", "two"});
+    simwin::PutString(b, 40, "three");  // claims more characters than the block holds
     const std::vector<std::string> want = {"one", "two", "", ""};
     EXPECT_EQ(want, Lines({Block(1, b)}));
 }
 
 TEST_F(DamagedStringTable, LastStringEndingExactlyAtTheBlockEndIsWhole)
 {
-    std::vector<BYTE> b;
-    Put(b, 0, "");
-    Put(b, 3, "one");
     const std::vector<std::string> want = {"one", "", "", ""};
-    EXPECT_EQ(want, Lines({Block(1, b)})) << "strings 2 to 4 have no length word at all";
+    EXPECT_EQ(want, Lines({Block(1, Strings({"", "one"}))})) << "strings 2 to 4 have no length word at all";
 }
 
 TEST_F(DamagedStringTable, BlockCutInsideALengthWord)
 {
-    std::vector<BYTE> b;
-    Put(b, 0, "");
+    std::vector<BYTE> b = Strings({""});
     b.push_back(3);  // half a length word
-    const std::vector<std::string> want = {"", "", "", ""};
-    EXPECT_EQ(want, Lines({Block(1, b)}));
-    EXPECT_EQ(want, Lines({Block(1, {})})) << "a block of no bytes";
+    EXPECT_EQ(none, Lines({Block(1, b)}));
+    EXPECT_EQ(none, Lines({Block(1, {})})) << "a block of no bytes";
 }
 
 TEST_F(DamagedStringTable, BlockOutsideTheImage)
 {
-    const std::vector<std::string> want = {"", "", "", ""};
-    EXPECT_EQ(want, Lines({Block(1, FourStrings(), false)}));
-    EXPECT_EQ(want, Lines({Block(1, FourStrings(), true, false)})) << "inside it, on a page that cannot be read";
+    EXPECT_EQ(none, Lines({Block(1, FourStrings(), false)}));
+    EXPECT_EQ(none, Lines({Block(1, FourStrings(), true, false)})) << "inside it, on a page that cannot be read";
 }
 
 TEST_F(DamagedStringTable, DamageInAnotherBlockDoesNotMatter)
 {
     std::vector<BYTE> other = {0xFF, 0xFF};
-    const std::vector<std::string> want = {"one", "two", "three", "four"};
-    EXPECT_EQ(want, Lines({Block(2, other), Block(1, FourStrings()), Block(3, FourStrings(), false)}));
+    EXPECT_EQ(whole, Lines({Block(2, other), Block(1, FourStrings()), Block(3, FourStrings(), false)}));
 }
 
 // ---------------------------------------------------------------------------

@@ -2,12 +2,14 @@
 // the installation's host tests rely on these answers.
 #include "fixture.h"
 
-#include <string>
-#include <vector>
-
 namespace {
 
 const std::vector<BYTE> kNtInf = Text("[Version]\r\nSignature = \"$Windows NT$\"\r\nClass=Modem\r\n");
+
+HANDLE OpenExisting(const char* path, DWORD access, DWORD flags = FILE_ATTRIBUTE_NORMAL)
+{
+    return CreateFileA(path, access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr);
+}
 
 class SimFiles : public SimTest {};
 
@@ -19,30 +21,23 @@ TEST_F(SimFiles, CreateDirectoryAnswers)
     EXPECT_TRUE(simwin::FolderExists("C:\\New"));
 
     /* try it again */
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CreateDirectoryA("C:\\new", nullptr));
-    EXPECT_EQ(DWORD(ERROR_ALREADY_EXISTS), GetLastError());
+    EXPECT_LAST_ERROR(ERROR_ALREADY_EXISTS, EXPECT_FALSE(CreateDirectoryA("C:\\new", nullptr)));
 
     /* try a file's name */
     simwin::AddFile("C:\\File", Text("x"));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CreateDirectoryA("C:\\File", nullptr));
-    EXPECT_EQ(DWORD(ERROR_ALREADY_EXISTS), GetLastError());
+    EXPECT_LAST_ERROR(ERROR_ALREADY_EXISTS, EXPECT_FALSE(CreateDirectoryA("C:\\File", nullptr)));
 
     /* try under a missing folder, and under a file */
     for (const char* path : {"C:\\Missing\\Sub", "C:\\File\\Sub"}) {
         SCOPED_TRACE(path);
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(CreateDirectoryA(path, nullptr));
-        EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), GetLastError());
+        EXPECT_LAST_ERROR(ERROR_PATH_NOT_FOUND, EXPECT_FALSE(CreateDirectoryA(path, nullptr)));
         EXPECT_FALSE(simwin::FolderExists(path));
     }
 
     /* try a path with no room left for a file name */
     const std::string longPath = "C:\\" + std::string(245, 'f');
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CreateDirectoryA(longPath.c_str(), nullptr));
-    EXPECT_EQ(DWORD(ERROR_FILENAME_EXCED_RANGE), GetLastError());
+    EXPECT_LAST_ERROR(ERROR_FILENAME_EXCED_RANGE,
+                      EXPECT_FALSE(CreateDirectoryA(longPath.c_str(), nullptr)));
 }
 
 TEST_F(SimFiles, CopyFileCopiesBytesToANewName)
@@ -80,9 +75,8 @@ TEST_F(SimFiles, CopyFileFailures)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const auto before = simwin::ListPaths();
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(CopyFileA(c.source.c_str(), c.target.c_str(), c.failIfExists));
-        EXPECT_EQ(c.error, GetLastError());
+        EXPECT_LAST_ERROR(c.error,
+                          EXPECT_FALSE(CopyFileA(c.source.c_str(), c.target.c_str(), c.failIfExists)));
         EXPECT_EQ(before, simwin::ListPaths());
     }
     EXPECT_EQ(Text("old"), simwin::FileData("C:\\b\\old.bin"));
@@ -93,19 +87,15 @@ TEST_F(SimFiles, InjectedCopyAndOpenFailures)
     simwin::AddFile("C:\\a\\src.bin", Text("new"));
     simwin::AddFolder("C:\\b");
     simwin::FailCopyTo("C:\\b\\full.bin", ERROR_DISK_FULL);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CopyFileA("C:\\a\\src.bin", "C:\\b\\full.bin", TRUE));
-    EXPECT_EQ(DWORD(ERROR_DISK_FULL), GetLastError());
+    EXPECT_LAST_ERROR(ERROR_DISK_FULL,
+                      EXPECT_FALSE(CopyFileA("C:\\a\\src.bin", "C:\\b\\full.bin", TRUE)));
     EXPECT_FALSE(simwin::FileExists("C:\\b\\full.bin"));
 
     simwin::FailOpen("C:\\a\\src.bin", ERROR_SHARING_VIOLATION);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CopyFileA("C:\\a\\src.bin", "C:\\b\\x.bin", TRUE));
-    EXPECT_EQ(DWORD(ERROR_SHARING_VIOLATION), GetLastError());
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA("C:\\a\\src.bin", GENERIC_READ, FILE_SHARE_READ,
-                                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    EXPECT_EQ(DWORD(ERROR_SHARING_VIOLATION), GetLastError());
+    EXPECT_LAST_ERROR(ERROR_SHARING_VIOLATION,
+                      EXPECT_FALSE(CopyFileA("C:\\a\\src.bin", "C:\\b\\x.bin", TRUE)));
+    EXPECT_LAST_ERROR(ERROR_SHARING_VIOLATION,
+                      EXPECT_EQ(INVALID_HANDLE_VALUE, OpenExisting("C:\\a\\src.bin", GENERIC_READ)));
 
     /* try a copy cut short: the first bytes stay behind, an empty file for none */
     simwin::FailCopyTo("C:\\b\\cut.bin", ERROR_DISK_FULL, 2);
@@ -117,9 +107,8 @@ TEST_F(SimFiles, InjectedCopyAndOpenFailures)
     for (size_t written : {2, 0}) {
         SCOPED_TRACE(written);
         simwin::FailCopyTo("C:\\b\\cut.bin", ERROR_DISK_FULL, written);
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(CopyFileA("C:\\a\\next.bin", "C:\\b\\cut.bin", FALSE));
-        EXPECT_EQ(DWORD(ERROR_DISK_FULL), GetLastError());
+        EXPECT_LAST_ERROR(ERROR_DISK_FULL,
+                          EXPECT_FALSE(CopyFileA("C:\\a\\next.bin", "C:\\b\\cut.bin", FALSE)));
         EXPECT_TRUE(simwin::FileExists("C:\\b\\cut.bin"));
         EXPECT_EQ(Text(std::string("new", written)), simwin::FileData("C:\\b\\cut.bin"));
     }
@@ -184,9 +173,7 @@ TEST_F(SimFiles, NamedMutexes)
     EXPECT_EQ(DWORD(WAIT_OBJECT_0), WaitForSingleObject(free, 10));
     EXPECT_TRUE(simwin::MutexOwnedHere("free"));
     EXPECT_TRUE(ReleaseMutex(free));
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(ReleaseMutex(free));
-    EXPECT_EQ(DWORD(ERROR_NOT_OWNER), GetLastError());
+    EXPECT_LAST_ERROR(ERROR_NOT_OWNER, EXPECT_FALSE(ReleaseMutex(free)));
 
     simwin::MutexHeldElsewhere("held");
     simwin::MutexAbandonedElsewhere("abandoned");
@@ -209,19 +196,16 @@ TEST_F(SimFiles, GetFileAttributesTellsFilesFoldersAndMissingNames)
     EXPECT_NE(0u, GetFileAttributesA("C:\\a") & FILE_ATTRIBUTE_DIRECTORY);
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\a"));
 
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\a\\none"));
-    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), GetLastError());
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\none\\none"));
-    EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), GetLastError());
+    EXPECT_LAST_ERROR(ERROR_FILE_NOT_FOUND,
+                      EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\a\\none")));
+    EXPECT_LAST_ERROR(ERROR_PATH_NOT_FOUND,
+                      EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\none\\none")));
 }
 
 TEST_F(SimFiles, ReadFileReadsInChunksUntilZero)
 {
     simwin::AddFile("C:\\a\\f.bin", Text("abcdefg"));
-    HANDLE h = CreateFileA("C:\\a\\f.bin", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = OpenExisting("C:\\a\\f.bin", GENERIC_READ);
     ASSERT_NE(INVALID_HANDLE_VALUE, h);
     EXPECT_EQ(1u, simwin::OpenFileHandles());
     char buf[4];
@@ -237,15 +221,11 @@ TEST_F(SimFiles, ReadFileReadsInChunksUntilZero)
     EXPECT_EQ(0u, simwin::OpenFileHandles());
 
     /* try the closed handle */
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(CloseHandle(h));
-    EXPECT_EQ(DWORD(ERROR_INVALID_HANDLE), GetLastError());
+    EXPECT_LAST_ERROR(ERROR_INVALID_HANDLE, EXPECT_FALSE(CloseHandle(h)));
 
     /* try a folder */
-    SetLastError(0xdeadbeef);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA("C:\\a", GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
+    EXPECT_LAST_ERROR(ERROR_ACCESS_DENIED,
+                      EXPECT_EQ(INVALID_HANDLE_VALUE, OpenExisting("C:\\a", GENERIC_READ)));
 }
 
 // Share modes as Windows weighs them, measured the same under Wine 8 for a
@@ -409,21 +389,20 @@ protected:
 TEST_F(SimSecurity, VolumeTellsWhetherItKeepsAcls)
 {
     DWORD flags = 0;
+    const auto volume = [&](const char* root) {
+        return GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0);
+    };
     /* try NTFS, then FAT32 */
-    EXPECT_TRUE(GetVolumeInformationA("C:\\", nullptr, 0, nullptr, nullptr, &flags, nullptr, 0));
+    EXPECT_TRUE(volume("C:\\"));
     EXPECT_EQ(DWORD(FS_PERSISTENT_ACLS), flags & FS_PERSISTENT_ACLS) << flags;
     simwin::SetVolumeKeepsAcls(false);
-    EXPECT_TRUE(GetVolumeInformationA("C:\\", nullptr, 0, nullptr, nullptr, &flags, nullptr, 0));
+    EXPECT_TRUE(volume("C:\\"));
     EXPECT_EQ(0u, flags & FS_PERSISTENT_ACLS) << flags;
 
     /* try the root without its backslash, then an injected failure */
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(GetVolumeInformationA("C:", nullptr, 0, nullptr, nullptr, &flags, nullptr, 0));
-    EXPECT_EQ(DWORD(ERROR_INVALID_NAME), GetLastError());
+    EXPECT_LAST_ERROR(ERROR_INVALID_NAME, EXPECT_FALSE(volume("C:")));
     simwin::FailVolumeInformation(ERROR_NOT_READY);
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(GetVolumeInformationA("C:\\", nullptr, 0, nullptr, nullptr, &flags, nullptr, 0));
-    EXPECT_EQ(DWORD(ERROR_NOT_READY), GetLastError());
+    EXPECT_LAST_ERROR(ERROR_NOT_READY, EXPECT_FALSE(volume("C:\\")));
 }
 
 TEST_F(SimSecurity, SetKernelObjectSecurityKeepsTheNamedParts)
@@ -431,14 +410,14 @@ TEST_F(SimSecurity, SetKernelObjectSecurityKeepsTheNamedParts)
     simwin::AddFolder("C:\\a");
     PSECURITY_DESCRIPTOR both = Descriptor("O:BAD:P(A;OICI;FA;;;SY)");
     const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
-    HANDLE h = CreateFileA("C:\\a", READ_CONTROL | WRITE_DAC | WRITE_OWNER, FILE_SHARE_READ, nullptr,
-                           OPEN_EXISTING, flags, nullptr);
+    const DWORD ownerAndDacl = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    HANDLE h = OpenExisting("C:\\a", READ_CONTROL | WRITE_DAC | WRITE_OWNER, flags);
     ASSERT_NE(INVALID_HANDLE_VALUE, h);
 
     /* try the DACL alone, then owner and DACL */
     EXPECT_TRUE(SetKernelObjectSecurity(h, DACL_SECURITY_INFORMATION, both)) << GetLastError();
     EXPECT_EQ("D:P(A;OICI;FA;;;SY)", simwin::SecurityOf("C:\\A"));
-    EXPECT_TRUE(SetKernelObjectSecurity(h, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, both));
+    EXPECT_TRUE(SetKernelObjectSecurity(h, ownerAndDacl, both));
     EXPECT_EQ("O:BAD:P(A;OICI;FA;;;SY)", simwin::SecurityOf("C:\\a"));
 
     /* try a descriptor without a DACL: none is left */
@@ -447,10 +426,8 @@ TEST_F(SimSecurity, SetKernelObjectSecurityKeepsTheNamedParts)
     EXPECT_EQ("O:BAD:NO_ACCESS_CONTROL", simwin::SecurityOf("C:\\a"));
 
     /* try a handle not opened to change the owner, an injected refusal, a closed handle */
-    HANDLE dacOnly = CreateFileA("C:\\a", READ_CONTROL | WRITE_DAC, FILE_SHARE_READ, nullptr,
-                                 OPEN_EXISTING, flags, nullptr);
-    HANDLE closed = CreateFileA("C:\\a", READ_CONTROL | WRITE_DAC, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, flags, nullptr);
+    HANDLE dacOnly = OpenExisting("C:\\a", READ_CONTROL | WRITE_DAC, flags);
+    HANDLE closed = OpenExisting("C:\\a", READ_CONTROL | WRITE_DAC, flags);
     EXPECT_TRUE(CloseHandle(closed));
     struct {
         HANDLE handle;
@@ -458,11 +435,8 @@ TEST_F(SimSecurity, SetKernelObjectSecurityKeepsTheNamedParts)
     } failures[] = {{dacOnly, ERROR_ACCESS_DENIED}, {h, ERROR_ACCESS_DENIED}, {closed, ERROR_INVALID_HANDLE}};
     EXPECT_TRUE(SetKernelObjectSecurity(dacOnly, DACL_SECURITY_INFORMATION, owner)) << GetLastError();
     simwin::FailSecurity("C:\\A", ERROR_ACCESS_DENIED);
-    for (const auto& f : failures) {
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(SetKernelObjectSecurity(f.handle, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, both));
-        EXPECT_EQ(f.error, GetLastError());
-    }
+    for (const auto& f : failures)
+        EXPECT_LAST_ERROR(f.error, EXPECT_FALSE(SetKernelObjectSecurity(f.handle, ownerAndDacl, both)));
     EXPECT_EQ("O:BAD:NO_ACCESS_CONTROL", simwin::SecurityOf("C:\\a"));
 
     /* try a freed descriptor */
@@ -470,9 +444,8 @@ TEST_F(SimSecurity, SetKernelObjectSecurityKeepsTheNamedParts)
     EXPECT_EQ(nullptr, LocalFree(both));
     EXPECT_EQ(nullptr, LocalFree(owner));
     EXPECT_EQ(0u, simwin::HeldSecurityDescriptors());
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(SetKernelObjectSecurity(dacOnly, DACL_SECURITY_INFORMATION, both));
-    EXPECT_EQ(DWORD(ERROR_INVALID_SECURITY_DESCR), GetLastError());
+    EXPECT_LAST_ERROR(ERROR_INVALID_SECURITY_DESCR,
+                      EXPECT_FALSE(SetKernelObjectSecurity(dacOnly, DACL_SECURITY_INFORMATION, both)));
     EXPECT_TRUE(CloseHandle(h));
     EXPECT_TRUE(CloseHandle(dacOnly));
 }
@@ -480,15 +453,14 @@ TEST_F(SimSecurity, SetKernelObjectSecurityKeepsTheNamedParts)
 TEST_F(SimSecurity, ConversionRefusals)
 {
     PSECURITY_DESCRIPTOR p = nullptr;
+    const auto convert = [&](const char* sddl, DWORD revision) {
+        return ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, revision, &p, nullptr);
+    };
     /* try another revision, then strings that are not SDDL */
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;FA;;;SY)", 2, &p, nullptr));
-    EXPECT_EQ(DWORD(ERROR_UNKNOWN_REVISION), GetLastError());
+    EXPECT_LAST_ERROR(ERROR_UNKNOWN_REVISION, EXPECT_FALSE(convert("D:P(A;;FA;;;SY)", 2)));
     for (const char* sddl : {"", "P(A;;FA;;;SY)", "D:P(A;;FA;;;SY", "D:P(A;;FA;;;SY))"}) {
         SCOPED_TRACE(sddl);
-        SetLastError(0xdeadbeef);
-        EXPECT_FALSE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &p, nullptr));
-        EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), GetLastError());
+        EXPECT_LAST_ERROR(ERROR_INVALID_PARAMETER, EXPECT_FALSE(convert(sddl, SDDL_REVISION_1)));
     }
     EXPECT_EQ(0u, simwin::HeldSecurityDescriptors());
 }

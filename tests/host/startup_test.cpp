@@ -2,9 +2,9 @@
 // "Error" box, the dialog's run and the release of the module.
 #include "fixture.h"
 
-#include <string>
-
 namespace {
+
+std::string CannotLoad(const std::string& path) { return "Couldn't load file with path: " + path + "."; }
 
 class Startup : public SimTest
 {
@@ -80,7 +80,7 @@ TEST_F(Startup, MissingModuleShowsTheErrorBoxAndNothingElse)
     RunProgram();
     ASSERT_EQ(1u, simwin::MessageBoxes().size());
     const simwin::MessageBoxRecord& box = simwin::MessageBoxes()[0];
-    EXPECT_EQ("Couldn't load file with path: D:\\Kit\\DravikEngRes.dll.", box.text);
+    EXPECT_EQ(CannotLoad("D:\\Kit\\DravikEngRes.dll"), box.text);
     EXPECT_EQ("Error", box.caption);
     EXPECT_EQ(UINT(MB_ICONHAND), box.flags);
     EXPECT_EQ(nullptr, box.owner);
@@ -90,13 +90,11 @@ TEST_F(Startup, MissingModuleShowsTheErrorBoxAndNothingElse)
 
 TEST_F(Startup, ChosenModuleMissingNamesThatModule)
 {
-    UseExecutable(kExePath);
-    AddModule("C:\\Kit\\DravikEngRes.dll", "eng");  // English is there, Thai is not
+    UseEnglishKit();  // English is there, Thai is not
     simwin::SetUserDword(kSettingsKey, "PrimLangID", 30);
     RunProgram();
     ASSERT_EQ(1u, simwin::MessageBoxes().size());
-    EXPECT_EQ("Couldn't load file with path: C:\\Kit\\DravikThaiRes.dll.",
-              simwin::MessageBoxes()[0].text);
+    EXPECT_EQ(CannotLoad("C:\\Kit\\DravikThaiRes.dll"), simwin::MessageBoxes()[0].text);
     EXPECT_TRUE(simwin::Dialogs().empty());
 }
 
@@ -128,8 +126,7 @@ TEST_F(Startup, ModuleThatIsNotADllOrIsAFolder)
         c.lay();
         RunProgram();
         ASSERT_EQ(1u, simwin::MessageBoxes().size());
-        EXPECT_EQ("Couldn't load file with path: C:\\Kit\\DravikEngRes.dll.",
-                  simwin::MessageBoxes()[0].text);
+        EXPECT_EQ(CannotLoad("C:\\Kit\\DravikEngRes.dll"), simwin::MessageBoxes()[0].text);
         EXPECT_TRUE(simwin::Dialogs().empty());
     }
 }
@@ -143,8 +140,7 @@ TEST_F(Startup, ExecutablePathLongerThanMaxPath)
     AddModule(folder + "\\DravikEngRes.dll", "eng");
     RunProgram();
     ASSERT_EQ(1u, simwin::MessageBoxes().size());
-    EXPECT_EQ("Couldn't load file with path: " + folder + "\\DravikEngRes.dll.",
-              simwin::MessageBoxes()[0].text);
+    EXPECT_EQ(CannotLoad(folder + "\\DravikEngRes.dll"), simwin::MessageBoxes()[0].text);
 }
 
 TEST_F(Startup, DialogRunsModallyAsTheMainWindowWithoutOwner)
