@@ -1,19 +1,16 @@
 /*
- * wnbench: times installer programs from inside the Wine prefix, all runs
- * in this one process (a Wine process start costs more than what is timed).
+ * wnbench [-n runs] [-w warmup runs] [-c caption] [-t timeout_ms] exe...:
+ * times installer programs from inside the Wine prefix, all runs in this
+ * one process (a Wine process start costs more than what is timed).
  *
- *   wnbench [-n runs] [-w warmup runs] [-c caption] [-t timeout_ms] exe...
- *
- * The programs take turns (A, B, A, B...), each from its own folder, which
- * is also its working folder.  Before every run the machine is put back as
- * OK found it: no target tree on drive C and nothing in the INF store or
- * the driver store beyond what was there when wnbench started, so every
- * run does a first install.
- * Per run: start -> the dialog with the caption visible; OK posted -> the
- * result box visible; the peak working set; then the box's OK and the
- * exit.  A run counts only if the driver really was installed.
- *
- * One JSON object per run and a last one with "summary":true, one per line.
+ * The programs take turns (A, B, A, B...), each started from its own
+ * folder.  Before every run the machine is put back as OK found it: no
+ * target tree on drive C and nothing in the INF store or the driver store
+ * beyond what was there when wnbench started, so every run is a first
+ * install.  Per run: start -> the dialog with the caption visible; OK
+ * posted -> the result box visible; the peak working set; then the box's
+ * OK and the exit.  A run counts only if the driver really was installed.
+ * One JSON line per run, and a last one with "summary":true.
  */
 
 #include "wnlib.h"
@@ -33,13 +30,6 @@ static int g_storeCount;
 static char g_windowsDir[MAX_PATH];
 static LARGE_INTEGER g_freq;
 
-/* ---- time ------------------------------------------------------------ */
-
-static double Ms(LONGLONG ticks)
-{
-    return (double)ticks * 1000.0 / (double)g_freq.QuadPart;
-}
-
 static LONGLONG Now(void)
 {
     LARGE_INTEGER t;
@@ -47,7 +37,10 @@ static LONGLONG Now(void)
     return t.QuadPart;
 }
 
-/* ---- machine state --------------------------------------------------- */
+static double MsSince(LONGLONG t0)
+{
+    return (double)(Now() - t0) * 1000.0 / (double)g_freq.QuadPart;
+}
 
 static BOOL InStartStore(const char *entry)
 {
@@ -57,100 +50,86 @@ static BOOL InStartStore(const char *entry)
     return FALSE;
 }
 
-/* Calls fn for everything in the stores, as "<store folder>\\<name>",
-   with its full path; stops when it says no. */
-static void ForEachStoreEntry(BOOL (*fn)(const char *entry, const char *path, void *ctx), void *ctx)
+/* Calls fn with the path of everything in the folder; stops when it says no. */
+static void ForEachFile(const char *folder, BOOL (*fn)(const char *path, void *ctx), void *ctx)
 {
-    char pattern[MAX_PATH * 2], entry[MAX_PATH * 2], path[MAX_PATH * 2];
+    char pattern[MAX_PATH * 2], path[MAX_PATH * 2];
     WIN32_FIND_DATAA fd;
     HANDLE h;
+
+    wsprintfA(pattern, "%s\\*", folder);
+    if ((h = FindFirstFileA(pattern, &fd)) == INVALID_HANDLE_VALUE) return;
+    do
+    {
+        if (!strcmp(fd.cFileName, ".") || !strcmp(fd.cFileName, "..")) continue;
+        wsprintfA(path, "%s\\%s", folder, fd.cFileName);
+        if (!fn(path, ctx)) break;
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+}
+
+/* Calls fn for everything in each store; an entry is named by its path
+   below the Windows folder, "<store folder>\\<name>". */
+#define STORE_ENTRY(path) ((path) + lstrlenA(g_windowsDir) + 1)
+static void ForEachStoreEntry(BOOL (*fn)(const char *path, void *ctx), void *ctx)
+{
+    char folder[MAX_PATH * 2];
     size_t i;
     for (i = 0; i < ARRAY_SIZE(g_storeFolders); i++)
     {
-        wsprintfA(pattern, "%s\\%s\\*", g_windowsDir, g_storeFolders[i]);
-        if ((h = FindFirstFileA(pattern, &fd)) == INVALID_HANDLE_VALUE) continue;
-        do
-        {
-            if (!strcmp(fd.cFileName, ".") || !strcmp(fd.cFileName, "..")) continue;
-            wsprintfA(entry, "%s\\%s", g_storeFolders[i], fd.cFileName);
-            wsprintfA(path, "%s\\%s", g_windowsDir, entry);
-            if (!fn(entry, path, ctx)) break;
-        } while (FindNextFileA(h, &fd));
-        FindClose(h);
+        wsprintfA(folder, "%s\\%s", g_windowsDir, g_storeFolders[i]);
+        ForEachFile(folder, fn, ctx);
     }
 }
 
-static BOOL RememberStoreEntry(const char *entry, const char *path, void *ctx)
+static BOOL RememberStoreEntry(const char *path, void *ctx)
 {
-    (void)path, (void)ctx;
+    (void)ctx;
     if (g_storeCount == MAX_STORE) return FALSE;
-    g_store[g_storeCount++] = _strdup(entry);
+    g_store[g_storeCount++] = _strdup(STORE_ENTRY(path));
     return TRUE;
 }
 
-static BOOL DeleteTree(const char *path);
-
-static BOOL DeleteNewStoreEntry(const char *entry, const char *path, void *ctx)
+/* The file or folder with everything in it; *(BOOL *)failed set (if
+   given) where something stays. */
+static BOOL DeleteTree(const char *path, void *failed)
 {
-    if (!InStartStore(entry) && !DeleteTree(path)) *(BOOL *)ctx = FALSE;
+    DWORD attr = GetFileAttributesA(path);
+    BOOL folder = attr & FILE_ATTRIBUTE_DIRECTORY;
+
+    if (attr == INVALID_FILE_ATTRIBUTES) return TRUE;
+    if (folder) ForEachFile(path, DeleteTree, failed);
+    else SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    if (!(folder ? RemoveDirectoryA(path) : DeleteFileA(path)) && failed) *(BOOL *)failed = TRUE;
     return TRUE;
+}
+
+static BOOL DeleteNewStoreEntry(const char *path, void *failed)
+{
+    return InStartStore(STORE_ENTRY(path)) || DeleteTree(path, failed);
 }
 
 /* The first new .inf of the INF store (what a run's registration stored). */
-static BOOL FindNewInf(const char *entry, const char *path, void *ctx)
+static BOOL FindNewInf(const char *path, void *found)
 {
-    const char *name = entry + 4;  /* after "inf\\" */
-    (void)path;
+    const char *entry = STORE_ENTRY(path), *name = entry + 4;  /* after "inf\\" */
     if (InStartStore(entry) || _strnicmp(entry, "inf\\", 4) || strchr(name, '\\')
         || strlen(name) < 4 || lstrcmpiA(name + strlen(name) - 4, ".inf"))
         return TRUE;
-    lstrcpynA((char *)ctx, name, MAX_PATH);
+    lstrcpynA((char *)found, name, MAX_PATH);
     return FALSE;
-}
-
-static BOOL DeleteTree(const char *path)
-{
-    char pattern[MAX_PATH + 4], child[MAX_PATH * 2];
-    WIN32_FIND_DATAA fd;
-    HANDLE h;
-    DWORD attr = GetFileAttributesA(path);
-    if (attr == INVALID_FILE_ATTRIBUTES) return TRUE;
-    if (!(attr & FILE_ATTRIBUTE_DIRECTORY))
-    {
-        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-        return DeleteFileA(path);
-    }
-    wsprintfA(pattern, "%s\\*", path);
-    if ((h = FindFirstFileA(pattern, &fd)) != INVALID_HANDLE_VALUE)
-    {
-        do
-        {
-            if (!strcmp(fd.cFileName, ".") || !strcmp(fd.cFileName, "..")) continue;
-            wsprintfA(child, "%s\\%s", path, fd.cFileName);
-            DeleteTree(child);
-        } while (FindNextFileA(h, &fd));
-        FindClose(h);
-    }
-    return RemoveDirectoryA(path);
 }
 
 /* The machine as OK finds it on a first install. */
 static BOOL ResetMachine(void)
 {
-    BOOL ok = TRUE;
-    DeleteTree(TARGET_ROOT);
-    ForEachStoreEntry(DeleteNewStoreEntry, &ok);
-    return ok && GetFileAttributesA(TARGET_ROOT) == INVALID_FILE_ATTRIBUTES;
+    BOOL failed = FALSE;
+    DeleteTree(TARGET_ROOT, NULL);
+    ForEachStoreEntry(DeleteNewStoreEntry, &failed);
+    return !failed && GetFileAttributesA(TARGET_ROOT) == INVALID_FILE_ATTRIBUTES;
 }
 
-/* ---- finding the program's windows ----------------------------------- */
-
-typedef struct
-{
-    DWORD pid;
-    HWND except;
-    const char *caption; /* NULL: any caption */
-} FINDDIALOG;
+typedef struct { DWORD pid; HWND except; const char *caption; /* NULL: any */ } FINDDIALOG;
 
 /* A visible top-level dialog of the process other than except, with this
    caption if one is given.  GetWindowText of another process's window is
@@ -186,8 +165,6 @@ static HWND WaitDialog(const PROCESS_INFORMATION *pi, HWND except, const char *c
     }
 }
 
-/* ---- one run --------------------------------------------------------- */
-
 typedef struct
 {
     BOOL ok;
@@ -205,24 +182,19 @@ typedef struct
 static void Drive(const PROCESS_INFORMATION *pi, LONGLONG t0, const char *caption, DWORD timeout,
                   RUN *r)
 {
-    PROCESS_MEMORY_COUNTERS pmc;
+    PROCESS_MEMORY_COUNTERS pmc = { .cb = sizeof(pmc) };
     HWND dialog, box, text;
-    LONGLONG t1;
 
     if (!(dialog = WaitDialog(pi, NULL, caption, timeout, &r->error))) return;
-    t1 = Now();
-    r->startToDialog = Ms(t1 - t0);
+    r->startToDialog = MsSince(t0);
 
     /* Posted, never sent: OK's handler runs a modal box. */
     t0 = Now();
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                  (LPARAM)GetDlgItem(dialog, IDOK));
     if (!(box = WaitDialog(pi, dialog, NULL, timeout, &r->error))) return;
-    t1 = Now();
-    r->okToBox = Ms(t1 - t0);
+    r->okToBox = MsSince(t0);
 
-    memset(&pmc, 0, sizeof(pmc));
-    pmc.cb = sizeof(pmc);
     if (GetProcessMemoryInfo(pi->hProcess, &pmc, sizeof(pmc))) r->peakWorkingSet = pmc.PeakWorkingSetSize;
 
     r->boxOwnedByDialog = GetWindow(box, GW_OWNER) == dialog;
@@ -231,7 +203,8 @@ static void Drive(const PROCESS_INFORMATION *pi, LONGLONG t0, const char *captio
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
 }
 
-static void Run(const char *exe, const char *caption, DWORD timeout, RUN *r)
+/* One run on a reset machine; NULL, or where it stopped short. */
+static const char *Run(const char *exe, const char *caption, DWORD timeout, RUN *r)
 {
     PROCESS_INFORMATION pi;
     LONGLONG t0;
@@ -240,57 +213,34 @@ static void Run(const char *exe, const char *caption, DWORD timeout, RUN *r)
 
     memset(r, 0, sizeof(*r));
     r->exitCode = STILL_ACTIVE;
-    if (!ResetMachine())
-    {
-        r->error = "could not reset the target tree or the INF store";
-        return;
-    }
+    if (!ResetMachine()) return "could not reset the target tree or the INF store";
     t0 = Now();
-    if (!StartProgram(exe, &pi))
-    {
-        r->error = "CreateProcess failed";
-        return;
-    }
+    if (!StartProgram(exe, &pi)) return "CreateProcess failed";
     Drive(&pi, t0, caption, timeout, r);
     /* After the box's OK the program has to end by itself; short of it,
        it is ended at once. */
     ended = EndProgram(&pi, r->error ? 0 : timeout, &code);
-    if (r->error) return;
-    if (!ended)
-    {
-        r->error = "the program did not end after the result box";
-        return;
-    }
+    if (r->error) return r->error;
+    if (!ended) return "the program did not end after the result box";
     r->exitCode = code;
-
     /* Installed means: the INF at the target and a new copy in the store. */
     ForEachStoreEntry(FindNewInf, r->storedInf);
-    if (GetFileAttributesA(TARGET_INF) == INVALID_FILE_ATTRIBUTES)
-        r->error = "no INF at the target after the run";
-    else if (!r->storedInf[0])
-        r->error = "no new INF in the store after the run";
-    else
-        r->ok = TRUE;
+    if (GetFileAttributesA(TARGET_INF) == INVALID_FILE_ATTRIBUTES) return "no INF at the target after the run";
+    return r->storedInf[0] ? NULL : "no new INF in the store after the run";
 }
 
 static void PutRun(int index, const char *exe, BOOL warmup, const RUN *r)
 {
-    printf("{\"run\":%d,\"exe\":", index);
-    PutJsonStringA(exe);
-    printf(",\"warmup\":%s,\"ok\":%s,\"error\":", warmup ? "true" : "false", r->ok ? "true" : "false");
-    if (r->error) PutJsonStringA(r->error);
-    else printf("null");
-    printf(",\"start_to_dialog_ms\":%.3f,\"ok_to_box_ms\":%.3f", r->startToDialog, r->okToBox);
-    if (r->peakWorkingSet) printf(",\"peak_working_set\":%lu", (unsigned long)r->peakWorkingSet);
-    else printf(",\"peak_working_set\":null");
-    printf(",\"box_text\":");
-    PutJsonStringW(r->boxText, lstrlenW(r->boxText));
-    printf(",\"box_caption\":");
-    PutJsonStringW(r->boxCaption, lstrlenW(r->boxCaption));
-    printf(",\"box_owned_by_dialog\":%s,\"exit_code\":%lu,\"stored_inf\":",
-           r->boxOwnedByDialog ? "true" : "false", r->exitCode);
-    PutJsonStringA(r->storedInf);
-    printf("}\n");
+    char peak[24] = "null";
+
+    if (r->peakWorkingSet) sprintf(peak, "%lu", (unsigned long)r->peakWorkingSet);
+    printf("{\"run\":%d,\"exe\":%s,\"warmup\":%s,\"ok\":%s,\"error\":%s,\"start_to_dialog_ms\":%.3f,"
+           "\"ok_to_box_ms\":%.3f,\"peak_working_set\":%s,\"box_text\":%s,\"box_caption\":%s,"
+           "\"box_owned_by_dialog\":%s,\"exit_code\":%lu,\"stored_inf\":%s}\n",
+           index, Json(exe), JSON_BOOL(warmup), JSON_BOOL(r->ok), r->error ? Json(r->error) : "null",
+           r->startToDialog, r->okToBox, peak, JsonW(r->boxText, lstrlenW(r->boxText)),
+           JsonW(r->boxCaption, lstrlenW(r->boxCaption)), JSON_BOOL(r->boxOwnedByDialog), r->exitCode,
+           Json(r->storedInf));
     fflush(stdout);
 }
 
@@ -327,7 +277,8 @@ int main(int argc, char **argv)
         const char *exe = exes[i % programs];
         BOOL isWarmup = i < warmup * programs;
         RUN r;
-        Run(exe, caption, timeout, &r);
+        r.error = Run(exe, caption, timeout, &r);
+        r.ok = !r.error;
         PutRun(isWarmup ? -1 : index, exe, isWarmup, &r);
         if (!isWarmup && i % programs == programs - 1) index++;
         if (!r.ok) failed++;

@@ -8,7 +8,7 @@
 #include "agent.h"
 #include <tlhelp32.h>
 
-/* A file's resources, without running any of its code. */
+/* Without running any of the file's code. */
 static HMODULE LoadResources(const char *path)
 {
     return LoadLibraryExA(path, NULL, LOAD_LIBRARY_AS_DATAFILE);
@@ -29,6 +29,11 @@ static const BYTE *LockRes(HMODULE mod, LPCSTR type, LPCSTR name, WORD lang, DWO
     HGLOBAL data = res ? LoadResource(mod, res) : NULL;
     *size = res ? SizeofResource(mod, res) : 0;
     return data ? (const BYTE *)LockResource(data) : NULL;
+}
+
+static LPCSTR ArgResId(const char *s)
+{
+    return MAKEINTRESOURCEA(strtoul(s, NULL, 0));
 }
 
 /* ---- version --------------------------------------------------------- */
@@ -59,9 +64,9 @@ static BYTE *ReadVersion(const char *path, VS_FIXEDFILEINFO **ffi, const char **
     return NULL;
 }
 
-/* The buffer GetFileVersionInfoA fills is the documented VS_VERSIONINFO
-   tree: each node is wLength, wValueLength, wType, a key, then its value
-   and its children, each aligned on 4 bytes. */
+/* GetFileVersionInfoA fills in the documented VS_VERSIONINFO tree: each
+   node is wLength, wValueLength, wType, a key, its value and children,
+   each aligned on 4 bytes. */
 static const BYTE *Align4(const BYTE *p)
 {
     return (const BYTE *)(((ULONG_PTR)p + 3) & ~3);
@@ -78,8 +83,7 @@ static const BYTE *FirstChild(const BYTE *node)
     return Align4(value + *(const WORD *)(node + 2));
 }
 
-/* The keys of the strings below StringFileInfo\<table>, in the order the
-   block holds them; depth 0 is the root. */
+/* The keys below StringFileInfo\<table> in stored order; depth 0: root. */
 static void PutTableKeys(const BYTE *node, int depth, const WCHAR *table, int *count)
 {
     const BYTE *end = node + *(const WORD *)node, *p;
@@ -87,52 +91,43 @@ static void PutTableKeys(const BYTE *node, int depth, const WCHAR *table, int *c
     {
         if (depth == 0 && !lstrcmpW(NodeKey(p), L"StringFileInfo")) PutTableKeys(p, 1, table, count);
         else if (depth == 1 && !lstrcmpiW(NodeKey(p), table)) PutTableKeys(p, 2, table, count);
-        else if (depth == 2)
-        {
-            printf("%s", (*count)++ ? "," : "");
-            PutJsonStringW(NodeKey(p), lstrlenW(NodeKey(p)));
-        }
+        else if (depth == 2) printf("%s%s", (*count)++ ? "," : "", JsonW(NodeKey(p), lstrlenW(NodeKey(p))));
     }
 }
 
-/* version <file>: the fixed part, the translation list and the
-   "040904b0" strings, each read back with VerQueryValueA. */
-int CmdVersion(int argc, char **argv)
+#define VERSION_ARGS(ms, ls) HIWORD(ms), LOWORD(ms), HIWORD(ls), LOWORD(ls)
+
+/* The fixed part, the translation list and the "040904b0" strings, each
+   read back with VerQueryValueA. */
+int CmdVersion(char **argv)
 {
     VS_FIXEDFILEINFO *ffi;
     const char *error;
+    char query[128], *value;
     WORD *trans;
     UINT len, i;
     BYTE *info;
     int keys = 0;
 
-    if (argc < 1) return Usage("version <file>");
     SetLastError(0xdeadbeef);
     if (!(info = ReadVersion(argv[0], &ffi, &error))) return Fail(error);
     printf("{\"ok\":true,\"signature\":%lu,\"struc_version\":%lu,"
            "\"file_version\":[%u,%u,%u,%u],\"product_version\":[%u,%u,%u,%u],"
            "\"flags_mask\":%lu,\"flags\":%lu,\"os\":%lu,\"type\":%lu,\"subtype\":%lu,"
-           "\"date\":[%lu,%lu]",
-           ffi->dwSignature, ffi->dwStrucVersion,
-           HIWORD(ffi->dwFileVersionMS), LOWORD(ffi->dwFileVersionMS),
-           HIWORD(ffi->dwFileVersionLS), LOWORD(ffi->dwFileVersionLS),
-           HIWORD(ffi->dwProductVersionMS), LOWORD(ffi->dwProductVersionMS),
-           HIWORD(ffi->dwProductVersionLS), LOWORD(ffi->dwProductVersionLS),
-           ffi->dwFileFlagsMask, ffi->dwFileFlags, ffi->dwFileOS, ffi->dwFileType,
-           ffi->dwFileSubtype, ffi->dwFileDateMS, ffi->dwFileDateLS);
-    printf(",\"translations\":[");
+           "\"date\":[%lu,%lu],\"translations\":[",
+           ffi->dwSignature, ffi->dwStrucVersion, VERSION_ARGS(ffi->dwFileVersionMS, ffi->dwFileVersionLS),
+           VERSION_ARGS(ffi->dwProductVersionMS, ffi->dwProductVersionLS), ffi->dwFileFlagsMask,
+           ffi->dwFileFlags, ffi->dwFileOS, ffi->dwFileType, ffi->dwFileSubtype, ffi->dwFileDateMS,
+           ffi->dwFileDateLS);
     if (VerQueryValueA(info, "\\VarFileInfo\\Translation", (void **)&trans, &len))
         for (i = 0; i < len / 4; i++)
             printf("%s[%u,%u]", i ? "," : "", trans[2 * i], trans[2 * i + 1]);
     printf("],\"strings\":{");
     for (i = 0; i < ARRAY_SIZE(version_keys); i++)
     {
-        char query[128];
-        char *value;
         sprintf(query, "\\StringFileInfo\\040904b0\\%s", version_keys[i]);
-        printf("%s\"%s\":", i ? "," : "", version_keys[i]);
-        if (VerQueryValueA(info, query, (void **)&value, &len)) PutJsonStringA(value);
-        else printf("null");
+        printf("%s\"%s\":%s", i ? "," : "", version_keys[i],
+               VerQueryValueA(info, query, (void **)&value, &len) ? Json(value) : "null");
     }
     printf("},\"keys\":[");
     PutTableKeys(info, 0, L"040904b0", &keys);
@@ -143,10 +138,11 @@ int CmdVersion(int argc, char **argv)
 
 /* ---- resources ------------------------------------------------------- */
 
-static void PutResId(LPCSTR id)
+static const char *JsonResId(LPCSTR id)
 {
-    if (IS_INTRESOURCE(id)) printf("%u", (unsigned)(ULONG_PTR)id);
-    else PutJsonStringA(id);
+    char *number = IS_INTRESOURCE(id) ? TempString(12) : NULL;
+    if (number) sprintf(number, "%u", (unsigned)(ULONG_PTR)id);
+    return number ? number : Json(id);
 }
 
 static BOOL CALLBACK EnumLangProc(HMODULE mod, LPCSTR type, LPCSTR name, WORD lang, LONG_PTR lp)
@@ -154,11 +150,8 @@ static BOOL CALLBACK EnumLangProc(HMODULE mod, LPCSTR type, LPCSTR name, WORD la
     int *count = (int *)lp;
     DWORD size;
     LockRes(mod, type, name, lang, &size);
-    printf("%s{\"type\":", (*count)++ ? "," : "");
-    PutResId(type);
-    printf(",\"name\":");
-    PutResId(name);
-    printf(",\"lang\":%u,\"size\":%lu}", lang, size);
+    printf("%s{\"type\":%s,\"name\":%s,\"lang\":%u,\"size\":%lu}", (*count)++ ? "," : "", JsonResId(type),
+           JsonResId(name), lang, size);
     return TRUE;
 }
 
@@ -174,14 +167,12 @@ static BOOL CALLBACK EnumTypeProc(HMODULE mod, LPSTR type, LONG_PTR lp)
     return TRUE;
 }
 
-/* resources <file>: every resource as type, name, language and size. */
-int CmdResources(int argc, char **argv)
+int CmdResources(char **argv)
 {
-    HMODULE mod;
+    HMODULE mod = LoadResources(argv[0]);
     int count = 0;
 
-    if (argc < 1) return Usage("resources <file>");
-    if (!(mod = LoadResources(argv[0]))) return Fail("cannot load the file");
+    if (!mod) return Fail("cannot load the file");
     printf("{\"ok\":true,\"resources\":[");
     EnumResourceTypesA(mod, EnumTypeProc, (LONG_PTR)&count);
     printf("]}\n");
@@ -189,28 +180,22 @@ int CmdResources(int argc, char **argv)
     return 0;
 }
 
-/* resource <file> <type> <name> <lang>: the bytes of one resource, found
-   with FindResourceExA for exactly that language. */
-int CmdResource(int argc, char **argv)
+int CmdResource(char **argv)
 {
-    HMODULE mod;
+    HMODULE mod = LoadResources(argv[0]);
     const BYTE *p;
     DWORD size;
 
-    if (argc < 4) return Usage("resource <file> <type> <name> <lang>");
-    if (!(mod = LoadResources(argv[0]))) return Fail("cannot load the file");
+    if (!mod) return Fail("cannot load the file");
     SetLastError(0xdeadbeef);
-    if (!(p = LockRes(mod, MAKEINTRESOURCEA(strtoul(argv[1], NULL, 0)),
-                      MAKEINTRESOURCEA(strtoul(argv[2], NULL, 0)), (WORD)strtoul(argv[3], NULL, 0), &size)))
+    if (!(p = LockRes(mod, ArgResId(argv[1]), ArgResId(argv[2]), (WORD)strtoul(argv[3], NULL, 0), &size)))
         return FailFree(mod, "no such resource");
-    printf("{\"ok\":true,\"size\":%lu,\"bytes\":", size);
-    PutHex(p, size);
-    printf("}\n");
+    printf("{\"ok\":true,\"size\":%lu,\"bytes\":%s}\n", size, JsonHex(p, size));
     FreeLibrary(mod);
     return 0;
 }
 
-/* ---- icon group ------------------------------------------------------ */
+/* ---- icons ----------------------------------------------------------- */
 
 #pragma pack(push, 2)
 typedef struct
@@ -220,63 +205,56 @@ typedef struct
     DWORD dwBytesInRes;
     WORD nID;
 } GRPICONDIRENTRY;
-typedef struct
-{
-    WORD idReserved, idType, idCount;
-    GRPICONDIRENTRY idEntries[1];
-} GRPICONDIR;
+typedef struct { WORD idReserved, idType, idCount; GRPICONDIRENTRY idEntries[1]; } GRPICONDIR;
 #pragma pack(pop)
 
-/* An icon image made by the system: its size and colour depth as the
-   created icon's bitmaps report them. */
+/* Colour bitmap (all zero if monochrome) and mask. */
+static BOOL GetIconBitmaps(HICON icon, BITMAP *color, BITMAP *mask)
+{
+    ICONINFO ii;
+
+    memset(color, 0, sizeof(*color));
+    memset(mask, 0, sizeof(*mask));
+    if (!icon || !GetIconInfo(icon, &ii)) return FALSE;
+    if (ii.hbmColor) GetObjectA(ii.hbmColor, sizeof(*color), color);
+    GetObjectA(ii.hbmMask, sizeof(*mask), mask);
+    if (ii.hbmColor) DeleteObject(ii.hbmColor);
+    DeleteObject(ii.hbmMask);
+    return TRUE;
+}
+
+/* An icon image as the system creates it from the resource. */
 static void PutIconImage(HMODULE mod, WORD id, WORD lang)
 {
     DWORD size;
     const BYTE *p = LockRes(mod, (LPCSTR)RT_ICON, MAKEINTRESOURCEA(id), lang, &size);
     HICON icon = p ? CreateIconFromResourceEx((BYTE *)p, size, TRUE, 0x00030000, 0, 0, LR_DEFAULTCOLOR)
                    : NULL;
-    ICONINFO ii;
     BITMAP color, mask;
 
-    printf(",\"image\":");
-    if (!icon || !GetIconInfo(icon, &ii))
-    {
-        printf("null");
-        if (icon) DestroyIcon(icon);
-        return;
-    }
-    memset(&color, 0, sizeof(color));
-    memset(&mask, 0, sizeof(mask));
-    if (ii.hbmColor) GetObjectA(ii.hbmColor, sizeof(color), &color);
-    GetObjectA(ii.hbmMask, sizeof(mask), &mask);
-    /* The stored header's bit count: a created icon's colour bitmap takes
-       the screen's depth, so the depth the file holds is read from the
-       BITMAPINFOHEADER the resource starts with. */
-    printf("{\"width\":%ld,\"height\":%ld,\"mask_height\":%ld,\"header_bits\":%u}",
-           color.bmWidth ? color.bmWidth : mask.bmWidth,
-           color.bmHeight ? color.bmHeight : mask.bmHeight / 2, mask.bmHeight,
-           ((const BITMAPINFOHEADER *)p)->biBitCount);
-    if (ii.hbmColor) DeleteObject(ii.hbmColor);
-    DeleteObject(ii.hbmMask);
-    DestroyIcon(icon);
+    /* A created icon's colour bitmap takes the screen's depth: the depth
+       the file holds is in the BITMAPINFOHEADER the resource starts with. */
+    if (GetIconBitmaps(icon, &color, &mask))
+        printf(",\"image\":{\"width\":%ld,\"height\":%ld,\"mask_height\":%ld,\"header_bits\":%u}",
+               color.bmWidth ? color.bmWidth : mask.bmWidth,
+               color.bmHeight ? color.bmHeight : mask.bmHeight / 2, mask.bmHeight,
+               ((const BITMAPINFOHEADER *)p)->biBitCount);
+    else printf(",\"image\":null");
+    if (icon) DestroyIcon(icon);
 }
 
-/* icongroup <file> <id> <lang>: the group directory's entries, the images
-   they name, and which image the system picks for 32 x 32 and 16 x 16. */
-int CmdIconGroup(int argc, char **argv)
+/* The group's entries, their images, and the system's picks for 32 and 16. */
+int CmdIconGroup(char **argv)
 {
-    HMODULE mod;
+    HMODULE mod = LoadResources(argv[0]);
+    WORD lang = (WORD)strtoul(argv[2], NULL, 0);
     const GRPICONDIR *dir;
     DWORD size;
-    WORD lang;
     int i;
 
-    if (argc < 3) return Usage("icongroup <file> <id> <lang>");
-    if (!(mod = LoadResources(argv[0]))) return Fail("cannot load the file");
-    lang = (WORD)strtoul(argv[2], NULL, 0);
+    if (!mod) return Fail("cannot load the file");
     SetLastError(0xdeadbeef);
-    if (!(dir = (const GRPICONDIR *)LockRes(mod, (LPCSTR)RT_GROUP_ICON,
-                                            MAKEINTRESOURCEA(strtoul(argv[1], NULL, 0)), lang, &size)))
+    if (!(dir = (const GRPICONDIR *)LockRes(mod, (LPCSTR)RT_GROUP_ICON, ArgResId(argv[1]), lang, &size)))
         return FailFree(mod, "no such icon group");
     printf("{\"ok\":true,\"type\":%u,\"entries\":[", dir->idType);
     for (i = 0; i < dir->idCount; i++)
@@ -304,112 +282,80 @@ static INT_PTR CALLBACK ProbeDialogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp)
     return msg == WM_INITDIALOG;
 }
 
-/* An icon drawn at 32 x 32 on white, as 32-bit pixels. */
 static BOOL DrawIconPixels(HICON icon, DWORD *pixels)
 {
-    HDC screen = GetDC(NULL), mem = CreateCompatibleDC(screen);
-    DWORD *bits;
-    HBITMAP bmp;
-    BOOL ok = FALSE;
+    DIB dib;
+    BOOL ok = OpenDib(&dib, 32, 32);
 
-    if ((bmp = CreateDib32(screen, 32, 32, &bits)))
+    if (ok)
     {
-        HGDIOBJ old = SelectObject(mem, bmp);
-        PatBlt(mem, 0, 0, 32, 32, WHITENESS);
-        ok = DrawIconEx(mem, 0, 0, icon, 32, 32, 0, NULL, DI_NORMAL);
+        PatBlt(dib.dc, 0, 0, 32, 32, WHITENESS);
+        ok = DrawIconEx(dib.dc, 0, 0, icon, 32, 32, 0, NULL, DI_NORMAL);
         GdiFlush();
-        memcpy(pixels, bits, 32 * 32 * 4);
-        SelectObject(mem, old);
-        DeleteObject(bmp);
+        memcpy(pixels, dib.bits, 32 * 32 * 4);
     }
-    DeleteDC(mem);
-    ReleaseDC(NULL, screen);
+    CloseDib(&dib);
     return ok;
 }
 
-/* Two icon handles showing the same picture (handles differ between the
-   control's copy and ours). */
+/* Drawn the same: the control's copy has a handle of its own. */
 static BOOL SameIconPixels(HICON a, HICON b)
 {
     static DWORD pa[32 * 32], pb[32 * 32];
     return DrawIconPixels(a, pa) && DrawIconPixels(b, pb) && !memcmp(pa, pb, sizeof(pa));
 }
 
-/* dialog <file> <id>: the dialog the dialog manager builds from the
-   file's template: caption, styles, font, client size, dialog base units
-   (through MapDialogRect) and every control in template order. */
-int CmdDialog(int argc, char **argv)
+static void PutIconControl(HMODULE mod, HWND h)
 {
-    HMODULE mod;
+    HICON icon = (HICON)SendMessageA(h, STM_GETICON, 0, 0), app = LoadIconA(mod, MAKEINTRESOURCEA(IDI_APP));
+    BITMAP color, mask;
+
+    printf(",\"has_icon\":%s,\"icon_is_128\":%s", JSON_BOOL(icon),
+           JSON_BOOL(icon && app && SameIconPixels(icon, app)));
+    if (GetIconBitmaps(icon, &color, &mask))
+        printf(",\"icon_size\":[%ld,%ld]", mask.bmWidth, color.bmWidth ? mask.bmHeight : mask.bmHeight / 2);
+}
+
+/* The dialog the dialog manager builds from the file's template, with its
+   base units (MapDialogRect) and every control in template order. */
+int CmdDialog(char **argv)
+{
+    HMODULE mod = LoadResources(argv[0]);
     HWND dlg, h;
     HFONT font;
     LOGFONTW lf;
     RECT units, client, window;
     WCHAR text[1024];
-    char cls[256];
     HDC dc;
-    int len, dpi, n = 0;
+    int dpi, n = 0;
 
-    if (argc < 2) return Usage("dialog <file> <id>");
-    if (!(mod = LoadResources(argv[0]))) return Fail("cannot load the file");
+    if (!mod) return Fail("cannot load the file");
     SetLastError(0xdeadbeef);
-    dlg = CreateDialogParamA(mod, MAKEINTRESOURCEA(strtoul(argv[1], NULL, 0)), NULL,
-                             ProbeDialogProc, 0);
-    if (!dlg) return FailFree(mod, "CreateDialogParamA failed");
+    if (!(dlg = CreateDialogParamA(mod, ArgResId(argv[1]), NULL, ProbeDialogProc, 0)))
+        return FailFree(mod, "CreateDialogParamA failed");
     /* 4 x 8 dialog units are one base unit each way. */
     SetRect(&units, 0, 0, 4, 8);
     MapDialogRect(dlg, &units);
     GetClientRect(dlg, &client);
-    GetWindowRect(dlg, &window);
-    len = GetWindowTextW(dlg, text, 1024);
-    printf("{\"ok\":true,\"caption\":");
-    PutJsonStringW(text, len);
-    printf(",\"style\":%lu,\"exstyle\":%lu,\"base\":[%ld,%ld],\"client\":[%ld,%ld]",
-           (ULONG)GetWindowLongA(dlg, GWL_STYLE), (ULONG)GetWindowLongA(dlg, GWL_EXSTYLE),
-           units.right, units.bottom, client.right, client.bottom);
     /* Without an owner the template's position is a screen position. */
-    printf(",\"window\":[%ld,%ld,%ld,%ld]", window.left, window.top, window.right, window.bottom);
-
+    GetWindowRect(dlg, &window);
     memset(&lf, 0, sizeof(lf));
-    font = (HFONT)SendMessageW(dlg, WM_GETFONT, 0, 0);
-    if (font) GetObjectW(font, sizeof(lf), &lf);
+    if ((font = (HFONT)SendMessageW(dlg, WM_GETFONT, 0, 0))) GetObjectW(font, sizeof(lf), &lf);
     dc = GetDC(dlg);
     dpi = GetDeviceCaps(dc, LOGPIXELSY);
     ReleaseDC(dlg, dc);
-    printf(",\"font\":{\"face\":");
-    PutJsonStringW(lf.lfFaceName, lstrlenW(lf.lfFaceName));
-    printf(",\"height\":%ld,\"points\":%d,\"weight\":%ld,\"italic\":%u,\"charset\":%u,\"dpi\":%d}",
-           lf.lfHeight, lf.lfHeight < 0 ? MulDiv(-lf.lfHeight, 72, dpi) : 0, lf.lfWeight,
-           lf.lfItalic, lf.lfCharSet, dpi);
-
-    printf(",\"controls\":[");
+    printf("{\"ok\":true,\"caption\":%s,\"style\":%lu,\"exstyle\":%lu,\"base\":[%ld,%ld],"
+           "\"client\":[%ld,%ld],\"window\":%s,\"font\":{\"face\":%s,\"height\":%ld,\"points\":%d,"
+           "\"weight\":%ld,\"italic\":%u,\"charset\":%u,\"dpi\":%d},\"controls\":[",
+           JsonW(text, GetWindowTextW(dlg, text, 1024)), (ULONG)GetWindowLongA(dlg, GWL_STYLE),
+           (ULONG)GetWindowLongA(dlg, GWL_EXSTYLE), units.right, units.bottom, client.right,
+           client.bottom, JsonRect(&window), JsonW(lf.lfFaceName, lstrlenW(lf.lfFaceName)), lf.lfHeight,
+           lf.lfHeight < 0 ? MulDiv(-lf.lfHeight, 72, dpi) : 0, lf.lfWeight, lf.lfItalic, lf.lfCharSet,
+           dpi);
     for (h = GetWindow(dlg, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT))
     {
-        GetClassNameA(h, cls, sizeof(cls));
-        len = GetWindowTextW(h, text, 1024);
-        printf("%s{\"class\":", n++ ? "," : "");
-        PutJsonStringA(cls);
-        printf(",\"id\":%ld,\"text\":", (long)GetWindowLongPtrA(h, GWLP_ID));
-        PutJsonStringW(text, len);
-        printf(",\"style\":%lu,\"exstyle\":%lu", (ULONG)GetWindowLongA(h, GWL_STYLE),
-               (ULONG)GetWindowLongA(h, GWL_EXSTYLE));
-        PutChildRect(dlg, h);
-        if ((GetWindowLongA(h, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && !lstrcmpiA(cls, "Static"))
-        {
-            HICON icon = (HICON)SendMessageA(h, STM_GETICON, 0, 0);
-            ICONINFO ii;
-            BITMAP bm;
-            HICON app = LoadIconA(mod, MAKEINTRESOURCEA(IDI_APP));
-            printf(",\"has_icon\":%s,\"icon_is_128\":%s", icon ? "true" : "false",
-                   icon && app && SameIconPixels(icon, app) ? "true" : "false");
-            if (icon && GetIconInfo(icon, &ii))
-            {
-                GetObjectA(ii.hbmMask, sizeof(bm), &bm);
-                printf(",\"icon_size\":[%ld,%ld]", bm.bmWidth, ii.hbmColor ? bm.bmHeight : bm.bmHeight / 2);
-                if (ii.hbmColor) DeleteObject(ii.hbmColor);
-                DeleteObject(ii.hbmMask);
-            }
-        }
+        PutChildFields(n++ ? ",{" : "{", dlg, h, "");
+        if (IsIconStatic(h)) PutIconControl(mod, h);
         printf("}");
     }
     printf("]}\n");
@@ -418,100 +364,74 @@ int CmdDialog(int argc, char **argv)
     return 0;
 }
 
-/* ---- strings --------------------------------------------------------- */
-
-/* loadstring <module> <id>: a string table entry, read without running the
-   module's code.  "text" holds exactly the stored characters; "ansi" is
-   what a program that loads the string as 8-bit text in the ANSI code page
-   "acp" and shows it again gets back. */
-int CmdLoadString(int argc, char **argv)
+/* "text" holds exactly the stored characters; "ansi" is what a program
+   that loads the string as 8-bit text in code page "acp" shows again. */
+int CmdLoadString(char **argv)
 {
     const WCHAR *p = NULL;
     char ansi[4096];
     WCHAR back[4096];
-    HMODULE mod;
-    UINT id;
+    HMODULE mod = LoadResources(argv[0]);
+    UINT id = strtoul(argv[1], NULL, 0);
     int len, alen;
 
-    if (argc < 2) return Usage("loadstring <module> <id>");
-    if (!(mod = LoadResources(argv[0]))) return Fail("cannot load the module");
-    id = strtoul(argv[1], NULL, 0);
+    if (!mod) return Fail("cannot load the module");
     /* A zero-length buffer returns a pointer into the resource itself. */
     len = LoadStringW(mod, id, (WCHAR *)&p, 0);
     alen = LoadStringA(mod, id, ansi, sizeof(ansi));
     alen = MultiByteToWideChar(CP_ACP, 0, ansi, alen, back, 4096);
-    printf("{\"ok\":true,\"acp\":%u,\"text\":", GetACP());
-    PutJsonStringW(p ? p : L"", p ? len : 0);
-    printf(",\"ansi\":");
-    PutJsonStringW(back, alen);
-    printf("}\n");
+    printf("{\"ok\":true,\"acp\":%u,\"text\":%s,\"ansi\":%s}\n", GetACP(), JsonW(p, p ? len : 0),
+           JsonW(back, alen));
     FreeLibrary(mod);
     return 0;
 }
 
 /* ---- a running process ----------------------------------------------- */
 
-/* The file version of a module file, as "a.b.c.d", or null. */
-static void PutFileVersion(const char *path)
+static const char *JsonFileVersion(const char *path)
 {
+    char *version = TempString(32);
     VS_FIXEDFILEINFO *ffi;
     const char *error;
     BYTE *info = ReadVersion(path, &ffi, &error);
 
-    if (!info) printf("null");
-    else printf("\"%u.%u.%u.%u\"", HIWORD(ffi->dwFileVersionMS), LOWORD(ffi->dwFileVersionMS),
-                HIWORD(ffi->dwFileVersionLS), LOWORD(ffi->dwFileVersionLS));
+    if (!info) return "null";
+    sprintf(version, "\"%u.%u.%u.%u\"", VERSION_ARGS(ffi->dwFileVersionMS, ffi->dwFileVersionLS));
     free(info);
+    return version;
 }
 
-/* modules <pid|exe name>: every module the process has loaded, with its
-   path and its file version. */
-int CmdModules(int argc, char **argv)
+int CmdModules(char **argv)
 {
     MODULEENTRY32 me;
     HANDLE snap;
-    DWORD pid;
+    DWORD pid = ArgProcess(argv[0]);
     int n = 0;
 
-    if (argc < 1) return Usage("modules <pid|exe name>");
-    if (!(pid = ArgProcess(argv[0])))
-    {
-        SetLastError(ERROR_NOT_FOUND);
-        return Fail("no such process");
-    }
+    if (!pid) return FailWith(ERROR_NOT_FOUND, "no such process");
     snap = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
     if (snap == INVALID_HANDLE_VALUE) return Fail("CreateToolhelp32Snapshot failed");
     me.dwSize = sizeof(me);
     printf("{\"ok\":true,\"pid\":%lu,\"modules\":[", pid);
     for (BOOL more = Module32First(snap, &me); more; more = Module32Next(snap, &me))
-    {
-        printf("%s{\"name\":", n++ ? "," : "");
-        PutJsonStringA(me.szModule);
-        printf(",\"base\":%lu,\"path\":", (ULONG)(ULONG_PTR)me.modBaseAddr);
-        PutJsonStringA(me.szExePath);
-        printf(",\"version\":");
-        PutFileVersion(me.szExePath);
-        printf("}");
-    }
+        printf("%s{\"name\":%s,\"base\":%lu,\"path\":%s,\"version\":%s}", n++ ? "," : "", Json(me.szModule),
+               (ULONG)(ULONG_PTR)me.modBaseAddr, Json(me.szExePath), JsonFileVersion(me.szExePath));
     printf("]}\n");
     CloseHandle(snap);
     return 0;
 }
 
-/* nodependency <source> <copy>: a copy of the executable whose manifest
-   (type 24, ID 1, language 1028) is replaced, through the resource update
-   API, by one that names no dependency: the control case for what the
-   dependency changes.  (Wine 8 keeps a resource that UpdateResource is
-   asked to delete, so it is replaced rather than removed.)  It names the
-   processor of this build, as the program's own does: the x86_64 build of
-   the suite would otherwise compare against a manifest that cannot be
-   activated at all. */
+/* A copy of the executable whose manifest (24, 1, language 1028) names no
+   dependency: the control case for what the dependency changes.  Replaced,
+   as Wine 8 keeps a resource UpdateResource is asked to delete; it names
+   this build's processor, as the program's own does, or the x86_64 suite
+   would compare against a manifest that cannot be activated at all. */
 #ifdef _WIN64
 #define MANIFEST_ARCH "amd64"
 #else
 #define MANIFEST_ARCH "X86"
 #endif
-int CmdNoDependency(int argc, char **argv)
+int CmdNoDependency(char **argv)
 {
     static const char plain[] =
         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
@@ -521,7 +441,6 @@ int CmdNoDependency(int argc, char **argv)
         "</assembly>\r\n";
     HANDLE upd;
 
-    if (argc < 2) return Usage("nodependency <source> <copy>");
     if (!CopyFileA(argv[0], argv[1], FALSE)) return Fail("CopyFileA failed");
     if (!(upd = BeginUpdateResourceA(argv[1], FALSE))) return Fail("BeginUpdateResourceA failed");
     if (!UpdateResourceA(upd, (LPCSTR)RT_MANIFEST, MAKEINTRESOURCEA(1),
@@ -536,4 +455,3 @@ int CmdNoDependency(int argc, char **argv)
     printf("{\"ok\":true,\"size\":%u}\n", (unsigned)(sizeof(plain) - 1));
     return 0;
 }
-

@@ -1,34 +1,27 @@
 /*
  * sweep <case file> [timeout_ms]: starts the program many times from inside
  * the prefix, each run after its own registry layout, and tells how each
- * run ended.
- *
- * The case file holds one step per line, fields separated by tabs:
+ * run ended.  The case file holds one step per line, fields split by tabs:
  *
  *   delkey <HKCU\key>                        the key and all below it
  *   mkkey  <HKCU\key>                        an (empty) key
  *   set    <HKCU\key> <name> <type> <hex|->  a value of exactly these bytes
  *   run    <id> <exe path> <cancel|ok>       start the program, see what it shows
  *
- * Each run prints one JSON line on stdout:
- *   "outcome": "dialog" (a visible window captioned "Wirenest" holding the
- *   instruction lines), "error" (a visible window captioned "Error"),
- *   "other" (some other visible window), "exited" (ended before any window
- *   showed) or "hang" (no window within the time limit);
- *   "windows": the captions of the program's visible windows at that moment;
- *   "lines" (dialog): the texts of the two instruction lines;
- *   "modules" (dialog): the file names of the files the program mapped
- *   from its own folder, as modules or as data;
- *   "message" (error): the box's text;
- *   "result" (ok pressed): the caption and text of the box OK brought up;
- *   "exit": the exit code, or null if the program had to be killed;
- *   "values": each value set since the previous run as the registry gives
- *   it back (type, hex bytes), or the error reading it.
+ * Each run prints one JSON line: "outcome" is "dialog" (a visible window
+ * "Wirenest" holding the instruction lines: their texts in "lines", and
+ * in "modules" the files it mapped from its own folder, as modules or as
+ * data), "error" (a visible window "Error": its text in "message"),
+ * "other", "exited" (before any window showed) or "hang"; "windows" the
+ * captions of its visible windows then; "result" (ok pressed) the caption
+ * and text of the box OK brought up; "exit" the exit code, null if it had
+ * to be killed; "values" each value set since the previous run as the
+ * registry gives it back (type, hex bytes) or the error reading it.
  * A step that cannot be done prints {"ok":false,...} and the sweep goes on.
  *
- * Before and after each run a line "sweep: begin <id>" / "sweep: end <id>"
- * goes to stderr.  The program inherits that stderr, so whatever Wine
- * prints about it (a crash above all) lands between the two.
+ * Around each run "sweep: begin <id>" / "sweep: end <id>" go to stderr,
+ * which the program inherits: whatever Wine prints about it (a crash above
+ * all) lands between the two.
  */
 
 #include "agent.h"
@@ -42,71 +35,34 @@
 
 static DWORD g_timeout = DEFAULT_TIMEOUT_MS;
 
-static void StepFailed(int line, const char *what, LONG err)
-{
-    printf("{\"ok\":false,\"line\":%d,\"error\":", line);
-    PutJsonStringA(what);
-    printf(",\"lasterror\":%ld}\n", err);
-    fflush(stdout);
-}
-
-/* ---- registry -------------------------------------------------------- */
-
 static LONG MakeKey(const char *path)
 {
-    const char *sub;
-    HKEY root = ParseKey(path, &sub), key;
-    LONG err;
-    if (!root) return ERROR_INVALID_PARAMETER;
-    if ((err = RegCreateKeyExA(root, sub, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL))) return err;
-    RegCloseKey(key);
-    return ERROR_SUCCESS;
-}
-
-static LONG SetValue(const char *path, const char *name, DWORD type, const char *hex)
-{
-    BYTE data[MAX_VALUE + 1];
-    int n = ParseHex(hex, data, MAX_VALUE);
-    return n < 0 ? ERROR_INVALID_PARAMETER : SetRegValue(path, name, type, data, (DWORD)n);
+    HKEY key;
+    LONG err = OpenRegKey(path, KEY_SET_VALUE, TRUE, &key);
+    if (!err) RegCloseKey(key);
+    return err;
 }
 
 /* The value as a program reading it with RegQueryValueExA gets it, given
    room enough. */
-static void PutValue(const char *path, const char *name)
+static void PutValue(const char *before, const char *path, const char *name)
 {
     BYTE data[MAX_VALUE + 2];
     DWORD type = 0, size = MAX_VALUE;
-    const char *sub;
-    HKEY root = ParseKey(path, &sub), key;
-    LONG err = root ? RegOpenKeyExA(root, sub, 0, KEY_QUERY_VALUE, &key) : ERROR_INVALID_PARAMETER;
+    HKEY key;
+    LONG err = OpenRegKey(path, KEY_QUERY_VALUE, FALSE, &key);
 
-    printf("{\"key\":");
-    PutJsonStringA(path);
-    printf(",\"name\":");
-    PutJsonStringA(name);
     if (!err)
     {
         err = RegQueryValueExA(key, name, NULL, &type, data, &size);
         RegCloseKey(key);
     }
+    printf("%s{\"key\":%s,\"name\":%s", before, Json(path), Json(name));
     if (err) printf(",\"error\":%ld}", err);
-    else
-    {
-        printf(",\"type\":%lu,\"hex\":", type);
-        PutHex(data, size);
-        printf("}");
-    }
+    else printf(",\"type\":%lu,\"hex\":%s}", type, JsonHex(data, size));
 }
 
-/* ---- windows of the program ------------------------------------------ */
-
-typedef struct
-{
-    DWORD pid;
-    HWND except;
-    HWND found[MAX_WINDOWS];
-    int count;
-} VISIBLEWINDOWS;
+typedef struct { DWORD pid; HWND except, found[MAX_WINDOWS]; int count; } VISIBLEWINDOWS;
 
 /* The first of the visible top-level windows of a process, but one; all
    of them in vw. */
@@ -115,18 +71,6 @@ static HWND FindVisibleWindows(void *ctx)
     VISIBLEWINDOWS *vw = (VISIBLEWINDOWS *)ctx;
     vw->count = ListWindows(vw->pid, TRUE, vw->except, vw->found, MAX_WINDOWS);
     return vw->count ? vw->found[0] : NULL;
-}
-
-static void PutCaptions(const VISIBLEWINDOWS *vw)
-{
-    int i;
-    printf(",\"windows\":[");
-    for (i = 0; i < vw->count; i++)
-    {
-        if (i) putchar(',');
-        PutWindowText(vw->found[i]);
-    }
-    printf("]");
 }
 
 /* Names of the files the process has mapped from its own folder, as
@@ -148,9 +92,8 @@ static void PutOwnModules(DWORD pid, const char *exe)
     while (process && cchFolder && VirtualQueryEx(process, at, &mbi, sizeof(mbi)) == sizeof(mbi))
     {
         char name[MAX_PATH];
-        DWORD cch;
         if (mbi.BaseAddress == mbi.AllocationBase && (mbi.Type == MEM_MAPPED || mbi.Type == MEM_IMAGE)
-            && (cch = GetMappedFileNameA(process, mbi.BaseAddress, name, sizeof(name))) != 0)
+            && GetMappedFileNameA(process, mbi.BaseAddress, name, sizeof(name)))
         {
             const char *file = strrchr(name, '\\');
             int dir = file ? (int)(file - name) + 1 : 0;
@@ -158,10 +101,7 @@ static void PutOwnModules(DWORD pid, const char *exe)
                 && CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name + dir - cchFolder, cchFolder,
                                   folder, cchFolder) == CSTR_EQUAL
                 && lstrcmpiA(file + 1, slash + 1))
-            {
-                printf("%s", n++ ? "," : "");
-                PutJsonStringA(file + 1);
-            }
+                printf("%s%s", n++ ? "," : "", Json(file + 1));
         }
         at = (const BYTE *)mbi.BaseAddress + mbi.RegionSize;
         if (at < (const BYTE *)mbi.BaseAddress) break;  /* wrapped: the end of the address space */
@@ -178,13 +118,7 @@ static BOOL Press(HWND window, int id)
     return button && PostMessageA(button, BM_CLICK, 0, 0);
 }
 
-/* ---- one run --------------------------------------------------------- */
-
-typedef struct
-{
-    char key[512];
-    char name[256];
-} SETVALUE;
+typedef struct { char key[512], name[256]; } SETVALUE;
 
 /* The dialog's two lines and the files it mapped; with ok, OK pressed and
    the result box it brings up. */
@@ -193,11 +127,8 @@ static void PutDialog(PROCESS_INFORMATION *pi, const char *exe, HWND window, BOO
     VISIBLEWINDOWS vw = { pi->dwProcessId, window, { NULL }, 0 };
     HWND box;
 
-    printf(",\"outcome\":\"dialog\",\"lines\":[");
-    PutWindowText(GetDlgItem(window, IDC_STEP1_TEXT));
-    putchar(',');
-    PutWindowText(GetDlgItem(window, IDC_STEP2_TEXT));
-    printf("]");
+    printf(",\"outcome\":\"dialog\",\"lines\":[%s,%s]", JsonText(GetDlgItem(window, IDC_STEP1_TEXT)),
+           JsonText(GetDlgItem(window, IDC_STEP2_TEXT)));
     PutOwnModules(pi->dwProcessId, exe);
     if (!ok || !Press(window, IDOK))
     {
@@ -205,17 +136,13 @@ static void PutDialog(PROCESS_INFORMATION *pi, const char *exe, HWND window, BOO
         return;
     }
     /* OK installs, then tells the result in a box of its own. */
-    printf(",\"result\":");
     if (WaitWindow(FindVisibleWindows, &vw, pi->hProcess, g_timeout, POLL_MS, &box) != WAIT_FOUND)
     {
-        printf("null");
+        printf(",\"result\":null");
         return;
     }
-    printf("{\"caption\":");
-    PutWindowText(box);
-    printf(",\"message\":");
-    PutWindowText(GetDlgItem(box, MSGBOX_TEXT_ID));
-    printf("}");
+    printf(",\"result\":{\"caption\":%s,\"message\":%s}", JsonText(box),
+           JsonText(GetDlgItem(box, MSGBOX_TEXT_ID)));
     Press(box, IDOK);
 }
 
@@ -231,14 +158,8 @@ static void Run(const char *id, const char *exe, BOOL ok, const SETVALUE *set, i
 
     fprintf(stderr, "sweep: begin %s\n", id);
     fflush(stderr);
-    printf("{\"ok\":true,\"id\":");
-    PutJsonStringA(id);
-    printf(",\"values\":[");
-    for (i = 0; i < nset; i++)
-    {
-        if (i) putchar(',');
-        PutValue(set[i].key, set[i].name);
-    }
+    printf("{\"ok\":true,\"id\":%s,\"values\":[", Json(id));
+    for (i = 0; i < nset; i++) PutValue(i ? "," : "", set[i].key, set[i].name);
     printf("]");
 
     start = GetTickCount();
@@ -252,13 +173,15 @@ static void Run(const char *id, const char *exe, BOOL ok, const SETVALUE *set, i
         waited = GetTickCount() - start;
         if (shown == WAIT_FOUND)
         {
-            PutCaptions(&vw);
+            printf(",\"windows\":[");
+            for (i = 0; i < vw.count; i++) printf("%s%s", i ? "," : "", JsonText(vw.found[i]));
+            printf("]");
             for (i = 0; i < vw.count; i++)
                 if (HasCaption(vw.found[i], error) || HasCaption(vw.found[i], wirenest)) window = vw.found[i];
             if (HasCaption(window, error))
             {
-                printf(",\"outcome\":\"error\",\"message\":");
-                PutWindowText(GetDlgItem(window, MSGBOX_TEXT_ID));
+                printf(",\"outcome\":\"error\",\"message\":%s",
+                       JsonText(GetDlgItem(window, MSGBOX_TEXT_ID)));
                 Press(window, IDOK);
             }
             else if (HasCaption(window, wirenest) && GetDlgItem(window, IDC_STEP1_TEXT))
@@ -278,8 +201,6 @@ static void Run(const char *id, const char *exe, BOOL ok, const SETVALUE *set, i
     fflush(stderr);
 }
 
-/* ---- the case file --------------------------------------------------- */
-
 static int SplitFields(char *line, char **fields)
 {
     int n = 0;
@@ -296,17 +217,17 @@ static int SplitFields(char *line, char **fields)
     return n;
 }
 
-int CmdSweep(int argc, char **argv)
+int CmdSweep(char **argv)
 {
     static char line[8192];
     static SETVALUE set[MAX_SET];
+    BYTE data[MAX_VALUE + 1];
     char *f[MAX_FIELDS];
-    int n, lineno = 0, nset = 0;
+    int n, size, lineno = 0, nset = 0;
     LONG err;
     FILE *cases;
 
-    if (argc < 1) return Usage("sweep <case file> [timeout_ms]");
-    if (argc > 1) g_timeout = strtoul(argv[1], NULL, 0);
+    if (argv[1]) g_timeout = strtoul(argv[1], NULL, 0);
     if (!(cases = fopen(argv[0], "r"))) return Fail("cannot open the case file");
     /* A message box or an error dialog of our own would stop the sweep. */
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
@@ -319,7 +240,9 @@ int CmdSweep(int argc, char **argv)
         else if (!strcmp(f[0], "mkkey") && n == 2) err = MakeKey(f[1]);
         else if (!strcmp(f[0], "set") && n == 5)
         {
-            err = SetValue(f[1], f[2], strtoul(f[3], NULL, 0), f[4]);
+            size = ParseHex(f[4], data, MAX_VALUE);
+            err = size < 0 ? ERROR_INVALID_PARAMETER
+                           : SetRegValue(f[1], f[2], strtoul(f[3], NULL, 0), data, size);
             if (!err && nset < MAX_SET)
             {
                 lstrcpynA(set[nset].key, f[1], sizeof(set[nset].key));
@@ -334,7 +257,9 @@ int CmdSweep(int argc, char **argv)
             continue;
         }
         else err = ERROR_BAD_FORMAT;
-        if (err) StepFailed(lineno, f[0], err);
+        if (err) printf("{\"ok\":false,\"line\":%d,\"error\":%s,\"lasterror\":%ld}\n", lineno, Json(f[0]),
+                        err);
+        fflush(stdout);
     }
     fclose(cases);
     printf("{\"ok\":true,\"done\":%d}\n", lineno);

@@ -1,125 +1,92 @@
 /* What wnagent and wnbench share; see wnlib.h. */
 
 #include "wnlib.h"
+#include <ctype.h>
 #include <tlhelp32.h>
 
 /* ---- output ---------------------------------------------------------- */
 
-void PutJsonStringW(const WCHAR *s, int len)
+/* A fresh buffer, freed 16 calls later: long enough for all the values of
+   one printf, and short-lived programs need no more.  Out of memory, a
+   program of the suite has nothing more to say. */
+char *TempString(size_t size)
 {
+    static char *ring[16];
+    static unsigned next;
+    char **slot = &ring[next++ % ARRAY_SIZE(ring)];
+    free(*slot);
+    if (!(*slot = (char *)malloc(size))) abort();
+    return *slot;
+}
+
+const char *JsonW(const WCHAR *s, int len)
+{
+    char *out = TempString(6 * (len > 0 ? len : 0) + 3), *p = out;
     int i;
-    putchar('"');
+
+    *p++ = '"';
     for (i = 0; i < len; i++)
     {
-        WCHAR c = s[i];
-        if (c == '"' || c == '\\') printf("\\%c", (char)c);
-        else if (c >= 0x20 && c < 0x7F) putchar((char)c);
-        else printf("\\u%04x", (unsigned)c);
+        if (s[i] == '"' || s[i] == '\\') p += sprintf(p, "\\%c", (char)s[i]);
+        else if (s[i] >= 0x20 && s[i] < 0x7F) *p++ = (char)s[i];
+        else p += sprintf(p, "\\u%04x", (unsigned)s[i]);
     }
-    putchar('"');
+    strcpy(p, "\"");
+    return out;
 }
 
-void PutJsonStringA(const char *s)
+const char *Json(const char *s)
 {
     WCHAR w[2048];
-    int len = MultiByteToWideChar(CP_ACP, 0, s, -1, w, 2048);
-    PutJsonStringW(w, len > 0 ? len - 1 : 0);
+    return JsonW(w, MultiByteToWideChar(CP_ACP, 0, s, -1, w, 2048) - 1);
 }
 
-void PutHex(const BYTE *p, DWORD n)
+const char *JsonHex(const BYTE *p, DWORD n)
 {
+    char *out = TempString(2 * n + 3), *q = out;
     DWORD i;
-    putchar('"');
-    for (i = 0; i < n; i++) printf("%02x", p[i]);
-    putchar('"');
+
+    *q++ = '"';
+    for (i = 0; i < n; i++) q += sprintf(q, "%02x", p[i]);
+    strcpy(q, "\"");
+    return out;
 }
 
-void PutRect(const char *name, const RECT *r)
+const char *JsonRect(const RECT *r)
 {
-    printf(",\"%s\":[%ld,%ld,%ld,%ld]", name, r->left, r->top, r->right, r->bottom);
+    char *out = TempString(64);
+    sprintf(out, "[%ld,%ld,%ld,%ld]", r->left, r->top, r->right, r->bottom);
+    return out;
 }
 
-int Fail(const char *what)
+int FailWith(DWORD err, const char *what)
 {
-    DWORD err = GetLastError();
-    printf("{\"ok\":false,\"error\":");
-    PutJsonStringA(what);
-    printf(",\"lasterror\":%lu}\n", err);
+    printf("{\"ok\":false,\"error\":%s,\"lasterror\":%lu}\n", Json(what), err);
     return 1;
-}
-
-int Usage(const char *usage)
-{
-    printf("{\"ok\":false,\"error\":\"usage\",\"usage\":");
-    PutJsonStringA(usage);
-    printf("}\n");
-    return 2;
-}
-
-/* "program <name|name|...> ...", the names read from the table. */
-static int TableUsage(const char *program, const COMMAND *commands, size_t count)
-{
-    char usage[1024];
-    size_t i;
-
-    wsprintfA(usage, "%s <", program);
-    for (i = 0; i < count && lstrlenA(usage) + lstrlenA(commands[i].name) + 8 < (int)sizeof(usage); i++)
-        wsprintfA(usage + lstrlenA(usage), "%s%s", i ? "|" : "", commands[i].name);
-    lstrcatA(usage, "> ...");
-    return Usage(usage);
-}
-
-/* Runs argv[1] from the table; its JSON line goes out whole, even into a
-   pipe that a crashing program's debugger writes into meanwhile. */
-int RunCommand(const char *program, const COMMAND *commands, size_t count, int argc, char **argv)
-{
-    const COMMAND *command = NULL;
-    size_t i;
-    int ret;
-
-    setvbuf(stdout, NULL, _IOFBF, 1 << 20);
-    for (i = 0; argc >= 2 && i < count && !command; i++)
-        if (!strcmp(argv[1], commands[i].name)) command = &commands[i];
-    ret = command ? command->run(argc - 2, argv + 2) : TableUsage(program, commands, count);
-    fflush(stdout);
-    return ret;
 }
 
 /* ---- arguments ------------------------------------------------------- */
 
-/* Window handles travel as decimal numbers. */
 HWND ArgHwnd(const char *s)
 {
     return (HWND)(ULONG_PTR)strtoul(s, NULL, 0);
 }
 
-static DWORD FindProcessId(const char *exe)
-{
-    PROCESSENTRY32 pe;
-    DWORD pid = 0;
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snap == INVALID_HANDLE_VALUE) return 0;
-    pe.dwSize = sizeof(pe);
-    for (BOOL more = Process32First(snap, &pe); more; more = Process32Next(snap, &pe))
-        if (!lstrcmpiA(pe.szExeFile, exe)) { pid = pe.th32ProcessID; break; }
-    CloseHandle(snap);
-    return pid;
-}
-
-/* A process given by id or by executable name; 0 if there is none. */
 DWORD ArgProcess(const char *s)
 {
+    PROCESSENTRY32 pe;
     char *end;
     DWORD pid = strtoul(s, &end, 0);
-    return *end ? FindProcessId(s) : pid;
-}
+    HANDLE snap;
 
-static int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+    if (!*end) return pid;
+    if ((snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0)) == INVALID_HANDLE_VALUE) return 0;
+    pid = 0;
+    pe.dwSize = sizeof(pe);
+    for (BOOL more = Process32First(snap, &pe); more; more = Process32Next(snap, &pe))
+        if (!lstrcmpiA(pe.szExeFile, s)) { pid = pe.th32ProcessID; break; }
+    CloseHandle(snap);
+    return pid;
 }
 
 /* Hex pairs into bytes; "-" is no bytes.  -1 if malformed or too long. */
@@ -129,8 +96,9 @@ int ParseHex(const char *hex, BYTE *data, DWORD max)
     if (!strcmp(hex, "-")) return 0;
     for (; hex[0]; hex += 2)
     {
-        if (HexDigit(hex[0]) < 0 || !hex[1] || HexDigit(hex[1]) < 0 || n == max) return -1;
-        data[n++] = (BYTE)(HexDigit(hex[0]) * 16 + HexDigit(hex[1]));
+        char pair[3] = { hex[0], hex[1], 0 };
+        if (!isxdigit((BYTE)hex[0]) || !isxdigit((BYTE)hex[1]) || n == max) return -1;
+        data[n++] = (BYTE)strtoul(pair, NULL, 16);
     }
     return (int)n;
 }
@@ -140,17 +108,19 @@ int ParseHex(const char *hex, BYTE *data, DWORD max)
 /* "HKCU\\..." or "HKLM\\...": the root key, and *sub the rest. */
 HKEY ParseKey(const char *path, const char **sub)
 {
-    static const struct { const char *name; HKEY root; } roots[] = {
-        { "HKCU\\", HKEY_CURRENT_USER }, { "HKLM\\", HKEY_LOCAL_MACHINE },
-    };
-    size_t i;
-    for (i = 0; i < ARRAY_SIZE(roots); i++)
-        if (!strncmp(path, roots[i].name, 5))
-        {
-            *sub = path + 5;
-            return roots[i].root;
-        }
-    return NULL;
+    HKEY root = !strncmp(path, "HKCU\\", 5)   ? HKEY_CURRENT_USER
+                : !strncmp(path, "HKLM\\", 5) ? HKEY_LOCAL_MACHINE : NULL;
+    *sub = root ? path + 5 : path;
+    return root;
+}
+
+LONG OpenRegKey(const char *path, REGSAM access, BOOL create, HKEY *key)
+{
+    const char *sub;
+    HKEY root = ParseKey(path, &sub);
+    if (!root) return ERROR_INVALID_PARAMETER;
+    return create ? RegCreateKeyExA(root, sub, 0, NULL, 0, access, NULL, key, NULL)
+                  : RegOpenKeyExA(root, sub, 0, access, key);
 }
 
 /* Stores exactly the n bytes given under any type number, creating the
@@ -159,13 +129,11 @@ HKEY ParseKey(const char *path, const char **sub)
    when the last byte is not NUL and the byte after it is. */
 LONG SetRegValue(const char *path, const char *name, DWORD type, BYTE *data, DWORD n)
 {
-    const char *sub;
-    HKEY root = ParseKey(path, &sub), key;
-    LONG err;
+    HKEY key;
+    LONG err = OpenRegKey(path, KEY_SET_VALUE, TRUE, &key);
 
-    if (!root) return ERROR_INVALID_PARAMETER;
+    if (err) return err;
     data[n] = 0xA5;
-    if ((err = RegCreateKeyExA(root, sub, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL))) return err;
     err = RegSetValueExA(key, name, 0, type, data, n);
     RegCloseKey(key);
     return err;
@@ -177,28 +145,23 @@ LONG DeleteRegKey(const char *path, BOOL *existed)
 {
     const char *sub;
     HKEY root = ParseKey(path, &sub);
-    LONG err;
+    LONG err = root && sub[0] ? RegDeleteTreeA(root, sub) : ERROR_INVALID_PARAMETER;
 
-    if (!root || !sub[0]) return ERROR_INVALID_PARAMETER;
-    err = RegDeleteTreeA(root, sub);
     if (existed) *existed = !err;
     return err == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : err;
 }
 
 /* ---- programs -------------------------------------------------------- */
 
-/* Starts a program from its own folder, which is also its working folder,
-   as a user's double click does. */
+/* From its own folder, its working folder too, as a double click does. */
 BOOL StartProgram(const char *exe, PROCESS_INFORMATION *pi)
 {
     char cmdline[MAX_PATH + 3], dir[MAX_PATH], *slash;
-    STARTUPINFOA si;
+    STARTUPINFOA si = { .cb = sizeof(si) };
 
     lstrcpynA(dir, exe, MAX_PATH);
     if ((slash = strrchr(dir, '\\'))) *slash = 0;
     wsprintfA(cmdline, "\"%s\"", exe);
-    memset(&si, 0, sizeof(si));
-    si.cb = sizeof(si);
     return CreateProcessA(exe, cmdline, NULL, NULL, FALSE, 0, NULL, dir, &si, pi);
 }
 
@@ -231,13 +194,11 @@ int GetTextW(HWND h, WCHAR *buf, int cch)
     return (int)len;
 }
 
-/* A window's text as a JSON string; null for no window or no answer. */
-void PutWindowText(HWND h)
+const char *JsonText(HWND h)
 {
     WCHAR text[4096];
     int len = h ? GetTextW(h, text, 4096) : -1;
-    if (len < 0) printf("null");
-    else PutJsonStringW(text, len);
+    return len < 0 ? "null" : JsonW(text, len);
 }
 
 BOOL HasCaption(HWND h, const WCHAR *caption)
@@ -246,43 +207,59 @@ BOOL HasCaption(HWND h, const WCHAR *caption)
     return GetTextW(h, text, 512) >= 0 && !lstrcmpW(text, caption);
 }
 
+BOOL IsIconStatic(HWND h)
+{
+    char cls[64];
+    GetClassNameA(h, cls, sizeof(cls));
+    return !lstrcmpiA(cls, "Static") && (GetWindowLongA(h, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
+}
+
+/* Centring divides by two: one pixel either way counts as centred. */
 static BOOL IsCentred(const RECT *w, const RECT *area)
 {
-    /* Centring divides by two: allow one pixel either way. */
     int dx = (w->left - area->left) - (area->right - w->right);
     int dy = (w->top - area->top) - (area->bottom - w->bottom);
     return dx >= -1 && dx <= 1 && dy >= -1 && dy <= 1;
 }
 
 /* The common fields of a window: identity, styles, geometry, owner. */
-void PutWindowFields(HWND h)
+void PutWindowFields(const char *before, HWND h, const char *after)
 {
     char cls[256];
     WCHAR text[1024];
     RECT r, screen, work;
     DWORD pid = 0, tid = GetWindowThreadProcessId(h, &pid);
-    int len;
 
     GetClassNameA(h, cls, sizeof(cls));
-    len = GetTextW(h, text, 1024);
     GetWindowRect(h, &r);
     SetRect(&screen, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
     SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
-
-    printf("\"hwnd\":%lu,\"pid\":%lu,\"tid\":%lu,\"class\":", (ULONG)(ULONG_PTR)h, pid, tid);
-    PutJsonStringA(cls);
-    printf(",\"text\":");
-    PutJsonStringW(text, len > 0 ? len : 0);
-    printf(",\"id\":%ld,\"style\":%lu,\"exstyle\":%lu,\"visible\":%s,\"enabled\":%s",
+    printf("%s\"hwnd\":%lu,\"pid\":%lu,\"tid\":%lu,\"class\":%s,\"text\":%s,\"id\":%ld,\"style\":%lu,"
+           "\"exstyle\":%lu,\"visible\":%s,\"enabled\":%s,\"owner\":%lu,\"rect\":%s,\"screen\":%s,"
+           "\"workarea\":%s,\"centred_screen\":%s,\"centred_workarea\":%s%s",
+           before, HandleToULong(h), pid, tid, Json(cls), JsonW(text, GetTextW(h, text, 1024)),
            (long)GetWindowLongPtrA(h, GWLP_ID), (ULONG)GetWindowLongA(h, GWL_STYLE),
-           (ULONG)GetWindowLongA(h, GWL_EXSTYLE), IsWindowVisible(h) ? "true" : "false",
-           IsWindowEnabled(h) ? "true" : "false");
-    printf(",\"owner\":%lu", (ULONG)(ULONG_PTR)GetWindow(h, GW_OWNER));
-    PutRect("rect", &r);
-    PutRect("screen", &screen);
-    PutRect("workarea", &work);
-    printf(",\"centred_screen\":%s,\"centred_workarea\":%s",
-           IsCentred(&r, &screen) ? "true" : "false", IsCentred(&r, &work) ? "true" : "false");
+           (ULONG)GetWindowLongA(h, GWL_EXSTYLE), JSON_BOOL(IsWindowVisible(h)),
+           JSON_BOOL(IsWindowEnabled(h)), HandleToULong(GetWindow(h, GW_OWNER)), JsonRect(&r),
+           JsonRect(&screen), JsonRect(&work), JSON_BOOL(IsCentred(&r, &screen)),
+           JSON_BOOL(IsCentred(&r, &work)), after);
+}
+
+/* A child window's fields, its rectangle in the parent's client coordinates. */
+void PutChildFields(const char *before, HWND parent, HWND h, const char *after)
+{
+    char cls[256];
+    WCHAR text[1024];
+    RECT r;
+
+    GetClassNameA(h, cls, sizeof(cls));
+    GetWindowRect(h, &r);
+    MapWindowPoints(NULL, parent, (POINT *)&r, 2);
+    printf("%s\"hwnd\":%lu,\"class\":%s,\"id\":%ld,\"text\":%s,\"style\":%lu,\"exstyle\":%lu,"
+           "\"visible\":%s,\"rect\":%s%s",
+           before, HandleToULong(h), Json(cls), (long)GetWindowLongPtrA(h, GWLP_ID),
+           JsonW(text, GetTextW(h, text, 1024)), (ULONG)GetWindowLongA(h, GWL_STYLE),
+           (ULONG)GetWindowLongA(h, GWL_EXSTYLE), JSON_BOOL(IsWindowVisible(h)), JsonRect(&r), after);
 }
 
 /* The GUI state of the window's thread: active, focus, capture, move loop. */
@@ -292,14 +269,7 @@ BOOL GetThreadState(HWND h, GUITHREADINFO *gti)
     return GetGUIThreadInfo(GetWindowThreadProcessId(h, NULL), gti);
 }
 
-typedef struct
-{
-    DWORD pid;
-    BOOL visible;
-    HWND except;
-    HWND *found;
-    int max, count;
-} LISTWINDOWS;
+typedef struct { DWORD pid; BOOL visible; HWND except, *found; int max, count; } LISTWINDOWS;
 
 static BOOL CALLBACK ListWindowsProc(HWND h, LPARAM lp)
 {
@@ -337,44 +307,40 @@ WAITRESULT WaitWindow(FINDWINDOW find, void *ctx, HANDLE process, DWORD timeout,
 
 /* ---- pictures -------------------------------------------------------- */
 
-/* A 32-bit top-down bitmap: one DWORD per pixel, the first row on top. */
-void InitDib32(BITMAPINFOHEADER *bh, int width, int height)
+BOOL OpenDib(DIB *dib, int width, int height)
 {
-    memset(bh, 0, sizeof(*bh));
-    bh->biSize = sizeof(*bh);
-    bh->biWidth = width;
-    bh->biHeight = -height;
-    bh->biPlanes = 1;
-    bh->biBitCount = 32;
-    bh->biCompression = BI_RGB;
-    bh->biSizeImage = width * height * 4;
+    BITMAPINFO bi = { .bmiHeader = { .biSize = sizeof(BITMAPINFOHEADER), .biWidth = width,
+                                     .biHeight = -height, .biPlanes = 1, .biBitCount = 32,
+                                     .biCompression = BI_RGB, .biSizeImage = width * height * 4 } };
+
+    memset(dib, 0, sizeof(*dib));
+    dib->bh = bi.bmiHeader;
+    if (!(dib->dc = CreateCompatibleDC(NULL))
+        || !(dib->bmp = CreateDIBSection(dib->dc, &bi, DIB_RGB_COLORS, (void **)&dib->bits, NULL, 0)))
+        return FALSE;
+    dib->old = SelectObject(dib->dc, dib->bmp);
+    return TRUE;
 }
 
-HBITMAP CreateDib32(HDC dc, int width, int height, DWORD **bits)
+void CloseDib(DIB *dib)
 {
-    BITMAPINFO bi;
-    memset(&bi, 0, sizeof(bi));
-    InitDib32(&bi.bmiHeader, width, height);
-    return CreateDIBSection(dc, &bi, DIB_RGB_COLORS, (void **)bits, NULL, 0);
+    if (dib->old) SelectObject(dib->dc, dib->old);
+    if (dib->bmp) DeleteObject(dib->bmp);
+    if (dib->dc) DeleteDC(dib->dc);
 }
 
 /* A copy of a screen rectangle, read from the screen DC: under Wine's
    virtual desktop this sees what the user sees, where an X screenshot of
    the root shows some windows as black. */
-HBITMAP CaptureScreen(const RECT *r, DWORD **bits)
+BOOL CaptureScreen(DIB *dib, const RECT *r)
 {
-    HDC screen = GetDC(NULL), mem = CreateCompatibleDC(screen);
-    HBITMAP bmp = CreateDib32(screen, r->right - r->left, r->bottom - r->top, bits);
+    HDC screen = GetDC(NULL);
+    BOOL ok = OpenDib(dib, r->right - r->left, r->bottom - r->top);
 
-    if (bmp)
-    {
-        HGDIOBJ old = SelectObject(mem, bmp);
-        BitBlt(mem, 0, 0, r->right - r->left, r->bottom - r->top, screen, r->left, r->top,
+    if (ok)
+        BitBlt(dib->dc, 0, 0, r->right - r->left, r->bottom - r->top, screen, r->left, r->top,
                SRCCOPY | CAPTUREBLT);
-        SelectObject(mem, old);
-        GdiFlush();
-    }
-    DeleteDC(mem);
+    GdiFlush();
     ReleaseDC(NULL, screen);
-    return bmp;
+    return ok;
 }

@@ -1,10 +1,11 @@
 /*
  * What the programs that run inside the Wine prefix share (wnagent and
- * wnbench): JSON and hex output, registry writes, starting, waiting for
- * and ending a program, reading another process's windows, 32-bit DIBs.
+ * wnbench): JSON output, registry writes, starting, waiting for and ending
+ * a program, reading another process's windows, 32-bit DIBs.
  *
  * Output is one JSON object per line on stdout; texts go out as \uXXXX
  * escapes, so the caller sees the exact characters whatever the code page.
+ * Window handles go out as decimal numbers (HandleToULong).
  */
 #ifndef WNLIB_H
 #define WNLIB_H
@@ -21,47 +22,35 @@
 #define SEND_TIMEOUT_MS 5000
 #define MAX_VALUE 1024         /* bytes of one registry value */
 #define ARRAY_SIZE(a) (sizeof(a) / sizeof((a)[0]))
+#define JSON_BOOL(b) ((b) ? "true" : "false")
 
-/* ---- output ---------------------------------------------------------- */
-
-void PutJsonStringW(const WCHAR *s, int len);
-void PutJsonStringA(const char *s);
-void PutHex(const BYTE *p, DWORD n);
-void PutRect(const char *name, const RECT *r);
-int Fail(const char *what);
-int Usage(const char *usage);
-
-typedef struct
-{
-    const char *name;
-    int (*run)(int argc, char **argv);
-} COMMAND;
-
-int RunCommand(const char *program, const COMMAND *commands, size_t count, int argc, char **argv);
-
-/* ---- arguments ------------------------------------------------------- */
+/* JSON values as text for printf's %s, each valid for the next 15 calls. */
+char *TempString(size_t size);
+const char *Json(const char *s);             /* ANSI text */
+const char *JsonW(const WCHAR *s, int len);  /* len < 0: "" */
+const char *JsonHex(const BYTE *p, DWORD n);
+const char *JsonRect(const RECT *r);
+int FailWith(DWORD err, const char *what);   /* {"ok":false,...}; 1 */
+#define Fail(what) FailWith(GetLastError(), (what))
 
 HWND ArgHwnd(const char *s);
-DWORD ArgProcess(const char *s);
+DWORD ArgProcess(const char *s);             /* by id or exe name; 0 if none */
 int ParseHex(const char *hex, BYTE *data, DWORD max);
 
-/* ---- registry -------------------------------------------------------- */
-
 HKEY ParseKey(const char *path, const char **sub);
+LONG OpenRegKey(const char *path, REGSAM access, BOOL create, HKEY *key);
 LONG SetRegValue(const char *path, const char *name, DWORD type, BYTE *data, DWORD n);
 LONG DeleteRegKey(const char *path, BOOL *existed);
-
-/* ---- programs -------------------------------------------------------- */
 
 BOOL StartProgram(const char *exe, PROCESS_INFORMATION *pi);
 BOOL EndProgram(PROCESS_INFORMATION *pi, DWORD timeout, DWORD *code);
 
-/* ---- windows --------------------------------------------------------- */
-
 int GetTextW(HWND h, WCHAR *buf, int cch);
-void PutWindowText(HWND h);
+const char *JsonText(HWND h);                /* null for no window or no answer */
 BOOL HasCaption(HWND h, const WCHAR *caption);
-void PutWindowFields(HWND h);
+BOOL IsIconStatic(HWND h);
+void PutWindowFields(const char *before, HWND h, const char *after);
+void PutChildFields(const char *before, HWND parent, HWND h, const char *after);
 BOOL GetThreadState(HWND h, GUITHREADINFO *gti);
 int ListWindows(DWORD pid, BOOL visible, HWND except, HWND *found, int max);
 
@@ -70,10 +59,12 @@ typedef HWND (*FINDWINDOW)(void *ctx);
 WAITRESULT WaitWindow(FINDWINDOW find, void *ctx, HANDLE process, DWORD timeout, DWORD poll,
                       HWND *found);
 
-/* ---- pictures -------------------------------------------------------- */
+/* A memory DC with a 32-bit top-down DIB selected: one DWORD per pixel,
+   the first row on top.  CloseDib undoes OpenDib, even a failed one. */
+typedef struct { BITMAPINFOHEADER bh; HDC dc; HBITMAP bmp; HGDIOBJ old; DWORD *bits; } DIB;
 
-void InitDib32(BITMAPINFOHEADER *bh, int width, int height);
-HBITMAP CreateDib32(HDC dc, int width, int height, DWORD **bits);
-HBITMAP CaptureScreen(const RECT *r, DWORD **bits);
+BOOL OpenDib(DIB *dib, int width, int height);
+void CloseDib(DIB *dib);
+BOOL CaptureScreen(DIB *dib, const RECT *r);
 
 #endif
