@@ -28,7 +28,8 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import pefile  # noqa: E402  Debian's python3-pefile
 import winenv  # noqa: E402
-from facts import ENGLISH, IDS_INSTALL_OK, MODULES, REG_DWORD, SETTINGS_KEY  # noqa: E402
+from facts import (ENGLISH, IDD_ABOUT, IDD_INSTALLER, IDI_APP, IDS_INSTALL_OK, MODULES, RT_DIALOG,  # noqa: E402
+                   RT_GROUP_ICON, RT_ICON, RT_MANIFEST, RT_STRING, RT_VERSION, dword)
 
 OURS, BASELINE = "Wirenest.exe", "Baseline.exe"
 CAPTION = "Wirenest"
@@ -40,8 +41,7 @@ METRICS = (("start_to_dialog_ms", "start to dialog visible, ms"),
 # What res/Wirenest.rc puts into the executable, by resource type: the two
 # dialogs, the string block of the About entry (IDs 96-111 are block 7),
 # the icon group, the version block and the manifest.  RT_ICON: any.
-RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
-EXPECTED_RESOURCES = {RT_DIALOG: {100, 102}, RT_STRING: {7}, RT_GROUP_ICON: {128},
+EXPECTED_RESOURCES = {RT_DIALOG: {IDD_ABOUT, IDD_INSTALLER}, RT_STRING: {7}, RT_GROUP_ICON: {IDI_APP},
                       RT_VERSION: {1}, RT_MANIFEST: {1}, RT_ICON: set()}
 
 
@@ -71,7 +71,7 @@ def missing_resources(resources):
     missing = []
     for type_id, names in sorted(EXPECTED_RESOURCES.items()):
         have = resources.get(type_id)
-        if have is None or not have:
+        if not have:
             missing.append("type %d" % type_id)
         else:
             missing += ["type %d id %d" % (type_id, n) for n in sorted(names - have)]
@@ -124,8 +124,8 @@ def machine():
 def summarize(runs, exes, exe_files):
     """The report's figures from wnbench's runs (warm-up runs left out)."""
     programs = {}
-    for name in exes:
-        mine = [r for r in runs if r["name"] == name and not r["warmup"] and r["ok"]]
+    timed = {name: [r for r in runs if r["name"] == name and not r["warmup"] and r["ok"]] for name in exes}
+    for name, mine in timed.items():
         stripped, resources = read_pe(exe_files[name])
         ws = [r["peak_working_set"] for r in mine if r["peak_working_set"]]
         programs[name] = {
@@ -141,8 +141,7 @@ def summarize(runs, exes, exe_files):
     ours, base = programs[OURS], programs[BASELINE]
     ratios = {key: ratio(ours[key], base[key]) for key, _ in METRICS}
     for key, _ in METRICS:
-        values = [[r[key] for r in runs if r["name"] == name and not r["warmup"] and r["ok"]] for name in exes]
-        ratios[key + "_interval90"] = ratio_interval(*values)
+        ratios[key + "_interval90"] = ratio_interval(*([r[key] for r in timed[name]] for name in exes))
     targets = {key + "_ratio": ratios[key] is not None and ratios[key] <= MAX_RATIO for key, _ in METRICS}
     # The size target is the shipped PE32's; the x86_64 build's size says
     # nothing about it, so that build leaves the target unjudged (None).
@@ -171,8 +170,7 @@ def print_report(report, out=sys.stdout):
             if s is None:
                 w("  %-22s %9s\n" % (name, "no runs"))
                 continue
-            w("  %-22s %9.1f %9.1f %9.1f   %.1f-%.1f\n"
-              % (name, s["median"], s["min"], s["max"], s["q1"], s["q3"]))
+            w("  %-22s %9.1f %9.1f %9.1f   %.1f-%.1f\n" % (name, s["median"], s["min"], s["max"], s["q1"], s["q3"]))
         r, band = report["ratios"][key], report["ratios"][key + "_interval90"]
         w("  %-22s %9s   (90%% of redrawn runs: %s; target <= %.2f: %s)\n"
           % ("ratio ours/baseline", "n/a" if r is None else "%.3f" % r,
@@ -184,8 +182,7 @@ def print_report(report, out=sys.stdout):
         if s is None:
             w("  %-22s %9s\n" % (name, "n/a"))
         else:
-            w("  %-22s %9.0f %9.0f %9.0f\n"
-              % (name, s["median"] / 1024, s["min"] / 1024, s["max"] / 1024))
+            w("  %-22s %9.0f %9.0f %9.0f\n" % (name, s["median"] / 1024, s["min"] / 1024, s["max"] / 1024))
     w("executable size\n")
     for name in (OURS, BASELINE):
         q = p[name]
@@ -210,8 +207,7 @@ def lay_out_kit(env, name, exe_source):
 
 
 def run_wnbench(env, wnbench, exes, runs, warmup, timeout_ms):
-    """wnbench's JSON lines: (runs, summary).  Output into files, not pipes:
-    Wine's background processes would hold a pipe open."""
+    """wnbench's JSON lines and Wine's crash reports: (runs, summary, crash lines)."""
     log_path = os.path.join(env.logs, "wnbench.wine.log")
     limit = (runs + warmup) * len(exes) * (3 * timeout_ms / 1000 + 2) + 120
     code, out, err = env.run_program(wnbench, "-n", runs, "-w", warmup, "-c", CAPTION, "-t", timeout_ms, *exes,
@@ -236,10 +232,7 @@ def main(argv=None):
     winenv.select_wine()  # which may point the paths CMake gives elsewhere
 
     try:
-        kit = os.environ["WIRENEST_KIT_DIR"]
-        helper = os.environ["WNAGENT"]
-        wnbench = os.environ["WNBENCH"]
-        baseline = os.environ["WNBASELINE"]
+        kit, helper, wnbench, baseline = [os.environ[n] for n in ("WIRENEST_KIT_DIR", "WNAGENT", "WNBENCH", "WNBASELINE")]
     except KeyError as e:
         parser.error("set %s (the bench target and CTest do)" % e)
     work = os.environ.get("WIRENEST_BENCH_DIR") or os.path.join(os.path.dirname(os.path.abspath(kit)), "bench")
@@ -250,11 +243,9 @@ def main(argv=None):
     try:
         exes = [lay_out_kit(env, "Wirenest", exe_files[OURS]), lay_out_kit(env, "Baseline", exe_files[BASELINE])]
         # English, read through both numbers the way a user's settings are.
-        env.must("regset", SETTINGS_KEY, "PrimLangID", REG_DWORD, "00000000")
-        env.must("regset", SETTINGS_KEY, "SubLangID", REG_DWORD, "00000000")
+        env.set_settings({"PrimLangID": dword(0), "SubLangID": dword(0)})
         installed_text = env.module_string(ENGLISH, IDS_INSTALL_OK)["text"]
-        runs, summary, crashes = run_wnbench(env, winenv.windows_path(wnbench), exes,
-                                              a.runs, a.warmup, a.timeout_ms)
+        runs, summary, crashes = run_wnbench(env, winenv.windows_path(wnbench), exes, a.runs, a.warmup, a.timeout_ms)
         env.restore_state()
     finally:
         env.stop()

@@ -10,7 +10,7 @@ import subprocess
 import tempfile
 
 from facts import EXE_NAME, PACKAGE, PACKAGE_FILES, SETTINGS_ROOT, TARGET_ROOT
-from winbuild import log, select_wine
+from winbuild import log, read, select_wine, write
 
 APP_DEFAULTS = r"HKCU\Software\Wine\AppDefaults"
 
@@ -26,16 +26,6 @@ STORES_BASELINE = ".wirenest-stores"
 def windows_path(unix_path):
     """The Z: drive of a default prefix maps the Unix root."""
     return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
-def write(path, data):
-    with open(path, "wb") as f:
-        f.write(data)
 
 
 def remove_path(path):
@@ -105,8 +95,7 @@ def registry_changes(before, after, wine_own=frozenset()):
     changes = []
     for key, name in writes:
         if name is None:
-            changes.append("registry: %s [%s] %s" % ("added" if key in after else "removed", key,
-                                                      after.get(key, "")))
+            changes.append("registry: %s [%s] %s" % ("added" if key in after else "removed", key, after.get(key, "")))
         else:
             lines = lambda state: sorted(l for l in state[key] if l.startswith(name + "="))
             changes.append("registry: changed [%s] %s -> %s" % (key, lines(before), lines(after)))
@@ -186,9 +175,7 @@ class Machine:
                        else [] for store, parts in STORES.items()}, f)
 
     def restore_stores(self, stores=tuple(STORES)):
-        """The INF store and the driver store (or the ones named) as the
-        prefix had them: no registered INF, no staged package, no link a
-        test left."""
+        """The stores (or the ones named) as the new prefix had them."""
         with open(os.path.join(self.prefix, STORES_BASELINE)) as f:
             baseline = json.load(f)
         for store in stores:
