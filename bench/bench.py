@@ -28,10 +28,10 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import pefile  # noqa: E402  Debian's python3-pefile
 import winenv  # noqa: E402
-from facts import (ENGLISH, IDD_ABOUT, IDD_INSTALLER, IDI_APP, IDS_INSTALL_OK, MODULES, RT_DIALOG,  # noqa: E402
-                   RT_GROUP_ICON, RT_ICON, RT_MANIFEST, RT_STRING, RT_VERSION, dword)
+from facts import (ENGLISH, EXE_NAME, IDD_ABOUT, IDD_INSTALLER, IDI_APP, IDS_INSTALL_OK, MODULES,  # noqa: E402
+                   RT_DIALOG, RT_GROUP_ICON, RT_ICON, RT_MANIFEST, RT_STRING, RT_VERSION, dword)
 
-OURS, BASELINE = "Wirenest.exe", "Baseline.exe"
+OURS, BASELINE = EXE_NAME, "Baseline.exe"
 CAPTION = "Wirenest"
 MAX_RATIO = 1.10
 MAX_SIZE = 32768
@@ -108,12 +108,11 @@ def ratio_interval(ours, baseline, rounds=2000, level=0.90):
 
 
 def machine():
-    cpu = "unknown"
     try:
-        with open("/proc/cpuinfo") as f:
-            cpu = next((l.split(":", 1)[1].strip() for l in f if l.startswith("model name")), cpu)
+        cpu = next((l.split(":", 1)[1].strip() for l in winenv.read("/proc/cpuinfo").decode().splitlines()
+                    if l.startswith("model name")), "unknown")
     except OSError:
-        pass
+        cpu = "unknown"
     wine = winenv.select_wine()
     build = ("PE32 (i686) under 32-bit Wine" if wine.runs_32bit
              else "x86_64 build under 64-bit Wine: " + winenv.FALLBACK_NOTE)
@@ -173,9 +172,8 @@ def print_report(report, out=sys.stdout):
             w("  %-22s %9.1f %9.1f %9.1f   %.1f-%.1f\n" % (name, s["median"], s["min"], s["max"], s["q1"], s["q3"]))
         r, band = report["ratios"][key], report["ratios"][key + "_interval90"]
         w("  %-22s %9s   (90%% of redrawn runs: %s; target <= %.2f: %s)\n"
-          % ("ratio ours/baseline", "n/a" if r is None else "%.3f" % r,
-             "n/a" if band is None else "%.3f-%.3f" % tuple(band), MAX_RATIO,
-             met(report["targets"][key + "_ratio"])))
+          % ("ratio ours/baseline", "n/a" if r is None else "%.3f" % r, "n/a" if band is None
+             else "%.3f-%.3f" % tuple(band), MAX_RATIO, met(report["targets"][key + "_ratio"])))
     w("peak working set, KiB\n")
     for name in (OURS, BASELINE):
         s = p[name]["peak_working_set_bytes"]
@@ -200,11 +198,6 @@ def print_report(report, out=sys.stdout):
 
 
 # ---- running -------------------------------------------------------------
-
-def lay_out_kit(env, name, exe_source):
-    """C:\\kits\\<name>: the program, the language modules and the package."""
-    return env.lay_out_kit(name, MODULES, env.package(), exe_source)
-
 
 def run_wnbench(env, wnbench, exes, runs, warmup, timeout_ms):
     """wnbench's JSON lines and Wine's crash reports: (runs, summary, crash lines)."""
@@ -232,7 +225,8 @@ def main(argv=None):
     winenv.select_wine()  # which may point the paths CMake gives elsewhere
 
     try:
-        kit, helper, wnbench, baseline = [os.environ[n] for n in ("WIRENEST_KIT_DIR", "WNAGENT", "WNBENCH", "WNBASELINE")]
+        names = ("WIRENEST_KIT_DIR", "WNAGENT", "WNBENCH", "WNBASELINE")
+        kit, helper, wnbench, baseline = [os.environ[n] for n in names]
     except KeyError as e:
         parser.error("set %s (the bench target and CTest do)" % e)
     work = os.environ.get("WIRENEST_BENCH_DIR") or os.path.join(os.path.dirname(os.path.abspath(kit)), "bench")
@@ -241,7 +235,9 @@ def main(argv=None):
 
     env = winenv.WineEnv(kit, helper, work).start()
     try:
-        exes = [lay_out_kit(env, "Wirenest", exe_files[OURS]), lay_out_kit(env, "Baseline", exe_files[BASELINE])]
+        # C:\kits\<name>: the program, the language modules and the package.
+        exes = [env.lay_out_kit(name, MODULES, env.package(), exe_files[exe])
+                for name, exe in (("Wirenest", OURS), ("Baseline", BASELINE))]
         # English, read through both numbers the way a user's settings are.
         env.set_settings({"PrimLangID": dword(0), "SubLangID": dword(0)})
         installed_text = env.module_string(ENGLISH, IDS_INSTALL_OK)["text"]
@@ -271,8 +267,7 @@ def main(argv=None):
         "runs": runs,
     }
     os.makedirs(os.path.dirname(os.path.abspath(json_path)), exist_ok=True)
-    with open(json_path, "w") as f:
-        json.dump(report, f, indent=1)
+    winenv.write(json_path, json.dumps(report, indent=1).encode())
     print_report(report)
     print("\nResults as JSON: %s" % json_path)
 

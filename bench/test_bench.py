@@ -78,8 +78,7 @@ class Executables(unittest.TestCase):
         self.assertIn("type 24", missing)
 
     def test_symbol_table_means_not_stripped(self):
-        with open(self.ours, "rb") as f:
-            data = bytearray(f.read())
+        data = bytearray(winenv.read(self.ours))
         at = pefile.PE(data=bytes(data), fast_load=True).FILE_HEADER.get_field_absolute_offset("PointerToSymbolTable")
         data[at:at + 4] = (0x1000).to_bytes(4, "little")
         with tempfile.TemporaryDirectory() as tmp:
@@ -114,18 +113,12 @@ class SmokeRun(unittest.TestCase):
     def setUpClass(cls):
         cls.env = environment_or_skip()
         cls.tmp = tempfile.mkdtemp()
+        cls.addClassCleanup(shutil.rmtree, cls.tmp, ignore_errors=True)
         cls.json_path = os.path.join(cls.tmp, "results.json")
         cls.proc = subprocess.run(
             [sys.executable, os.path.join(HERE, "bench.py"), "--runs", str(SMOKE_RUNS), "--warmup", "1",
              "--json", cls.json_path], capture_output=True, text=True, timeout=600)
-        cls.report = None
-        if os.path.exists(cls.json_path):
-            with open(cls.json_path) as f:
-                cls.report = json.load(f)
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.tmp, ignore_errors=True)
+        cls.report = json.loads(winenv.read(cls.json_path)) if os.path.exists(cls.json_path) else None
 
     def setUp(self):
         self.assertIsNotNone(self.report, "no results written:\n%s\n%s" % (self.proc.stdout, self.proc.stderr))

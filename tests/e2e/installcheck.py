@@ -1,7 +1,7 @@
 """What a run of the installer did, as the install and fault tests check
 it: the registration calls in Wine's setupapi trace, the security set on
-files and folders in a Wine server's trace, and the test case that runs OK
-and checks the result box."""
+files and folders in a Wine server's trace, what the installation left,
+and the test case that runs OK and checks the result box."""
 
 import re
 
@@ -12,7 +12,7 @@ from facts import ENGLISH, IDOK, PACKAGE_FILES
 REGISTRATION = re.compile(r'trace:setupapi:SetupCopyOEMInfA "(.*?)", (\S+), (\d+), (\d+),')
 
 # The server's trace, measured under Wine 8: a request, then its reply, on
-# lines of their own that start with the thread's id.
+# lines of their own that start with the thread's id; threads interleave.
 CREATE_FILE = re.compile(r'^([0-9a-f]{4}): create_file\( .*name=L"((?:[^"\\]|\\.)*)"')
 CREATE_REPLY = re.compile(r'^([0-9a-f]{4}): create_file\(\) = (\w+) \{ handle=([0-9a-f]+) \}')
 CLOSE_HANDLE = re.compile(r'^([0-9a-f]{4}): close_handle\( handle=([0-9a-f]+) \)')
@@ -85,10 +85,9 @@ class InstallTestCase(InstallChecks, winenv.TestCase):
         self.assertEqual(staged, ["omk58cdc.inf", "omk58cdc.sys"] if winenv.select_wine().keeps_driver_store
                          else [], "added to the store: %s" % sorted(added))
 
-    def run_kit(self, name, package=True, wine_debug="trace+setupapi", extra=None, **kw):
+    def run_kit(self, name, wine_debug="trace+setupapi", extra=None, **kw):
         """A run with the sample package (or the extra given), setupapi traced."""
-        if extra is None:
-            extra = self.env.package() if package else {}
+        extra = self.env.package() if extra is None else extra
         return self.env.run(name, extra=extra, wine_debug=wine_debug, **kw)
 
     def check_result_box(self, box, dialog, string_id, caption="Wirenest", lang=None):

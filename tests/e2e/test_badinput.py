@@ -86,8 +86,6 @@ def chosen_module(values):
 
 
 def describe_value(value):
-    if value is None:
-        return "absent"
     if value == SUBKEY:
         return SUBKEY
     kind, data = value
@@ -111,10 +109,8 @@ class Case:
         if self.values is not None:
             steps.append("mkkey\t" + SETTINGS_KEY)
         for name, value in (self.values or {}).items():
-            if value == SUBKEY:
-                steps.append("mkkey\t%s\\%s" % (SETTINGS_KEY, name))
-            else:
-                steps.append("set\t%s\t%s\t%d\t%s" % (SETTINGS_KEY, name, value[0], value[1].hex() or "-"))
+            steps.append("mkkey\t%s\\%s" % (SETTINGS_KEY, name) if value == SUBKEY
+                         else "set\t%s\t%s\t%d\t%s" % (SETTINGS_KEY, name, value[0], value[1].hex() or "-"))
         steps += self.steps
         steps.append("run\t%s\tC:\\kits\\%s\\%s\t%s" % (self.name, self.kit, EXE_NAME, self.press))
         return steps
@@ -197,8 +193,7 @@ def chosen_layouts():
     ]
     cases = []
     for kit in sorted(KITS):
-        for name, values in layouts:
-            cases.append(Case("%s_%s" % (name, kit), kit, values))
+        cases += [Case("%s_%s" % (name, kit), kit, values) for name, values in layouts]
         # A subkey named PrimLangID whose default value holds 30: the value
         # is still absent.
         cases.append(Case("prim_subkey_default_%s" % kit, kit, {"PrimLangID": SUBKEY}, steps=[
@@ -275,14 +270,12 @@ def run_sweep(name, cases):
     {case name: Wine's output during that run}, whole stdout, whole stderr).
     Output files stay in the logs folder."""
     case_file = os.path.join(env.work_dir, "sweep-%s.cases" % name)
-    with open(case_file, "w", newline="\r\n") as f:
-        for case in cases:
-            f.write("\n".join(case.lines()) + "\n")
+    winenv.write(case_file, "".join(line + "\r\n" for case in cases for line in case.lines()).encode())
     # Three waits per case at the most; a normal run takes well under a second.
+    out = os.path.join(env.logs, "sweep-%s" % name)
     _, stdout, stderr = env.run_program(env.helper_path, "sweep", winenv.windows_path(case_file), TIMEOUT_MS,
                                         timeout=120 + len(cases) * 3 * TIMEOUT_MS / 1000,
-                                        out_path=os.path.join(env.logs, "sweep-%s.out" % name),
-                                        err_path=os.path.join(env.logs, "sweep-%s.err" % name))
+                                        out_path=out + ".out", err_path=out + ".err")
     stdout, stderr = stdout.decode("utf-8", "replace"), stderr.decode("utf-8", "replace")
     results, output, pending = {}, {}, []
     for line in stdout.splitlines():
@@ -390,10 +383,9 @@ class CancelSweepTest(Sweep, unittest.TestCase):
             "cancel", cls.matrix + cls.chosen + cls.damaged_cases)
         cls.files_after, cls.store_after = drive_c_state(), env.store_listing()
         runs = [r for k, r in cls.results.items() if k != "(steps)"]
-        print("%d runs (%d registry matrix, %d chosen, %d damaged modules): sweep %.1f s, of it %.1f s "
-              "from each start to each end" % (len(runs), len(cls.matrix), len(cls.chosen),
-                                               len(cls.damaged_cases), time.monotonic() - start,
-                                               sum(r.get("ms", 0) for r in runs) / 1000),
+        print("%d runs (%d registry matrix, %d chosen, %d damaged modules): sweep %.1f s, of it %.1f s from each "
+              "start to each end" % (len(runs), len(cls.matrix), len(cls.chosen), len(cls.damaged_cases),
+                                     time.monotonic() - start, sum(r.get("ms", 0) for r in runs) / 1000),
               file=sys.stderr, flush=True)
 
     def test_every_step_done(self):
@@ -455,11 +447,8 @@ class OkSweepTest(Sweep, InstallChecks, unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         env.restore_state()
-        cls.modules = {
-            "ok_nolines": os.environ["WNNOLINES"],
-            "ok_nostrings": os.environ["WNNOSTRINGS"],
-            "ok_english": os.path.join(env.kit_dir, ENGLISH),
-        }
+        cls.modules = {"ok_nolines": os.environ["WNNOLINES"], "ok_nostrings": os.environ["WNNOSTRINGS"],
+                       "ok_english": os.path.join(env.kit_dir, ENGLISH)}
         cls.cases = []
         for kit, module in cls.modules.items():
             env.lay_out_kit(kit, extra={ENGLISH: module, **env.package()})

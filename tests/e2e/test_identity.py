@@ -144,16 +144,14 @@ class ResourcesTest(unittest.TestCase):
     def setUpClass(cls):
         cls.listed = env.must("resources", kit_exe())["resources"]
 
-    def languages(self, rtype, name):
-        return [r["lang"] for r in self.listed if (r["type"], r["name"]) == (rtype, name)]
-
     def test_languages(self):
         expected = {(RT_MANIFEST, 1): [LANG_ZH_TW], (RT_VERSION, 1): [LANG_EN_US],
                     (RT_DIALOG, IDD_ABOUT): [LANG_EN_US], (RT_DIALOG, IDD_INSTALLER): [LANG_EN_US],
                     (RT_GROUP_ICON, IDI_APP): [LANG_ZH_TW]}
         for (rtype, name), langs in expected.items():
             with self.subTest(type=rtype, name=name):
-                self.assertEqual(self.languages(rtype, name), langs, self.listed)
+                self.assertEqual([r["lang"] for r in self.listed if (r["type"], r["name"]) == (rtype, name)], langs,
+                                 self.listed)
 
     def test_one_manifest_one_version_block(self):
         self.assertEqual([r["name"] for r in self.listed if r["type"] == RT_MANIFEST], [1], self.listed)

@@ -22,11 +22,8 @@ mode too.
 Wine keeps no DACL that it is given: GetFileSecurity afterwards answers
 from the Unix mode bits.  What the program sets on the driver's folders is
 read from the trace of a Wine server of the run's own (wineserver -d1,
-what WINEDEBUG=+server starts): each create_file with its path and the
-handle of its reply, and each set_security_object on such a handle with
-the owner and DACL that reached the server.  Requests and replies of
-several threads and processes interleave there, each line prefixed by its
-thread."""
+what WINEDEBUG=+server starts): the owner and DACL that reached the server
+for each path (installcheck.security_set)."""
 
 import os
 import unittest
@@ -70,10 +67,6 @@ env = None
 setUpModule, tearDownModule = winenv.module_fixtures(globals())
 
 
-def store_path(*parts):
-    return env.drive_c("windows", "inf", *parts)
-
-
 class SamplePackageTest(unittest.TestCase):
     def test_strings_3_and_4_differ(self):
         # Otherwise a box showing the wrong one would pass.
@@ -104,7 +97,8 @@ class FirstRunTest(InstallTestCase):
 class SecondRunTest(InstallTestCase):
     def test_second_run(self):
         self.install("earlier", IDS_INSTALL_OK)
-        targets = {name: (winenv.read(env.target(name)), os.stat(env.target(name)).st_mtime_ns) for name in FILES}
+        self.check_installed()
+        targets = {name: env.target_state(name) for name in FILES}
         calls = self.install("second", IDS_INSTALL_OK, security=True)
         self.assertEqual(calls, [(TARGET_INF, SP_COPY_NOOVERWRITE), (TARGET_INF, SP_COPY_REPLACEONLY)])
         # The earlier run's files get the folder's access too.
@@ -112,7 +106,7 @@ class SecondRunTest(InstallTestCase):
             (TARGET_FOLDER_PATH + "\\" + name, OWNER_AND_DACL, FILE_SD) for name in FILES])
         for name in FILES:
             with self.subTest(file=name):
-                self.assertEqual((winenv.read(env.target(name)), os.stat(env.target(name)).st_mtime_ns), targets[name])
+                self.assertEqual(env.target_state(name), targets[name])
         self.assertEqual(env.store_listing(), self.store_before)
 
 
@@ -122,7 +116,7 @@ class FailureTest(InstallTestCase):
         self.assertEqual(env.store_listing(), self.store_before)
 
     def test_package_absent_without_earlier_run(self):
-        calls = self.install("nopackage", IDS_INSTALL_FAILED, package=False)
+        calls = self.install("nopackage", IDS_INSTALL_FAILED, extra={})
         self.assertEqual(os.listdir(env.drive_c(TARGET_ROOT, PACKAGE)), [])
         self.check_nothing_registered(calls)
 
@@ -137,7 +131,8 @@ class FailureTest(InstallTestCase):
 
     def test_store_refuses(self):
         store = env.store_listing()
-        os.symlink("/nonexistent/wirenest-refuses", store_path("OMK58CDC.INF"))
+        link = env.drive_c("windows", "inf", "OMK58CDC.INF")
+        os.symlink("/nonexistent/wirenest-refuses", link)
         calls = self.install("refused", IDS_INSTALL_FAILED)
         if not link_reads_as_stored():
             self.assertEqual(calls, [(TARGET_INF, SP_COPY_NOOVERWRITE)])
@@ -161,7 +156,7 @@ class FailureTest(InstallTestCase):
             self.assertEqual(answer["lasterror"], ERROR_FILE_EXISTS, answer)
             replace = env.must("infcopy", TARGET_INF, SP_COPY_REPLACEONLY)
             self.assertEqual(replace["result"], 0, replace)
-        os.remove(store_path("OMK58CDC.INF"))
+        os.remove(link)
         env.restore_stores(["driverstore"])  # what the measurement staged, as above
         self.assertEqual(env.store_listing(), store)
 
@@ -245,9 +240,8 @@ class PlantedDllTest(InstallTestCase):
         extra = env.package()
         extra.update({n + ".dll": os.environ["WNPLANTED"] for n in PLANTED})
         extra[ENGLISH] = os.environ["WNPLANTEDLANG"]
-        return env.run(name, modules=NOT_ENGLISH, extra=extra,
-                       wine_debug="trace+setupapi", dll_overrides=NATIVE_FIRST, exe_source=exe_source,
-                       alone=True)
+        return env.run(name, modules=NOT_ENGLISH, extra=extra, wine_debug="trace+setupapi",
+                       dll_overrides=NATIVE_FIRST, exe_source=exe_source, alone=True)
 
     @staticmethod
     def markers(app):
@@ -291,9 +285,9 @@ class PlantedDllTest(InstallTestCase):
 
 
 class CodePageTest(InstallTestCase):
-    """Code page 932: the folder and the executable's name end in U+8868,
-    whose second byte there is the backslash code.  Cut at that byte, the
-    program would look for the package and the module in the wrong folder."""
+    """Code page 932: the folder and the executable's name end in CP932_CHAR;
+    cut at its second byte, the program would look for the package and the
+    module in the wrong folder."""
 
     def test_double_byte_folder(self):
         self.assert_code_page_932()

@@ -179,19 +179,15 @@ class SettingsReadTest(winenv.TestCase):
             app.end_with(app.wait_window("Wirenest"), IDCANCEL)
             output = app.wine_output()
         self.assertTrue(self.queries(output, "SubLangID"), "no registry trace in the output")
-        writes = [l for l in output.splitlines()
-                  if ("NtCreateKey" in l and "Ombrel" in l)
-                  or (("NtSetValueKey" in l or "NtDeleteValueKey" in l)
-                      and ("PrimLangID" in l or "SubLangID" in l))]
+        writes = [l for l in output.splitlines() if ("NtCreateKey" in l and "Ombrel" in l)
+                  or (("NtSetValueKey" in l or "NtDeleteValueKey" in l) and ("PrimLangID" in l or "SubLangID" in l))]
         self.assertEqual(writes, [])
 
 
 class CodePage932Test(winenv.TestCase):
-    """Code page 932: the executable is C:\\kits\\Kit表\\表.exe, and 表 is
-    0x95 0x5C there, its second byte the backslash code.  The last 0x5C
-    byte of the path is inside the file name, after the real separator: a
-    cut there would give the folder C:\\kits\\Kit表\\<0x95>, and the module
-    would not be found."""
+    """Code page 932: the executable is C:\\kits\\Kit表\\表.exe (CP932_CHAR), whose
+    last 0x5C byte lies inside the file name: a cut there would look for the
+    module in C:\\kits\\Kit表\\<0x95>."""
 
     LANG = CP932_LANG
     KIT, EXE = "Kit" + CP932_CHAR, CP932_CHAR + ".exe"

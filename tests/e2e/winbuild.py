@@ -22,6 +22,7 @@ import os
 import re
 import subprocess
 import sys
+import time
 
 from facts import SHIPPED_ARCH, X64_ARCH
 
@@ -34,13 +35,20 @@ X64_TREE = "x64"  # under the Windows build folder
 FALLBACK_NOTE = ("this machine runs no 32-bit code: running the x86_64 build of the same sources under 64-bit Wine")
 # Paths CTest hands over, all under the Windows build folder; the x64 tree
 # has the same layout.
-BUILT_PATHS = ("WIRENEST_KIT_DIR", "WNAGENT", "WNNOLINES", "WNNOSTRINGS",
-               "WNPLANTED", "WNPLANTEDLANG", "WNUNGUARDED",
+BUILT_PATHS = ("WIRENEST_KIT_DIR", "WNAGENT", "WNNOLINES", "WNNOSTRINGS", "WNPLANTED", "WNPLANTEDLANG", "WNUNGUARDED",
                "WIRENEST_E2E_DIR", "WNBENCH", "WNBASELINE", "WIRENEST_BENCH_DIR")
 
 
 def log(text):
     print("[winenv] " + text, file=sys.stderr, flush=True)
+
+
+def poll(check, timeout, interval=0.05):
+    """check()'s first true answer within timeout seconds, else its last."""
+    deadline = time.monotonic() + timeout
+    while not (found := check()) and time.monotonic() < deadline:
+        time.sleep(interval)
+    return found
 
 
 def read(path):

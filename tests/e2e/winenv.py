@@ -31,7 +31,7 @@ from facts import (CP932_CHAR, CP932_LANG, ENGLISH, EXE_NAME, IDC_STEP1_TEXT, ID
 from screen import SCREEN, SESSION_VARIABLE, Screen, Xvfb
 # The test scripts and the benchmark import the harness as winenv alone.
 from machine import APP_DEFAULTS, STORES_BASELINE, Machine, read, tree_changes, tree_state, windows_path, write  # noqa: F401
-from winbuild import FALLBACK_NOTE, build_path, log, select_wine
+from winbuild import FALLBACK_NOTE, build_path, log, poll, select_wine
 
 # Wine prints these when a program crashes and ShowCrashDialog is 0,
 # whatever WINEDEBUG says.
@@ -50,14 +50,6 @@ PREFIX_SETTINGS = r"""REGEDIT4
 """ % SCREEN
 
 MARLETT = "/usr/share/wine/fonts/marlett.ttf"
-
-
-def poll(check, timeout, interval=0.05):
-    """check()'s first true answer within timeout seconds, else its last."""
-    deadline = time.monotonic() + timeout
-    while not (found := check()) and time.monotonic() < deadline:
-        time.sleep(interval)
-    return found
 
 
 def lock_session(work_dir, timeout=300):
@@ -111,13 +103,10 @@ class WineEnv(Machine, Screen):
         self.kit_dir = os.path.abspath(kit_dir)
         self.helper_path = os.path.abspath(helper)
         self.work_dir = os.path.abspath(work_dir)
-        self.prefix = os.path.join(self.work_dir, "prefix")
-        self.home = os.path.join(self.work_dir, "home")
-        self.artifacts = os.path.join(self.work_dir, "artifacts")
-        self.logs = os.path.join(self.work_dir, "logs")
+        self.prefix, self.home, self.artifacts, self.logs = (
+            os.path.join(self.work_dir, d) for d in ("prefix", "home", "artifacts", "logs"))
         self.display = display
-        self.xvfb = None
-        self.lock = None
+        self.xvfb = self.lock = None
         self.prefix_seconds = None  # set when this run created the prefix
 
     @classmethod
@@ -341,12 +330,8 @@ class WineEnv(Machine, Screen):
 def module_fixtures(namespace):
     """setUpModule and tearDownModule that keep one environment, started
     from CTest's settings, in the module's global env."""
-    def set_up():
-        namespace["env"] = WineEnv.from_environment().start()
-
-    def tear_down():
-        namespace["env"].stop()
-    return set_up, tear_down
+    return (lambda: namespace.update(env=WineEnv.from_environment().start()),
+            lambda: namespace["env"].stop())
 
 
 class TestCase(unittest.TestCase):
@@ -518,12 +503,9 @@ class AppRun:
         self.click(dialog, IDOK)
         return dialog, self.wait_box(dialog)
 
-    def windows(self):
-        """All top-level windows of the program, hidden ones included."""
-        return self.env.must("windows", self.exe, lang=self.lang)["windows"]
-
     def visible_windows(self):
-        return [w for w in self.windows() if w["visible"]]
+        """The program's visible top-level windows."""
+        return [w for w in self.env.must("windows", self.exe, lang=self.lang)["windows"] if w["visible"]]
 
     def text(self, window, control_id):
         return self.env.must("text", window["hwnd"], control_id)["text"]

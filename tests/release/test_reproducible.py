@@ -24,15 +24,18 @@ OUTPUTS = (["kit/Wirenest.exe"] + ["kit/" + m for m in MODULES] + ["Wirenest-kit
 TARGETS = ("Wirenest", "sample_modules", "kit_zips")
 
 
-def commit_time():
-    """What the archives are dated with; both builds must agree on it, so
-    it is fixed here rather than read by each build from its own copy."""
+def build_environment():
+    """The caller's environment less its make settings, with the date the
+    archives carry: the last commit's.  Both builds must agree on it, so it
+    is fixed here rather than read by each build from its own copy."""
+    env = {k: v for k, v in os.environ.items() if k not in ("MAKEFLAGS", "MFLAGS", "MAKELEVEL")}
     try:
-        out = subprocess.run(["git", "-C", SOURCE, "log", "-1", "--format=%ct"], capture_output=True,
-                             text=True, check=True).stdout.strip()
-        return out if out.isdigit() else "0"
+        date = subprocess.run(["git", "-C", SOURCE, "log", "-1", "--format=%ct"], capture_output=True,
+                              text=True, check=True).stdout.strip()
     except (OSError, subprocess.CalledProcessError):
-        return "0"
+        date = ""
+    env["SOURCE_DATE_EPOCH"] = date if date.isdigit() else "0"
+    return env
 
 
 def build(source, binary, env, options=(), must=True):
@@ -73,9 +76,7 @@ def where(data, offset):
 
 def scratch_folder(variable):
     """The scratch folder CTest names in this variable, made afresh."""
-    scratch = os.environ.get(variable)
-    if not scratch:
-        raise RuntimeError("set %s (CTest does)" % variable)
+    scratch = os.environ[variable]
     shutil.rmtree(scratch, ignore_errors=True)
     os.makedirs(scratch)
     return scratch
@@ -85,9 +86,7 @@ class ReproducibleBuild(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         scratch = scratch_folder("WIRENEST_REPRO_DIR")
-        date = commit_time()
-        base = {k: v for k, v in os.environ.items() if k not in ("MAKEFLAGS", "MFLAGS", "MAKELEVEL")}
-        base["SOURCE_DATE_EPOCH"] = date
+        base = build_environment()
 
         # First build: from the sources where they are.
         cls.first = os.path.join(scratch, "first")

@@ -61,7 +61,7 @@ def make_certificates(folder):
         write(os.path.join(folder, name), data)
     for name, usage in (("good", "codeSigning"), ("server", "serverAuth")):
         write(os.path.join(folder, name + ".ext"),
-                    b"keyUsage=critical,digitalSignature\nextendedKeyUsage=%s\n" % usage.encode())
+              b"keyUsage=critical,digitalSignature\nextendedKeyUsage=%s\n" % usage.encode())
         openssl("x509", "-req", "-in", "signer.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
                 "-days", "30", "-extfile", name + ".ext", "-out", name + ".pem", cwd=folder)
         openssl("pkcs12", "-export", "-inkey", "signer.key", "-in", name + ".pem", "-certfile", "ca.pem",
@@ -84,9 +84,7 @@ class SignedBuild(unittest.TestCase):
         cls.ca = os.path.join(cls.pki, "ca.pem")
 
         # Nothing of the caller's own signing setup may leak into the builds.
-        cls.env = {k: v for k, v in os.environ.items()
-                   if k not in ("MAKEFLAGS", "MFLAGS", "MAKELEVEL") and not k.startswith("WIRENEST_SIGN_")}
-        cls.env["SOURCE_DATE_EPOCH"] = repro.commit_time()
+        cls.env = {k: v for k, v in repro.build_environment().items() if not k.startswith("WIRENEST_SIGN_")}
         cls.binary = os.path.join(scratch, "build")
         cls.kit = os.path.join(cls.binary, "kit")
 
@@ -105,8 +103,7 @@ class SignedBuild(unittest.TestCase):
 
     @classmethod
     def options(cls, **change):
-        given = {"PKCS12": "good.p12", "PASSWORD_FILE": "password.txt", "TIMESTAMP_URL": ""}
-        given.update(change)
+        given = dict({"PKCS12": "good.p12", "PASSWORD_FILE": "password.txt", "TIMESTAMP_URL": ""}, **change)
         return ["-DWIRENEST_SIGN_%s=%s" % (key, os.path.join(cls.pki, value) if value and key != "TIMESTAMP_URL"
                                            else value) for key, value in sorted(given.items())]
 
