@@ -28,9 +28,10 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import pefile  # noqa: E402  Debian's python3-pefile
 import winenv  # noqa: E402
-from facts import ENGLISH, IDS_INSTALL_OK, MODULES, REG_DWORD, SETTINGS_KEY  # noqa: E402
+from facts import (ENGLISH, EXE_NAME, IDD_ABOUT, IDD_INSTALLER, IDI_APP, IDS_INSTALL_OK, MODULES,  # noqa: E402
+                   RT_DIALOG, RT_GROUP_ICON, RT_ICON, RT_MANIFEST, RT_STRING, RT_VERSION, dword)
 
-OURS, BASELINE = "Wirenest.exe", "Baseline.exe"
+OURS, BASELINE = EXE_NAME, "Baseline.exe"
 CAPTION = "Wirenest"
 MAX_RATIO = 1.10
 MAX_SIZE = 32768
@@ -40,8 +41,7 @@ METRICS = (("start_to_dialog_ms", "start to dialog visible, ms"),
 # What res/Wirenest.rc puts into the executable, by resource type: the two
 # dialogs, the string block of the About entry (IDs 96-111 are block 7),
 # the icon group, the version block and the manifest.  RT_ICON: any.
-RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
-EXPECTED_RESOURCES = {RT_DIALOG: {100, 102}, RT_STRING: {7}, RT_GROUP_ICON: {128},
+EXPECTED_RESOURCES = {RT_DIALOG: {IDD_ABOUT, IDD_INSTALLER}, RT_STRING: {7}, RT_GROUP_ICON: {IDI_APP},
                       RT_VERSION: {1}, RT_MANIFEST: {1}, RT_ICON: set()}
 
 
@@ -71,7 +71,7 @@ def missing_resources(resources):
     missing = []
     for type_id, names in sorted(EXPECTED_RESOURCES.items()):
         have = resources.get(type_id)
-        if have is None or not have:
+        if not have:
             missing.append("type %d" % type_id)
         else:
             missing += ["type %d id %d" % (type_id, n) for n in sorted(names - have)]
@@ -108,12 +108,11 @@ def ratio_interval(ours, baseline, rounds=2000, level=0.90):
 
 
 def machine():
-    cpu = "unknown"
     try:
-        with open("/proc/cpuinfo") as f:
-            cpu = next((l.split(":", 1)[1].strip() for l in f if l.startswith("model name")), cpu)
+        cpu = next((l.split(":", 1)[1].strip() for l in winenv.read("/proc/cpuinfo").decode().splitlines()
+                    if l.startswith("model name")), "unknown")
     except OSError:
-        pass
+        cpu = "unknown"
     wine = winenv.select_wine()
     build = ("PE32 (i686) under 32-bit Wine" if wine.runs_32bit
              else "x86_64 build under 64-bit Wine: " + winenv.FALLBACK_NOTE)
@@ -124,8 +123,8 @@ def machine():
 def summarize(runs, exes, exe_files):
     """The report's figures from wnbench's runs (warm-up runs left out)."""
     programs = {}
-    for name in exes:
-        mine = [r for r in runs if r["name"] == name and not r["warmup"] and r["ok"]]
+    timed = {name: [r for r in runs if r["name"] == name and not r["warmup"] and r["ok"]] for name in exes}
+    for name, mine in timed.items():
         stripped, resources = read_pe(exe_files[name])
         ws = [r["peak_working_set"] for r in mine if r["peak_working_set"]]
         programs[name] = {
@@ -141,8 +140,7 @@ def summarize(runs, exes, exe_files):
     ours, base = programs[OURS], programs[BASELINE]
     ratios = {key: ratio(ours[key], base[key]) for key, _ in METRICS}
     for key, _ in METRICS:
-        values = [[r[key] for r in runs if r["name"] == name and not r["warmup"] and r["ok"]] for name in exes]
-        ratios[key + "_interval90"] = ratio_interval(*values)
+        ratios[key + "_interval90"] = ratio_interval(*([r[key] for r in timed[name]] for name in exes))
     targets = {key + "_ratio": ratios[key] is not None and ratios[key] <= MAX_RATIO for key, _ in METRICS}
     # The size target is the shipped PE32's; the x86_64 build's size says
     # nothing about it, so that build leaves the target unjudged (None).
@@ -171,21 +169,18 @@ def print_report(report, out=sys.stdout):
             if s is None:
                 w("  %-22s %9s\n" % (name, "no runs"))
                 continue
-            w("  %-22s %9.1f %9.1f %9.1f   %.1f-%.1f\n"
-              % (name, s["median"], s["min"], s["max"], s["q1"], s["q3"]))
+            w("  %-22s %9.1f %9.1f %9.1f   %.1f-%.1f\n" % (name, s["median"], s["min"], s["max"], s["q1"], s["q3"]))
         r, band = report["ratios"][key], report["ratios"][key + "_interval90"]
         w("  %-22s %9s   (90%% of redrawn runs: %s; target <= %.2f: %s)\n"
-          % ("ratio ours/baseline", "n/a" if r is None else "%.3f" % r,
-             "n/a" if band is None else "%.3f-%.3f" % tuple(band), MAX_RATIO,
-             met(report["targets"][key + "_ratio"])))
+          % ("ratio ours/baseline", "n/a" if r is None else "%.3f" % r, "n/a" if band is None
+             else "%.3f-%.3f" % tuple(band), MAX_RATIO, met(report["targets"][key + "_ratio"])))
     w("peak working set, KiB\n")
     for name in (OURS, BASELINE):
         s = p[name]["peak_working_set_bytes"]
         if s is None:
             w("  %-22s %9s\n" % (name, "n/a"))
         else:
-            w("  %-22s %9.0f %9.0f %9.0f\n"
-              % (name, s["median"] / 1024, s["min"] / 1024, s["max"] / 1024))
+            w("  %-22s %9.0f %9.0f %9.0f\n" % (name, s["median"] / 1024, s["min"] / 1024, s["max"] / 1024))
     w("executable size\n")
     for name in (OURS, BASELINE):
         q = p[name]
@@ -204,14 +199,8 @@ def print_report(report, out=sys.stdout):
 
 # ---- running -------------------------------------------------------------
 
-def lay_out_kit(env, name, exe_source):
-    """C:\\kits\\<name>: the program, the language modules and the package."""
-    return env.lay_out_kit(name, MODULES, env.package(), exe_source)
-
-
 def run_wnbench(env, wnbench, exes, runs, warmup, timeout_ms):
-    """wnbench's JSON lines: (runs, summary).  Output into files, not pipes:
-    Wine's background processes would hold a pipe open."""
+    """wnbench's JSON lines and Wine's crash reports: (runs, summary, crash lines)."""
     log_path = os.path.join(env.logs, "wnbench.wine.log")
     limit = (runs + warmup) * len(exes) * (3 * timeout_ms / 1000 + 2) + 120
     code, out, err = env.run_program(wnbench, "-n", runs, "-w", warmup, "-c", CAPTION, "-t", timeout_ms, *exes,
@@ -236,10 +225,8 @@ def main(argv=None):
     winenv.select_wine()  # which may point the paths CMake gives elsewhere
 
     try:
-        kit = os.environ["WIRENEST_KIT_DIR"]
-        helper = os.environ["WNAGENT"]
-        wnbench = os.environ["WNBENCH"]
-        baseline = os.environ["WNBASELINE"]
+        names = ("WIRENEST_KIT_DIR", "WNAGENT", "WNBENCH", "WNBASELINE")
+        kit, helper, wnbench, baseline = [os.environ[n] for n in names]
     except KeyError as e:
         parser.error("set %s (the bench target and CTest do)" % e)
     work = os.environ.get("WIRENEST_BENCH_DIR") or os.path.join(os.path.dirname(os.path.abspath(kit)), "bench")
@@ -248,13 +235,13 @@ def main(argv=None):
 
     env = winenv.WineEnv(kit, helper, work).start()
     try:
-        exes = [lay_out_kit(env, "Wirenest", exe_files[OURS]), lay_out_kit(env, "Baseline", exe_files[BASELINE])]
+        # C:\kits\<name>: the program, the language modules and the package.
+        exes = [env.lay_out_kit(name, MODULES, env.package(), exe_files[exe])
+                for name, exe in (("Wirenest", OURS), ("Baseline", BASELINE))]
         # English, read through both numbers the way a user's settings are.
-        env.must("regset", SETTINGS_KEY, "PrimLangID", REG_DWORD, "00000000")
-        env.must("regset", SETTINGS_KEY, "SubLangID", REG_DWORD, "00000000")
+        env.set_settings({"PrimLangID": dword(0), "SubLangID": dword(0)})
         installed_text = env.module_string(ENGLISH, IDS_INSTALL_OK)["text"]
-        runs, summary, crashes = run_wnbench(env, winenv.windows_path(wnbench), exes,
-                                              a.runs, a.warmup, a.timeout_ms)
+        runs, summary, crashes = run_wnbench(env, winenv.windows_path(wnbench), exes, a.runs, a.warmup, a.timeout_ms)
         env.restore_state()
     finally:
         env.stop()
@@ -280,8 +267,7 @@ def main(argv=None):
         "runs": runs,
     }
     os.makedirs(os.path.dirname(os.path.abspath(json_path)), exist_ok=True)
-    with open(json_path, "w") as f:
-        json.dump(report, f, indent=1)
+    winenv.write(json_path, json.dumps(report, indent=1).encode())
     print_report(report)
     print("\nResults as JSON: %s" % json_path)
 

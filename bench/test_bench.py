@@ -19,8 +19,7 @@ sys.path.insert(0, HERE)
 import bench  # noqa: E402
 import pefile  # noqa: E402  Debian's python3-pefile
 import winenv  # noqa: E402  (bench put tests/e2e on the path)
-from facts import (CHS, CHT, ENGLISH, IDC_STEP1_TEXT, IDC_STEP2_TEXT, IDCANCEL, IDS_STEP1, IDS_STEP2,  # noqa: E402
-                   REG_DWORD, SETTINGS_KEY, SPANISH, THAI)
+from facts import CHS, CHT, ENGLISH, IDCANCEL, SPANISH, THAI, dword  # noqa: E402
 
 SMOKE_RUNS = 3
 
@@ -34,11 +33,6 @@ def environment_or_skip():
     return {n: os.environ[n] for n in names}
 
 
-def started_env():
-    e = environment_or_skip()
-    return e, winenv.WineEnv(e["WIRENEST_KIT_DIR"], e["WNAGENT"], e["WIRENEST_BENCH_DIR"]).start()
-
-
 def fake_run(name, start, ok_ms, warmup=False, ok=True, ws=20000 * 1024):
     return {"name": name, "warmup": warmup, "ok": ok, "start_to_dialog_ms": start,
             "ok_to_box_ms": ok_ms, "peak_working_set": ws}
@@ -47,12 +41,10 @@ def fake_run(name, start, ok_ms, warmup=False, ok=True, ws=20000 * 1024):
 class Figures(unittest.TestCase):
     def test_spread_of_odd_list(self):
         s = bench.spread([5.0, 1.0, 3.0, 2.0, 4.0])
-        self.assertEqual((s["median"], s["min"], s["max"], s["q1"], s["q3"], s["n"]),
-                         (3.0, 1.0, 5.0, 2.0, 4.0, 5), s)
+        self.assertEqual((s["median"], s["min"], s["max"], s["q1"], s["q3"], s["n"]), (3.0, 1.0, 5.0, 2.0, 4.0, 5), s)
 
     def test_spread_of_one_value_and_of_none(self):
-        self.assertEqual(bench.spread([7.5]),
-                         {"median": 7.5, "min": 7.5, "max": 7.5, "q1": 7.5, "q3": 7.5, "n": 1})
+        self.assertEqual(bench.spread([7.5]), {"median": 7.5, "min": 7.5, "max": 7.5, "q1": 7.5, "q3": 7.5, "n": 1})
         self.assertIsNone(bench.spread([]))
 
     def test_ratio_is_ours_over_baseline(self):
@@ -86,14 +78,12 @@ class Executables(unittest.TestCase):
         self.assertIn("type 24", missing)
 
     def test_symbol_table_means_not_stripped(self):
-        with open(self.ours, "rb") as f:
-            data = bytearray(f.read())
+        data = bytearray(winenv.read(self.ours))
         at = pefile.PE(data=bytes(data), fast_load=True).FILE_HEADER.get_field_absolute_offset("PointerToSymbolTable")
         data[at:at + 4] = (0x1000).to_bytes(4, "little")
         with tempfile.TemporaryDirectory() as tmp:
             path = os.path.join(tmp, "symbols.exe")
-            with open(path, "wb") as f:
-                f.write(data)
+            winenv.write(path, data)
             self.assertFalse(bench.read_pe(path)[0])
 
     def test_summary_leaves_out_warmup_and_failed_runs(self):
@@ -123,18 +113,12 @@ class SmokeRun(unittest.TestCase):
     def setUpClass(cls):
         cls.env = environment_or_skip()
         cls.tmp = tempfile.mkdtemp()
+        cls.addClassCleanup(shutil.rmtree, cls.tmp, ignore_errors=True)
         cls.json_path = os.path.join(cls.tmp, "results.json")
         cls.proc = subprocess.run(
             [sys.executable, os.path.join(HERE, "bench.py"), "--runs", str(SMOKE_RUNS), "--warmup", "1",
              "--json", cls.json_path], capture_output=True, text=True, timeout=600)
-        cls.report = None
-        if os.path.exists(cls.json_path):
-            with open(cls.json_path) as f:
-                cls.report = json.load(f)
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.tmp, ignore_errors=True)
+        cls.report = json.loads(winenv.read(cls.json_path)) if os.path.exists(cls.json_path) else None
 
     def setUp(self):
         self.assertIsNotNone(self.report, "no results written:\n%s\n%s" % (self.proc.stdout, self.proc.stderr))
@@ -185,20 +169,29 @@ class SmokeRun(unittest.TestCase):
         self.assertEqual(winenv.leftovers(self.env["WIRENEST_BENCH_DIR"]), [])
 
 
-class FailedRuns(unittest.TestCase):
-    """wnbench on programs that never show the dialog."""
+class StartedEnv(unittest.TestCase):
+    """The benchmark's Wine environment, started for the class and left clean."""
 
     @classmethod
     def setUpClass(cls):
-        e, cls.env = started_env()
-        cls.wnbench_path = winenv.windows_path(e["WNBENCH"])
+        cls.paths = environment_or_skip()
+        cls.env = winenv.WineEnv(cls.paths["WIRENEST_KIT_DIR"], cls.paths["WNAGENT"],
+                                 cls.paths["WIRENEST_BENCH_DIR"]).start()
 
     @classmethod
     def tearDownClass(cls):
-        cls.env.stop()
+        try:
+            cls.env.restore_state()
+        finally:
+            cls.env.stop()
+
+
+class FailedRuns(StartedEnv):
+    """wnbench on programs that never show the dialog."""
 
     def wnbench(self, *exes):
-        runs, summary, crashes = bench.run_wnbench(self.env, self.wnbench_path, list(exes), 1, 0, 3000)
+        runs, summary, crashes = bench.run_wnbench(self.env, winenv.windows_path(self.paths["WNBENCH"]), list(exes),
+                                                   1, 0, 3000)
         self.assertEqual(crashes, [])
         return runs, summary
 
@@ -217,44 +210,23 @@ class FailedRuns(unittest.TestCase):
         self.assertFalse(windows.get("ok"), "notepad still running: %s" % windows)
 
 
-class BaselineLikeOurs(unittest.TestCase):
+class BaselineLikeOurs(StartedEnv):
     """The yardstick picks its texts and places its dialog as Wirenest does."""
 
     # (PrimLangID, SubLangID or None) -> the module the texts come from.
     CHOICES = (((10, 3), SPANISH), ((4, 1), CHT), ((4, 2), CHS), ((30, 7), THAI), ((10, 1), ENGLISH),
                ((4, None), ENGLISH))
 
-    @classmethod
-    def setUpClass(cls):
-        e, cls.env = started_env()
-        cls.exe = bench.lay_out_kit(cls.env, "Baseline", e["WNBASELINE"])
-
-    @classmethod
-    def tearDownClass(cls):
-        try:
-            cls.env.restore_state()
-        finally:
-            cls.env.stop()
-
     def test_settings_choose_module_and_dialog_is_centred(self):
-        env = self.env
         for (prim, sub), module in self.CHOICES:
             with self.subTest(prim=prim, sub=sub):
-                env.reset_settings()
-                env.must("regset", SETTINGS_KEY, "PrimLangID", REG_DWORD, "%02x000000" % prim)
-                if sub is not None:
-                    env.must("regset", SETTINGS_KEY, "SubLangID", REG_DWORD, "%02x000000" % sub)
-                proc = env.start_program(self.exe, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-                try:
-                    dialog = env.must("wait", bench.CAPTION, 15000, "Baseline.exe", timeout=45)
+                settings = {"PrimLangID": dword(prim), **({"SubLangID": dword(sub)} if sub is not None else {})}
+                with self.env.run("Baseline", exe=bench.BASELINE, exe_source=self.paths["WNBASELINE"],
+                                  extra=self.env.package(), settings=settings) as app:
+                    dialog = app.wait_window(bench.CAPTION)
                     self.assertTrue(dialog["centred_workarea"], dialog)
-                    for control, string_id in ((IDC_STEP1_TEXT, IDS_STEP1), (IDC_STEP2_TEXT, IDS_STEP2)):
-                        want = env.module_string(module, string_id)["ansi"]
-                        self.assertEqual(env.must("text", dialog["hwnd"], control)["text"], want)
-                    env.must("click", dialog["hwnd"], IDCANCEL)
-                    self.assertEqual(proc.wait(15), 0)
-                finally:
-                    winenv.end_process(proc)
+                    self.assertEqual(app.lines(dialog), self.env.module_lines(module, form="ansi"))
+                    self.assertEqual(app.end_with(dialog, IDCANCEL), 0)
 
 
 if __name__ == "__main__":

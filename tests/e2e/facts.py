@@ -7,6 +7,7 @@ import struct
 EXE_NAME = "Wirenest.exe"
 MODULES = ENGLISH, CHS, CHT, SPANISH, THAI = (
     "DravikEngRes.dll", "DravikChsRes.dll", "DravikChtRes.dll", "DravikSpnRes.dll", "DravikThaiRes.dll")
+NOT_ENGLISH = MODULES[1:]
 PACKAGE = "Ombrel_K58_USB_Driver-Win2kXp_Modem"
 PACKAGE_FILES = ("OMK58CDC.INF", "OMK58CDC.sys", "OMK58_un.exe")
 SETTINGS_ROOT = r"HKCU\SOFTWARE\Ombrel"
@@ -19,6 +20,9 @@ TARGET_FOLDER_PATH = TARGET_ROOT_PATH + "\\" + PACKAGE
 IDOK, IDCANCEL = 1, 2
 IDC_STEP1_TEXT, IDC_STEP2_TEXT = 1001, 1002
 IDS_STEP1, IDS_STEP2, IDS_INSTALL_OK, IDS_INSTALL_FAILED = 1, 2, 3, 4
+# The executable's resources: types, and the ids of the dialogs and the icon.
+RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
+IDD_ABOUT, IDD_INSTALLER, IDI_APP = 100, 102, 128
 
 
 def load_error(kit, module=ENGLISH):

@@ -1,7 +1,7 @@
 """What a run of the installer did, as the install and fault tests check
 it: the registration calls in Wine's setupapi trace, the security set on
-files and folders in a Wine server's trace, and the test case that runs OK
-and checks the result box."""
+files and folders in a Wine server's trace, what the installation left,
+and the test case that runs OK and checks the result box."""
 
 import re
 
@@ -12,7 +12,7 @@ from facts import ENGLISH, IDOK, PACKAGE_FILES
 REGISTRATION = re.compile(r'trace:setupapi:SetupCopyOEMInfA "(.*?)", (\S+), (\d+), (\d+),')
 
 # The server's trace, measured under Wine 8: a request, then its reply, on
-# lines of their own that start with the thread's id.
+# lines of their own that start with the thread's id; threads interleave.
 CREATE_FILE = re.compile(r'^([0-9a-f]{4}): create_file\( .*name=L"((?:[^"\\]|\\.)*)"')
 CREATE_REPLY = re.compile(r'^([0-9a-f]{4}): create_file\(\) = (\w+) \{ handle=([0-9a-f]+) \}')
 CLOSE_HANDLE = re.compile(r'^([0-9a-f]{4}): close_handle\( handle=([0-9a-f]+) \)')
@@ -22,8 +22,7 @@ SET_SECURITY = re.compile(
 
 def registrations(app):
     """(source, copy style) of every SetupCopyOEMInfA call the program made."""
-    return [(m.group(1).replace("\\\\", "\\"), int(m.group(4)))
-            for m in REGISTRATION.finditer(app.wine_output())]
+    return [(m.group(1).replace("\\\\", "\\"), int(m.group(4))) for m in REGISTRATION.finditer(app.wine_output())]
 
 
 def security_set(output):
@@ -53,7 +52,25 @@ def security_set(output):
     return sets
 
 
-class InstallTestCase(winenv.TestCase):
+class InstallChecks:
+    """What an installation left, for any test case of the started WineEnv."""
+
+    def check_installed(self, package=None, calls=None, stored=1):
+        """The targets hold the package's bytes ({name: bytes}; default the
+        kit's sample), the INF store its INF stored times, and calls, when
+        traced, a registration."""
+        env = winenv.WineEnv.active
+        package = package or {name: winenv.read(env.package_file(name)) for name in PACKAGE_FILES}
+        for name in PACKAGE_FILES:
+            with self.subTest(file=name):
+                self.assertEqual(winenv.read(env.target(name)), package[name])
+        self.assertEqual(len(env.stored_infs(package[PACKAGE_FILES[0]])), stored,
+                         "store: %s" % sorted(env.store_listing()))
+        if calls is not None:
+            self.assertTrue(calls, "no registration")
+
+
+class InstallTestCase(InstallChecks, winenv.TestCase):
     """Drive C as before any installation at the end too: no target tree,
     nothing registered or staged, no refusing link in the store."""
 
@@ -68,32 +85,27 @@ class InstallTestCase(winenv.TestCase):
         self.assertEqual(staged, ["omk58cdc.inf", "omk58cdc.sys"] if winenv.select_wine().keeps_driver_store
                          else [], "added to the store: %s" % sorted(added))
 
-    def run_kit(self, name, package=True, wine_debug="trace+setupapi", extra=None, **kw):
+    def run_kit(self, name, wine_debug="trace+setupapi", extra=None, **kw):
         """A run with the sample package (or the extra given), setupapi traced."""
-        if extra is None:
-            extra = self.env.package() if package else {}
+        extra = self.env.package() if extra is None else extra
         return self.env.run(name, extra=extra, wine_debug=wine_debug, **kw)
 
     def check_result_box(self, box, dialog, string_id, caption="Wirenest", lang=None):
-        expected = self.env.module_string(ENGLISH, string_id, lang=lang)["text"]
-        self.assertEqual(box["message"], expected)
-        self.assertEqual(box["text"], caption)
-        self.assertEqual(box["icon"], "information", "icon pixels %s" % box["icon_pixels"])
-        self.assertEqual(box["owner"], dialog["hwnd"])
-        self.assertEqual([(b["id"], b["text"]) for b in box["buttons"]], [(IDOK, "OK")])
+        self.check_box(box, self.env.module_string(ENGLISH, string_id, lang=lang)["text"], caption, "information",
+                       dialog["hwnd"])
 
-    def install(self, name, string_id, caption="Wirenest", security=False, **run):
-        """One run that presses OK, checks the result box, closes it, and
-        returns the program's registration calls; with security, the
-        security it set is left in self.security (from the server's trace)."""
+    def install(self, name, string_id, caption="Wirenest", security=False, before_ok=None, **run):
+        """One run that presses OK (after before_ok(app), when given), checks
+        the result box, closes it, and returns the program's registration
+        calls.  The store listing before it is left in self.store_before;
+        with security, the security the program set in self.security (from
+        the server's trace)."""
+        self.store_before = self.env.store_listing()
         with self.run_kit(name, server_trace=security, **run) as app:
+            if before_ok:
+                before_ok(app)
             dialog, box = app.press_ok()
             self.check_result_box(box, dialog, string_id, caption, run.get("lang"))
             app.end_with(box, IDOK)
             self.security = security_set(app.wine_output()) if security else None
             return registrations(app)
-
-    def check_copies(self):
-        for name in PACKAGE_FILES:
-            with self.subTest(file=name):
-                self.assertEqual(winenv.read(self.env.target(name)), winenv.read(self.env.package_file(name)))

@@ -9,8 +9,8 @@ import shutil
 import subprocess
 import tempfile
 
-from facts import EXE_NAME, PACKAGE, PACKAGE_FILES, SETTINGS_ROOT, TARGET_ROOT
-from winbuild import log, select_wine
+from facts import EXE_NAME, PACKAGE, SETTINGS_ROOT, TARGET_ROOT
+from winbuild import log, read, select_wine, write
 
 APP_DEFAULTS = r"HKCU\Software\Wine\AppDefaults"
 
@@ -26,16 +26,6 @@ STORES_BASELINE = ".wirenest-stores"
 def windows_path(unix_path):
     """The Z: drive of a default prefix maps the Unix root."""
     return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
-def write(path, data):
-    with open(path, "wb") as f:
-        f.write(data)
 
 
 def remove_path(path):
@@ -105,8 +95,7 @@ def registry_changes(before, after, wine_own=frozenset()):
     changes = []
     for key, name in writes:
         if name is None:
-            changes.append("registry: %s [%s] %s" % ("added" if key in after else "removed", key,
-                                                      after.get(key, "")))
+            changes.append("registry: %s [%s] %s" % ("added" if key in after else "removed", key, after.get(key, "")))
         else:
             lines = lambda state: sorted(l for l in state[key] if l.startswith(name + "="))
             changes.append("registry: changed [%s] %s -> %s" % (key, lines(before), lines(after)))
@@ -124,6 +113,13 @@ class Machine:
     def target(self, name):
         """A file of the installed package on drive C."""
         return self.drive_c(TARGET_ROOT, PACKAGE, name)
+
+    def target_state(self, name):
+        """That file's bytes (or "folder") and modification time; None when absent."""
+        path = self.target(name)
+        if not os.path.lexists(path):
+            return None
+        return "folder" if os.path.isdir(path) else read(path), os.stat(path).st_mtime_ns
 
     def package_file(self, name):
         """A file of the kit's sample package."""
@@ -181,16 +177,13 @@ class Machine:
 
     def record_stores(self):
         """What the stores of a new prefix hold, for restore_stores."""
-        with open(os.path.join(self.prefix, STORES_BASELINE), "w") as f:
-            json.dump({store: sorted(os.listdir(self.drive_c(*parts))) if os.path.isdir(self.drive_c(*parts))
-                       else [] for store, parts in STORES.items()}, f)
+        write(os.path.join(self.prefix, STORES_BASELINE), json.dumps({
+            store: sorted(os.listdir(self.drive_c(*parts))) if os.path.isdir(self.drive_c(*parts)) else []
+            for store, parts in STORES.items()}).encode())
 
     def restore_stores(self, stores=tuple(STORES)):
-        """The INF store and the driver store (or the ones named) as the
-        prefix had them: no registered INF, no staged package, no link a
-        test left."""
-        with open(os.path.join(self.prefix, STORES_BASELINE)) as f:
-            baseline = json.load(f)
+        """The stores (or the ones named) as the new prefix had them."""
+        baseline = json.loads(read(os.path.join(self.prefix, STORES_BASELINE)))
         for store in stores:
             folder = self.drive_c(*STORES[store])
             for name in os.listdir(folder) if os.path.isdir(folder) else []:
@@ -212,11 +205,8 @@ class Machine:
                     listing[key] = None if os.path.islink(path) else read(path)
         return listing
 
-    def stored_infs(self, inf=None):
-        """Names of the INFs in the INF store that hold these bytes (default:
-        the kit's sample INF)."""
-        if inf is None:
-            inf = read(self.package_file(PACKAGE_FILES[0]))
+    def stored_infs(self, inf):
+        """Names of the INFs in the INF store that hold these bytes."""
         return sorted(name for name, data in self.store_listing().items()
                       if "/" not in name and name.lower().endswith(".inf") and data == inf)
 

@@ -3,11 +3,11 @@ program shows, read and written through PIL (Debian's python3-pil)."""
 
 import os
 import subprocess
-import time
 
 from PIL import Image
 
 from machine import windows_path
+from winbuild import poll
 
 SCREEN = "1024x768"
 FIRST_DISPLAY = 50
@@ -27,19 +27,16 @@ class Xvfb:
 
     def start(self):
         for n in range(FIRST_DISPLAY, FIRST_DISPLAY + 40):
-            if os.path.exists("/tmp/.X%d-lock" % n) or os.path.exists("/tmp/.X11-unix/X%d" % n):
+            socket = "/tmp/.X11-unix/X%d" % n
+            if os.path.exists("/tmp/.X%d-lock" % n) or os.path.exists(socket):
                 continue
             with open(self.log_path, "ab") as out:
-                proc = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", SCREEN + "x24",
-                                         "-nolisten", "tcp"],
+                proc = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", SCREEN + "x24", "-nolisten", "tcp"],
                                         stdout=out, stderr=subprocess.STDOUT, start_new_session=True,
                                         env=dict(os.environ, **{SESSION_VARIABLE: self.session}))
-            deadline = time.monotonic() + 10
-            while proc.poll() is None and time.monotonic() < deadline:
-                if os.path.exists("/tmp/.X11-unix/X%d" % n):
-                    self.proc, self.display = proc, ":%d" % n
-                    return self.display
-                time.sleep(0.05)
+            if poll(lambda: proc.poll() is not None or os.path.exists(socket), 10) and proc.poll() is None:
+                self.proc, self.display = proc, ":%d" % n
+                return self.display
             # Lost a race for this display, or a hung start: try the next.
             if proc.poll() is None:
                 proc.kill()
@@ -47,13 +44,11 @@ class Xvfb:
         raise RuntimeError("no free X display from :%d (see %s)" % (FIRST_DISPLAY, self.log_path))
 
     def stop(self):
-        if self.proc and self.proc.poll() is None:
+        if self.proc:
             self.proc.terminate()
-            try:
-                self.proc.wait(5)
-            except subprocess.TimeoutExpired:
+            if not poll(lambda: self.proc.poll() is not None, 5):
                 self.proc.kill()
-                self.proc.wait()
+            self.proc.wait()
         self.proc = None
 
 

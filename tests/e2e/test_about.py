@@ -3,13 +3,12 @@ Wine: the About command (any ID from 0x0010 to 0x001F) opens the About
 box over the installer dialog, and the system's own commands keep their
 default processing."""
 
-import time
 import unittest
 
 import winenv
 from facts import ABOUT_STYLE, ABOUT_VERSION, COPYRIGHT, IDCANCEL, IDOK, SYSTEM_ADDED_STYLE
 
-SC_SIZE, SC_MOVE, SC_MINIMIZE, SC_CLOSE, SC_RESTORE = 0xF000, 0xF010, 0xF020, 0xF060, 0xF120
+SC_MOVE, SC_MINIMIZE, SC_CLOSE, SC_RESTORE = 0xF010, 0xF020, 0xF060, 0xF120
 GUI_INMOVESIZE = 0x2
 WS_VISIBLE = 0x10000000
 
@@ -85,12 +84,9 @@ class DefaultSystemCommandsTest(unittest.TestCase):
         app.end_with(dlg, IDCANCEL)
 
     def wait_state(self, dlg, test, timeout=5):
-        deadline = time.monotonic() + timeout
-        while True:
-            s = env.must("threadstate", dlg["hwnd"])
-            if test(s) or time.monotonic() > deadline:
-                return s
-            time.sleep(0.1)
+        """The dialog's thread state once test holds for it, else as it is after timeout seconds."""
+        state = lambda: env.must("threadstate", dlg["hwnd"])
+        return winenv.poll(lambda: next(filter(test, [state()]), None), timeout, 0.1) or state()
 
     def test_move_starts_the_move_loop(self):
         with env.run("move") as app:

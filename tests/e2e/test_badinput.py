@@ -26,9 +26,9 @@ import unittest
 import pefile  # Debian's python3-pefile
 
 import winenv
-from facts import (CHS, CHT, ENGLISH, EXE_NAME, IDS_INSTALL_OK, IDS_STEP1, IDS_STEP2, MODULES, PACKAGE_FILES,
-                   REG_BINARY, REG_DWORD, REG_SZ, SETTINGS_KEY, SETTINGS_ROOT, SPANISH, TARGET_ROOT, THAI, dword,
-                   load_error)
+from facts import (CHS, CHT, ENGLISH, EXE_NAME, IDS_INSTALL_OK, MODULES, REG_BINARY, REG_DWORD, REG_SZ, SETTINGS_KEY,
+                   SETTINGS_ROOT, SPANISH, TARGET_ROOT, THAI, dword, load_error)
+from installcheck import InstallChecks
 from winenv import crash_lines
 
 REG_TYPES = ("REG_NONE", "REG_SZ", "REG_EXPAND_SZ", "REG_BINARY", "REG_DWORD",
@@ -48,13 +48,11 @@ TIMEOUT_MS = 10000
 EXCEPTION_CODES = 0xC0000000
 
 env = None
-seed = None
+seed = int(os.environ.get("WIRENEST_SWEEP_SEED") or DEFAULT_SEED)
 start_env, tearDownModule = winenv.module_fixtures(globals())
 
 
 def setUpModule():
-    global seed
-    seed = int(os.environ.get("WIRENEST_SWEEP_SEED") or DEFAULT_SEED)
     print("random bytes from seed %d (WIRENEST_SWEEP_SEED=%d repeats them)" % (seed, seed),
           file=sys.stderr, flush=True)
     start_env()
@@ -69,12 +67,9 @@ def read_number(value):
     """The number the program gets from one value, or None if it cannot be
     read: absent, not a value, or longer than the 4 bytes of a number (the
     type plays no part; shorter values fill the low bytes)."""
-    if not isinstance(value, tuple):
+    if not isinstance(value, tuple) or len(value[1]) > 4:
         return None
-    data = value[1]
-    if len(data) > 4:
-        return None
-    return int.from_bytes(data.ljust(4, b"\0"), "little")
+    return int.from_bytes(value[1], "little")
 
 
 def chosen_module(values):
@@ -91,13 +86,10 @@ def chosen_module(values):
 
 
 def describe_value(value):
-    if value is None:
-        return "absent"
     if value == SUBKEY:
         return SUBKEY
     kind, data = value
-    return "%s %d bytes %s" % (REG_TYPES[kind] if kind < len(REG_TYPES) else kind, len(data),
-                               data.hex() or "-")
+    return "%s %d bytes %s" % (REG_TYPES[kind] if kind < len(REG_TYPES) else kind, len(data), data.hex() or "-")
 
 
 class Case:
@@ -106,8 +98,7 @@ class Case:
     values: the settings key's values (None: no settings key); extra
     steps lay out anything else."""
 
-    def __init__(self, name, kit, values=None, module=None, expect=None, press="cancel", steps=(),
-                 note=""):
+    def __init__(self, name, kit, values=None, module=None, expect=None, press="cancel", steps=(), note=""):
         self.name, self.kit, self.values, self.press, self.note = name, kit, values, press, note
         self.steps = list(steps)
         self.module = module or chosen_module(values or {})
@@ -118,10 +109,8 @@ class Case:
         if self.values is not None:
             steps.append("mkkey\t" + SETTINGS_KEY)
         for name, value in (self.values or {}).items():
-            if value == SUBKEY:
-                steps.append("mkkey\t%s\\%s" % (SETTINGS_KEY, name))
-            else:
-                steps.append("set\t%s\t%s\t%d\t%s" % (SETTINGS_KEY, name, value[0], value[1].hex() or "-"))
+            steps.append("mkkey\t%s\\%s" % (SETTINGS_KEY, name) if value == SUBKEY
+                         else "set\t%s\t%s\t%d\t%s" % (SETTINGS_KEY, name, value[0], value[1].hex() or "-"))
         steps += self.steps
         steps.append("run\t%s\tC:\\kits\\%s\\%s\t%s" % (self.name, self.kit, EXE_NAME, self.press))
         return steps
@@ -156,8 +145,7 @@ def registry_matrix(rng):
             if sub == "dword":
                 values["SubLangID"] = (REG_DWORD, struct.pack("<I", rng.choice((1, 2, 3))))
             elif sub == "random":
-                values["SubLangID"] = random_value(rng, rng.randrange(len(REG_TYPES)), rng.choice(SIZES),
-                                                   (1, 2, 3))
+                values["SubLangID"] = random_value(rng, rng.randrange(len(REG_TYPES)), rng.choice(SIZES), (1, 2, 3))
             cases.append(Case("prim_t%d_s%d" % (kind, size), rng.choice(sorted(KITS)), values))
     for kind in range(len(REG_TYPES)):
         for size in SIZES:
@@ -205,8 +193,7 @@ def chosen_layouts():
     ]
     cases = []
     for kit in sorted(KITS):
-        for name, values in layouts:
-            cases.append(Case("%s_%s" % (name, kit), kit, values))
+        cases += [Case("%s_%s" % (name, kit), kit, values) for name, values in layouts]
         # A subkey named PrimLangID whose default value holds 30: the value
         # is still absent.
         cases.append(Case("prim_subkey_default_%s" % kit, kit, {"PrimLangID": SUBKEY}, steps=[
@@ -283,14 +270,12 @@ def run_sweep(name, cases):
     {case name: Wine's output during that run}, whole stdout, whole stderr).
     Output files stay in the logs folder."""
     case_file = os.path.join(env.work_dir, "sweep-%s.cases" % name)
-    with open(case_file, "w", newline="\r\n") as f:
-        for case in cases:
-            f.write("\n".join(case.lines()) + "\n")
+    winenv.write(case_file, "".join(line + "\r\n" for case in cases for line in case.lines()).encode())
     # Three waits per case at the most; a normal run takes well under a second.
+    out = os.path.join(env.logs, "sweep-%s" % name)
     _, stdout, stderr = env.run_program(env.helper_path, "sweep", winenv.windows_path(case_file), TIMEOUT_MS,
                                         timeout=120 + len(cases) * 3 * TIMEOUT_MS / 1000,
-                                        out_path=os.path.join(env.logs, "sweep-%s.out" % name),
-                                        err_path=os.path.join(env.logs, "sweep-%s.err" % name))
+                                        out_path=out + ".out", err_path=out + ".err")
     stdout, stderr = stdout.decode("utf-8", "replace"), stderr.decode("utf-8", "replace")
     results, output, pending = {}, {}, []
     for line in stdout.splitlines():
@@ -316,16 +301,25 @@ def run_sweep(name, cases):
     return results, {k: "\n".join(v) for k, v in output.items()}, stdout, stderr
 
 
-class SweepTestCase(unittest.TestCase):
-    """Expected lines are read once per module."""
+class Sweep:
+    """For a test case of one sweep, run by its setUpClass; the machine
+    is made clean again after it.  Expected lines are read once per module."""
 
     expected_lines = {}
 
     @classmethod
+    def tearDownClass(cls):
+        env.restore_state()
+
+    @classmethod
     def lines_of(cls, module):
         if module not in cls.expected_lines:
-            cls.expected_lines[module] = [env.module_string(module, i)["ansi"] for i in (IDS_STEP1, IDS_STEP2)]
+            cls.expected_lines[module] = env.module_lines(module, form="ansi")
         return cls.expected_lines[module]
+
+    def test_no_crash_anywhere(self):
+        # Also what Wine printed outside any one run.
+        self.assertEqual(crash_lines(self.stdout) + crash_lines(self.stderr), [])
 
     def check_case(self, case, lines=None):
         """The run of one case: the expected window with the expected
@@ -365,7 +359,7 @@ def drive_c_state():
             if p != "kits" and not p.startswith("kits" + os.sep)}
 
 
-class CancelSweepTest(SweepTestCase):
+class CancelSweepTest(Sweep, unittest.TestCase):
     """The registry matrix and the damaged modules, Cancel (or the box's
     OK) pressed every time, in one sweep; drive C and the INF store are
     compared from before it to after it."""
@@ -382,23 +376,17 @@ class CancelSweepTest(SweepTestCase):
         cls.damaged_cases = []
         for name, (content, expect, lines, what) in cls.damaged.items():
             env.lay_out_kit("damaged_" + name, extra={ENGLISH: content})
-            cls.damaged_cases.append(Case("damaged_" + name, "damaged_" + name, None, ENGLISH, expect,
-                                          note=what))
+            cls.damaged_cases.append(Case("damaged_" + name, "damaged_" + name, None, ENGLISH, expect, note=what))
         cls.files_before, cls.store_before = drive_c_state(), env.store_listing()
         start = time.monotonic()
         cls.results, cls.output, cls.stdout, cls.stderr = run_sweep(
             "cancel", cls.matrix + cls.chosen + cls.damaged_cases)
         cls.files_after, cls.store_after = drive_c_state(), env.store_listing()
         runs = [r for k, r in cls.results.items() if k != "(steps)"]
-        print("%d runs (%d registry matrix, %d chosen, %d damaged modules): sweep %.1f s, of it %.1f s "
-              "from each start to each end" % (len(runs), len(cls.matrix), len(cls.chosen),
-                                               len(cls.damaged_cases), time.monotonic() - start,
-                                               sum(r.get("ms", 0) for r in runs) / 1000),
+        print("%d runs (%d registry matrix, %d chosen, %d damaged modules): sweep %.1f s, of it %.1f s from each "
+              "start to each end" % (len(runs), len(cls.matrix), len(cls.chosen), len(cls.damaged_cases),
+                                     time.monotonic() - start, sum(r.get("ms", 0) for r in runs) / 1000),
               file=sys.stderr, flush=True)
-
-    @classmethod
-    def tearDownClass(cls):
-        env.restore_state()
 
     def test_every_step_done(self):
         self.assertEqual(self.results.get("(steps)", []), [])
@@ -444,10 +432,6 @@ class CancelSweepTest(SweepTestCase):
                 result = self.check_case(case, lines)
                 print("%s (%s): %s" % (case.name, what, result.get("outcome")), file=sys.stderr)
 
-    def test_no_crash_anywhere(self):
-        # Also what Wine printed outside any one run.
-        self.assertEqual(crash_lines(self.stdout) + crash_lines(self.stderr), [])
-
     def test_machine_untouched(self):
         self.assertFalse(os.path.lexists(env.drive_c(TARGET_ROOT)))
         self.assertEqual(self.store_after, self.store_before,
@@ -455,7 +439,7 @@ class CancelSweepTest(SweepTestCase):
         self.assertEqual(winenv.tree_changes(self.files_before, self.files_after, "drive C"), [])
 
 
-class OkSweepTest(SweepTestCase):
+class OkSweepTest(Sweep, InstallChecks, unittest.TestCase):
     """OK pressed with damaged but loadable modules: the installation
     happens, the result box shows string 3 of the module (empty where the
     module has none), and nothing crashes."""
@@ -463,20 +447,13 @@ class OkSweepTest(SweepTestCase):
     @classmethod
     def setUpClass(cls):
         env.restore_state()
-        cls.modules = {
-            "ok_nolines": os.environ["WNNOLINES"],
-            "ok_nostrings": os.environ["WNNOSTRINGS"],
-            "ok_english": os.path.join(env.kit_dir, ENGLISH),
-        }
+        cls.modules = {"ok_nolines": os.environ["WNNOLINES"], "ok_nostrings": os.environ["WNNOSTRINGS"],
+                       "ok_english": os.path.join(env.kit_dir, ENGLISH)}
         cls.cases = []
         for kit, module in cls.modules.items():
             env.lay_out_kit(kit, extra={ENGLISH: module, **env.package()})
             cls.cases.append(Case(kit, kit, None, ENGLISH, "dialog", press="ok", note=module))
         cls.results, cls.output, cls.stdout, cls.stderr = run_sweep("ok", cls.cases)
-
-    @classmethod
-    def tearDownClass(cls):
-        env.restore_state()
 
     def test_runs_end_with_result_box(self):
         for case in self.cases:
@@ -488,14 +465,7 @@ class OkSweepTest(SweepTestCase):
                                  "%s\nobserved: %s" % (case, json.dumps(result)))
 
     def test_installed(self):
-        for name in PACKAGE_FILES:
-            with self.subTest(file=name):
-                self.assertEqual(winenv.read(env.target(name)), winenv.read(env.package_file(name)))
-        stored = env.stored_infs()
-        self.assertEqual(len(stored), 1, "INF store: %s" % sorted(env.store_listing()))
-
-    def test_no_crash_anywhere(self):
-        self.assertEqual(crash_lines(self.stdout) + crash_lines(self.stderr), [])
+        self.check_installed()
 
 
 if __name__ == "__main__":

@@ -10,20 +10,19 @@ The full disk is a small tmpfs mounted by the test (CI runs as root) that
 becomes drive C itself, holding links to everything else of drive C; the
 program creates C:\\RuruRIZIrizuViz on it as a real folder.  (A link or a
 mount point at C:\\RuruRIZIrizuViz would be a reparse point to Wine, which
-the program rightly refuses to secure or copy into.)  If the mount is
-refused the test fails and says so.  A package file or a target held
-open is held by wnagent hold, with the access and sharing of the case."""
+the program rightly refuses to secure or copy into.)  A package file or a
+target held open is held by wnagent hold, with the access and sharing of
+the case."""
 
 import os
 import shutil
 import subprocess
 import tempfile
-import time
 
 import winenv
 from facts import (IDOK, IDS_INSTALL_FAILED, IDS_INSTALL_OK, PACKAGE, TARGET_FOLDER_PATH, TARGET_ROOT,
                    TARGET_ROOT_PATH, PACKAGE_FILES as FILES)
-from installcheck import InstallTestCase, registrations
+from installcheck import InstallTestCase
 
 INF, SYS, EXE = FILES
 GENERIC_READ, GENERIC_WRITE, DELETE = 0x80000000, 0x40000000, 0x10000
@@ -50,28 +49,11 @@ def big_inf():
     return inf + line * ((BIG - len(inf)) // len(line) + 1)
 
 
-def state(path):
-    """A target's bytes (or "folder") and modification time, None when it
-    is absent."""
-    if not os.path.lexists(path):
-        return None
-    if os.path.isdir(path):
-        return "folder", os.stat(path).st_mtime_ns
-    with open(path, "rb") as f:
-        return f.read(), os.stat(path).st_mtime_ns
-
-
 class FaultTestCase(InstallTestCase):
     def setUp(self):
         super().setUp()
         self.scratch = tempfile.mkdtemp(dir=env.work_dir, prefix="faults-")
         self.addCleanup(shutil.rmtree, self.scratch, ignore_errors=True)
-
-    def fresh(self):
-        """A clean machine and an empty scratch folder for the next case of a table."""
-        env.restore_state()
-        shutil.rmtree(self.scratch)
-        os.makedirs(self.scratch)
 
     def hold(self, path, access=GENERIC_READ, sharing=0, timeout_ms=60000):
         """wnagent hold on a file or folder (its Windows path), by default
@@ -86,30 +68,27 @@ class FaultTestCase(InstallTestCase):
         def let_go():
             if proc.poll() is None:
                 open(release, "w").close()
-                try:
-                    proc.wait(30)
-                except subprocess.TimeoutExpired:
-                    proc.kill()
-                    proc.wait()
+                winenv.poll(lambda: proc.poll() is not None, 30)
+            winenv.end_process(proc)
             out.close()
         self.addCleanup(let_go)
-        deadline = time.monotonic() + 30
-        while True:
-            out.seek(0)
-            answers = winenv.json_lines(out.read())
-            if answers:
-                answer = answers[0]
-                self.assertTrue(answer.get("ok"), answer)
-                return let_go
-            if proc.poll() is not None or time.monotonic() > deadline:
-                self.fail("wnagent hold %s: no answer (exit %s)" % (path, proc.poll()))
-            time.sleep(0.05)
 
-    def make_package(self, read_only=False, **files):
-        """A package folder: the sample's files, any of them replaced by
-        the bytes given (inf=, sys=, exe=), all read-only if asked (as on a
-        CD: Windows and Wine give a copy the read-only attribute of its
-        source).  Returns {name: bytes}."""
+        def answer():
+            out.seek(0)
+            return next(iter(winenv.json_lines(out.read())), None)
+        winenv.poll(lambda: answer() or proc.poll() is not None, 30)
+        if answer() is None:
+            self.fail("wnagent hold %s: no answer (exit %s)" % (path, proc.poll()))
+        self.assertTrue(answer().get("ok"), answer())
+        return let_go
+
+    def fresh_package(self, read_only=False, **files):
+        """A clean machine and, in an empty scratch folder, a package folder:
+        the sample's files, any of them replaced by the bytes given (inf=,
+        sys=, exe=), all read-only if asked (as on a CD: Windows and Wine give
+        a copy the read-only attribute of its source).  Returns {name: bytes}."""
+        env.restore_state()
+        shutil.rmtree(self.scratch)
         folder = os.path.join(self.scratch, PACKAGE)
         os.makedirs(folder)
         package = {}
@@ -126,38 +105,22 @@ class FaultTestCase(InstallTestCase):
         the target folder."""
         os.makedirs(env.drive_c(TARGET_ROOT, PACKAGE), exist_ok=True)
         for name, data in targets.items():
-            if data is None:
-                os.mkdir(env.target(name))
-                continue
-            winenv.write(env.target(name), data)
-        # Times that a rewrite would change.
-        for name in targets:
-            os.utime(env.target(name), ns=(1000000000, 1000000000))
-        return {name: state(env.target(name)) for name in FILES}
+            os.mkdir(env.target(name)) if data is None else winenv.write(env.target(name), data)
+            os.utime(env.target(name), ns=(1000000000, 1000000000))  # times that a rewrite would change
+        return {name: env.target_state(name) for name in FILES}
 
     def run_ok(self, name, expect, **run):
-        """One run on the package made by make_package: presses OK, checks
-        the box, closes it, and returns the registration calls."""
+        """install() on the package made by fresh_package."""
         return self.install(name, expect, extra={PACKAGE: self.package_dir}, **run)
 
-    def check_installed(self, package, calls=None):
-        """String 3 was shown: the three targets are the package's and its
-        INF is in the store; calls, when traced, hold a registration."""
-        for name in FILES:
-            with self.subTest(file=name):
-                self.assertEqual(state(env.target(name))[0], package[name])
-        self.assertEqual(len(env.stored_infs(package[INF])), 1, "store: %s" % sorted(env.store_listing()))
-        if calls is not None:
-            self.assertTrue(calls, "no registration")
-
-    def check_failed(self, package, calls, store, kept=None):
+    def check_failed(self, package, calls, kept=None):
         """String 4 was shown: nothing registered, and every target either
         absent, the package's, or (kept) exactly as it was laid out."""
         self.assertEqual(calls, [])
-        self.assertEqual(env.store_listing(), store)
+        self.assertEqual(env.store_listing(), self.store_before)
         for name in FILES:
             with self.subTest(file=name):
-                now = state(env.target(name))
+                now = env.target_state(name)
                 if kept and name in kept:
                     self.assertEqual(now, kept[name], "a target that was not the failed copy's changed")
                 elif now is not None:
@@ -202,20 +165,16 @@ class TargetsLeftBehindTest(FaultTestCase):
         ]
         for i, (what, files, targets, installs, *held) in enumerate(cases):
             with self.subTest(case=what):
-                self.fresh()
-                package = self.make_package(**files)
+                package = self.fresh_package(**files)
                 before = self.lay_targets(targets)
                 if held:
                     name, access, sharing = held[0]
-                    let_go = self.hold(TARGET_FOLDER_PATH + "\\" + name if name
-                                       else TARGET_ROOT_PATH, access, sharing)
-                store = env.store_listing()
-                expect = IDS_INSTALL_OK if installs else IDS_INSTALL_FAILED
-                calls = self.run_ok("left%d" % i, expect)
+                    let_go = self.hold(TARGET_FOLDER_PATH + "\\" + name if name else TARGET_ROOT_PATH, access, sharing)
+                calls = self.run_ok("left%d" % i, IDS_INSTALL_OK if installs else IDS_INSTALL_FAILED)
                 if installs:
                     self.check_installed(package, calls)
                 else:
-                    self.check_failed(package, calls, store, kept={n: before[n] for n in targets})
+                    self.check_failed(package, calls, kept={n: before[n] for n in targets})
                 if held:
                     let_go()
                     if not installs:
@@ -227,19 +186,16 @@ class FullDiskTest(FaultTestCase):
     three copies; then it grows and the next run installs."""
 
     def mount_small_disk(self):
-        """Mounts the small tmpfs and makes it drive C: everything already
-        on drive C stays where it is, linked from the tmpfs, and the target
-        root the program creates lands on the tmpfs (reached from the
-        prefix's drive_c, where the checks look, through a link).  Returns
-        the mount point, which the caller unmounts."""
+        """Drive C on the small tmpfs (see above), the target root reached
+        from the prefix's drive_c, where the checks look, through a link.
+        Returns the mount point, which the caller unmounts."""
         disk = os.path.join(self.scratch, "disk")
         os.makedirs(disk)
         done = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + SMALL_DISK, "tmpfs", disk],
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=30)
         if done.returncode:
-            self.fail("mounting a %s tmpfs at %s was refused (exit %d: %s); the fault tests need "
-                      "root, as CI has" % (SMALL_DISK, disk, done.returncode,
-                                           done.stdout.decode("utf-8", "replace").strip()))
+            self.fail("mounting a %s tmpfs at %s was refused (exit %d: %s); the fault tests need root, as CI has"
+                      % (SMALL_DISK, disk, done.returncode, done.stdout.decode("utf-8", "replace").strip()))
         drive_c = env.drive_c()
         for name in os.listdir(drive_c):
             os.symlink(os.path.join(drive_c, name), os.path.join(disk, name))
@@ -271,13 +227,11 @@ class FullDiskTest(FaultTestCase):
         ]
         for i, (what, files) in enumerate(cases):
             with self.subTest(disk_fills=what):
-                self.fresh()
-                package = self.make_package(**files)
+                package = self.fresh_package(**files)
                 disk = self.mount_small_disk()
                 try:
-                    store = env.store_listing()
                     calls = self.run_ok("full%d" % i, IDS_INSTALL_FAILED)
-                    self.check_failed(package, calls, store)
+                    self.check_failed(package, calls)
 
                     subprocess.run(["mount", "-o", "remount,size=" + BIG_DISK, disk], timeout=30, check=True)
                     calls = self.run_ok("freed%d" % i, IDS_INSTALL_OK)
@@ -288,18 +242,15 @@ class FullDiskTest(FaultTestCase):
 
 class LockedPackageTest(FaultTestCase):
     def test_locked_package_file(self):
-        package = self.make_package()
-        store = env.store_listing()
-        with self.run_kit("locked", extra={PACKAGE: self.package_dir}) as app:
-            let_go = self.hold(app.kit_windows + "\\" + PACKAGE + "\\" + SYS)
-            dialog, box = app.press_ok()
-            self.check_result_box(box, dialog, IDS_INSTALL_FAILED)
-            app.end_with(box, IDOK)
-            calls = registrations(app)
-        self.check_failed(package, calls, store)
-        self.assertIsNone(state(env.target(SYS)), "the held file was copied after all")
+        package = self.fresh_package()
 
-        let_go()
+        def hold_the_driver(app):
+            self.let_go = self.hold(app.kit_windows + "\\" + PACKAGE + "\\" + SYS)
+        calls = self.run_ok("locked", IDS_INSTALL_FAILED, before_ok=hold_the_driver)
+        self.check_failed(package, calls)
+        self.assertIsNone(env.target_state(SYS), "the held file was copied after all")
+
+        self.let_go()
         calls = self.run_ok("unlocked", IDS_INSTALL_OK)
         self.check_installed(package, calls)
 
@@ -313,7 +264,7 @@ class DoubleStartTest(FaultTestCase):
     driver)."""
 
     def test_two_installers_pressed_at_once(self):
-        package = self.make_package(sys=big_bytes(64 << 20))
+        package = self.fresh_package(sys=big_bytes(64 << 20))
         extra = {PACKAGE: self.package_dir}
         with env.run("twinA", extra=extra) as a, env.run("twinB", extra=extra, exe="Wirenest2.exe") as b:
             dialogs = [a.wait_window("Wirenest"), b.wait_window("Wirenest")]

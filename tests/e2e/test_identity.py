@@ -8,21 +8,18 @@ Every expected value is written down here or in facts.py as the
 program's identity defines it; nothing is read back from the resource
 script."""
 
-import copy
 import os
-import shutil
 import unittest
 
 import winenv
-from facts import (ABOUT_STYLE, ABOUT_VERSION, COPYRIGHT, EXE_NAME, IDC_STEP1_TEXT, IDC_STEP2_TEXT, IDCANCEL, IDOK,
-                   INSTALLER_EXSTYLE, INSTALLER_STYLE, MODULES, SHIPPED_ARCH, SYSTEM_ADDED_STYLE, TEMPLATE_STEP1,
+from facts import (ABOUT_STYLE, ABOUT_VERSION, COPYRIGHT, EXE_NAME, IDC_STEP1_TEXT, IDC_STEP2_TEXT, IDCANCEL,
+                   IDD_ABOUT, IDD_INSTALLER, IDI_APP, IDOK, INSTALLER_EXSTYLE, INSTALLER_STYLE, RT_DIALOG,
+                   RT_GROUP_ICON, RT_MANIFEST, RT_VERSION, SHIPPED_ARCH, SYSTEM_ADDED_STYLE, TEMPLATE_STEP1,
                    TEMPLATE_STEP2, X64_ARCH)
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
-RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
 LANG_EN_US, LANG_ZH_TW = 1033, 1028
-IDD_ABOUT, IDD_INSTALLER, IDI_APP = 100, 102, 128
 
 VERSION_STRINGS = [  # in block order
     ("Comments", ""),
@@ -147,23 +144,25 @@ class ResourcesTest(unittest.TestCase):
     def setUpClass(cls):
         cls.listed = env.must("resources", kit_exe())["resources"]
 
-    def languages(self, rtype, name):
-        return [r["lang"] for r in self.listed if (r["type"], r["name"]) == (rtype, name)]
-
     def test_languages(self):
         expected = {(RT_MANIFEST, 1): [LANG_ZH_TW], (RT_VERSION, 1): [LANG_EN_US],
                     (RT_DIALOG, IDD_ABOUT): [LANG_EN_US], (RT_DIALOG, IDD_INSTALLER): [LANG_EN_US],
                     (RT_GROUP_ICON, IDI_APP): [LANG_ZH_TW]}
         for (rtype, name), langs in expected.items():
             with self.subTest(type=rtype, name=name):
-                self.assertEqual(self.languages(rtype, name), langs, self.listed)
+                self.assertEqual([r["lang"] for r in self.listed if (r["type"], r["name"]) == (rtype, name)], langs,
+                                 self.listed)
 
     def test_one_manifest_one_version_block(self):
         self.assertEqual([r["name"] for r in self.listed if r["type"] == RT_MANIFEST], [1], self.listed)
         self.assertEqual([r["name"] for r in self.listed if r["type"] == RT_VERSION], [1], self.listed)
 
+    @staticmethod
+    def manifest():
+        return bytes.fromhex(env.must("resource", kit_exe(), RT_MANIFEST, 1, LANG_ZH_TW)["bytes"])
+
     def test_manifest_bytes(self):
-        data = bytes.fromhex(env.must("resource", kit_exe(), RT_MANIFEST, 1, LANG_ZH_TW)["bytes"])
+        data = self.manifest()
         self.assertFalse(data.startswith(b"\xef\xbb\xbf"), "byte-order mark")
         lines = data.split(b"\n")
         self.assertEqual(lines[-1], b"", "the last line has no line end")
@@ -173,10 +172,9 @@ class ResourcesTest(unittest.TestCase):
         self.assertEqual(data, manifest_of_this_build(MANIFEST))
 
     def test_manifest_is_the_file_in_res(self):
-        data = bytes.fromhex(env.must("resource", kit_exe(), RT_MANIFEST, 1, LANG_ZH_TW)["bytes"])
         shipped = winenv.read(os.path.join(REPO, "res", "Wirenest.manifest"))
         self.assertEqual(shipped.count(SHIPPED_ARCH), 2, "res/Wirenest.manifest names processor x86 twice")
-        self.assertEqual(data, manifest_of_this_build(shipped))
+        self.assertEqual(self.manifest(), manifest_of_this_build(shipped))
 
 
 class DialogTemplateTest(unittest.TestCase):
@@ -252,41 +250,29 @@ class CommonControlsTest(unittest.TestCase):
     version is told by the assembly folder it was loaded from; the same
     executable whose manifest names no dependency is the control case."""
 
-    def comctl32_of_running(self, kit_dir, name):
-        run_env = env if kit_dir == env.kit_dir else _with_kit(env, kit_dir)
-        with run_env.run(name) as app:
+    def comctl32_of_running(self, name, exe_source=None):
+        with env.run(name, exe_source=exe_source) as app:
             dlg = app.wait_window("Wirenest")
             modules = env.must("modules", EXE_NAME)["modules"]
             app.end_with(dlg, IDCANCEL)
         return [m for m in modules if m["name"].lower() == "comctl32.dll"]
 
     def test_version_6_bound(self):
-        loaded = self.comctl32_of_running(env.kit_dir, "comctl6")
+        loaded = self.comctl32_of_running("comctl6")
         self.assertEqual(len(loaded), 1, "comctl32 modules: %s" % loaded)
         folder = loaded[0]["path"].lower().split("\\")[-2]
         self.assertTrue(folder.startswith(comctl6_folder()),
                         "comctl32 loaded from %s (file version %s)" % (loaded[0]["path"], loaded[0]["version"]))
 
     def test_without_the_dependency_no_version_6(self):
-        plain = os.path.join(env.work_dir, "kit-nodependency")
-        shutil.rmtree(plain, ignore_errors=True)
-        os.makedirs(plain)
-        for m in MODULES:
-            shutil.copy(os.path.join(env.kit_dir, m), plain)
-        env.must("nodependency", kit_exe(), winenv.windows_path(os.path.join(plain, EXE_NAME)))
+        plain = os.path.join(env.work_dir, "nodependency.exe")
+        env.must("nodependency", kit_exe(), winenv.windows_path(plain))
         try:
-            loaded = self.comctl32_of_running(plain, "comctl-none")
+            loaded = self.comctl32_of_running("comctl-none", plain)
         finally:
-            shutil.rmtree(plain, ignore_errors=True)
+            os.remove(plain)
         self.assertFalse([m for m in loaded if comctl6_folder() in m["path"].lower()],
                          "version 6 bound without the dependency: %s" % loaded)
-
-
-def _with_kit(base, kit_dir):
-    """The same running Wine session, starting programs from another kit."""
-    other = copy.copy(base)
-    other.kit_dir = kit_dir
-    return other
 
 
 if __name__ == "__main__":

@@ -22,16 +22,14 @@ mode too.
 Wine keeps no DACL that it is given: GetFileSecurity afterwards answers
 from the Unix mode bits.  What the program sets on the driver's folders is
 read from the trace of a Wine server of the run's own (wineserver -d1,
-what WINEDEBUG=+server starts): each create_file with its path and the
-handle of its reply, and each set_security_object on such a handle with
-the owner and DACL that reached the server.  Requests and replies of several threads and
-processes interleave there, each line prefixed by its thread."""
+what WINEDEBUG=+server starts): the owner and DACL that reached the server
+for each path (installcheck.security_set)."""
 
 import os
 import unittest
 
 import winenv
-from facts import (CP932_CHAR, CP932_LANG, ENGLISH, IDCANCEL, IDOK, IDS_INSTALL_FAILED, IDS_INSTALL_OK, MODULES,
+from facts import (CP932_CHAR, CP932_LANG, ENGLISH, IDCANCEL, IDOK, IDS_INSTALL_FAILED, IDS_INSTALL_OK, NOT_ENGLISH,
                    PACKAGE, TARGET_FOLDER_PATH, TARGET_ROOT, TARGET_ROOT_PATH, PACKAGE_FILES as FILES)
 from installcheck import InstallTestCase, registrations
 
@@ -69,10 +67,6 @@ env = None
 setUpModule, tearDownModule = winenv.module_fixtures(globals())
 
 
-def store_path(*parts):
-    return env.drive_c("windows", "inf", *parts)
-
-
 class SamplePackageTest(unittest.TestCase):
     def test_strings_3_and_4_differ(self):
         # Otherwise a box showing the wrong one would pass.
@@ -84,12 +78,10 @@ class SamplePackageTest(unittest.TestCase):
 
 class FirstRunTest(InstallTestCase):
     def test_first_run(self):
-        store_before = env.store_listing()
         calls = self.install("first", IDS_INSTALL_OK, security=True)
         self.assertTrue(os.path.isdir(env.drive_c(TARGET_ROOT, PACKAGE)))
-        self.check_copies()
-        self.assertEqual(len(env.stored_infs()), 1, "store: %s" % sorted(env.store_listing()))
-        added = sorted(set(env.store_listing()) - set(store_before))
+        self.check_installed()
+        added = sorted(set(env.store_listing()) - set(self.store_before))
         inf_store = [name for name in added if "/" not in name]
         self.assertEqual(len(inf_store), 2, "added to the store: %s" % added)  # the INF and its .pnf
         self.check_staged(added)
@@ -105,9 +97,8 @@ class FirstRunTest(InstallTestCase):
 class SecondRunTest(InstallTestCase):
     def test_second_run(self):
         self.install("earlier", IDS_INSTALL_OK)
-        targets = {name: (winenv.read(env.target(name)), os.stat(env.target(name)).st_mtime_ns) for name in FILES}
-        store = env.store_listing()
-
+        self.check_installed()
+        targets = {name: env.target_state(name) for name in FILES}
         calls = self.install("second", IDS_INSTALL_OK, security=True)
         self.assertEqual(calls, [(TARGET_INF, SP_COPY_NOOVERWRITE), (TARGET_INF, SP_COPY_REPLACEONLY)])
         # The earlier run's files get the folder's access too.
@@ -115,40 +106,40 @@ class SecondRunTest(InstallTestCase):
             (TARGET_FOLDER_PATH + "\\" + name, OWNER_AND_DACL, FILE_SD) for name in FILES])
         for name in FILES:
             with self.subTest(file=name):
-                self.assertEqual((winenv.read(env.target(name)), os.stat(env.target(name)).st_mtime_ns), targets[name])
-        self.assertEqual(env.store_listing(), store)
+                self.assertEqual(env.target_state(name), targets[name])
+        self.assertEqual(env.store_listing(), self.store_before)
 
 
 class FailureTest(InstallTestCase):
-    def test_package_absent_without_earlier_run(self):
-        store = env.store_listing()
-        calls = self.install("nopackage", IDS_INSTALL_FAILED, package=False)
+    def check_nothing_registered(self, calls):
         self.assertEqual(calls, [])
+        self.assertEqual(env.store_listing(), self.store_before)
+
+    def test_package_absent_without_earlier_run(self):
+        calls = self.install("nopackage", IDS_INSTALL_FAILED, extra={})
         self.assertEqual(os.listdir(env.drive_c(TARGET_ROOT, PACKAGE)), [])
-        self.assertEqual(env.store_listing(), store)
+        self.check_nothing_registered(calls)
 
     def test_file_in_the_way_of_the_package_folder(self):
         os.makedirs(env.drive_c(TARGET_ROOT))
         in_the_way = b"a file, not the package folder\r\n"
         winenv.write(env.drive_c(TARGET_ROOT, PACKAGE), in_the_way)
-        store = env.store_listing()
         calls = self.install("intheway", IDS_INSTALL_FAILED, security=True)
         self.assertEqual(winenv.read(env.drive_c(TARGET_ROOT, PACKAGE)), in_the_way)
         self.assertEqual(self.security, PROTECTED_FOLDERS[:1])  # nothing set on the file
-        self.assertEqual(calls, [])
-        self.assertEqual(env.store_listing(), store)
+        self.check_nothing_registered(calls)
 
     def test_store_refuses(self):
         store = env.store_listing()
-        os.symlink("/nonexistent/wirenest-refuses", store_path("OMK58CDC.INF"))
+        link = env.drive_c("windows", "inf", "OMK58CDC.INF")
+        os.symlink("/nonexistent/wirenest-refuses", link)
         calls = self.install("refused", IDS_INSTALL_FAILED)
         if not link_reads_as_stored():
             self.assertEqual(calls, [(TARGET_INF, SP_COPY_NOOVERWRITE)])
         else:
             # Wine 10, 64-bit Wine 8: the link reads as an INF already stored.
             self.assertEqual(calls, [(TARGET_INF, SP_COPY_NOOVERWRITE), (TARGET_INF, SP_COPY_REPLACEONLY)])
-        self.check_copies()
-        self.assertEqual(env.stored_infs(), [])
+        self.check_installed(stored=0)
         # Wine 10 stages the package in its driver store first and leaves it
         # there when the copy into C:\windows\inf fails (measured).
         added = set(env.store_listing()) - set(store)
@@ -165,7 +156,7 @@ class FailureTest(InstallTestCase):
             self.assertEqual(answer["lasterror"], ERROR_FILE_EXISTS, answer)
             replace = env.must("infcopy", TARGET_INF, SP_COPY_REPLACEONLY)
             self.assertEqual(replace["result"], 0, replace)
-        os.remove(store_path("OMK58CDC.INF"))
+        os.remove(link)
         env.restore_stores(["driverstore"])  # what the measurement staged, as above
         self.assertEqual(env.store_listing(), store)
 
@@ -173,22 +164,23 @@ class FailureTest(InstallTestCase):
         os.makedirs(env.drive_c(TARGET_ROOT, PACKAGE))
         older = b"older driver, not this package's\r\n"
         winenv.write(env.target("OMK58CDC.sys"), older)
-        store = env.store_listing()
         calls = self.install("differs", IDS_INSTALL_FAILED, security=True)
         self.assertEqual(winenv.read(env.target("OMK58CDC.sys")), older)
         # Secured as it is, then refused by the check after the copies.
         self.assertEqual(self.security, PROTECTED_FOLDERS + [
             (TARGET_FOLDER_PATH + "\\OMK58CDC.sys", OWNER_AND_DACL, FILE_SD)])
-        self.assertEqual(calls, [])
-        self.assertEqual(env.store_listing(), store)
+        self.check_nothing_registered(calls)
 
 
 class PlatformTest(InstallTestCase):
     def drive_c_state(self):
         return sorted(os.listdir(env.drive_c())), env.store_listing()
 
+    def setUp(self):
+        super().setUp()
+        self.before = self.drive_c_state()
+
     def test_win98_ends_quietly(self):
-        before = self.drive_c_state()
         with self.run_kit("win98", version="win98") as app:
             dialog = app.wait_window("Wirenest")
             app.click(dialog, IDOK)
@@ -196,31 +188,26 @@ class PlatformTest(InstallTestCase):
             app.wait_exit()
             self.assertEqual(registrations(app), [])
         self.assertFalse(os.path.lexists(env.drive_c(TARGET_ROOT)))
-        self.assertEqual(self.drive_c_state(), before)
+        self.assertEqual(self.drive_c_state(), self.before)
 
     def test_win31_stop_box_and_dialog_stays(self):
-        before = self.drive_c_state()
         with self.run_kit("win31", version="win31") as app:
             dialog, box = app.press_ok()
-            self.assertEqual(box["message"], WINDOWS_ONLY)
-            self.assertEqual(box["text"], "Wirenest")
-            self.assertEqual(box["icon"], "stop", "icon pixels %s" % box["icon_pixels"])
-            self.assertEqual(box["owner"], dialog["hwnd"])
+            self.check_box(box, WINDOWS_ONLY, "Wirenest", "stop", dialog["hwnd"])
             app.click(box, IDOK)
             env.must("gone", box["hwnd"], 10000)
             still = env.must("window", dialog["hwnd"])
             self.assertTrue(still["visible"] and still["enabled"], still)
             app.end_with(dialog, IDCANCEL)
             self.assertEqual(registrations(app), [])
-        self.assertEqual(self.drive_c_state(), before)
+        self.assertEqual(self.drive_c_state(), self.before)
 
     def test_cancel_touches_nothing(self):
-        before = self.drive_c_state()
         with self.run_kit("cancel") as app:
             app.end_with(app.wait_window("Wirenest"), IDCANCEL)
             self.assertEqual(registrations(app), [])
         self.assertFalse(os.path.lexists(env.drive_c(TARGET_ROOT)))
-        self.assertEqual(self.drive_c_state(), before)
+        self.assertEqual(self.drive_c_state(), self.before)
 
 
 # A DLL of ours planted beside the program under each of these names, with
@@ -253,19 +240,14 @@ class PlantedDllTest(InstallTestCase):
         extra = env.package()
         extra.update({n + ".dll": os.environ["WNPLANTED"] for n in PLANTED})
         extra[ENGLISH] = os.environ["WNPLANTEDLANG"]
-        return env.run(name, modules=[m for m in MODULES if m != ENGLISH], extra=extra,
-                       wine_debug="trace+setupapi", dll_overrides=NATIVE_FIRST, exe_source=exe_source,
-                       alone=True)
+        return env.run(name, modules=NOT_ENGLISH, extra=extra, wine_debug="trace+setupapi",
+                       dll_overrides=NATIVE_FIRST, exe_source=exe_source, alone=True)
 
     @staticmethod
     def markers(app):
         """{marker: how often that DLL ran}."""
-        ran = {}
-        for name in os.listdir(app.kit):
-            if name.endswith(".ran"):
-                with open(os.path.join(app.kit, name)) as f:
-                    ran[name] = len(f.read().splitlines())
-        return ran
+        return {name: len(winenv.read(os.path.join(app.kit, name)).splitlines())
+                for name in os.listdir(app.kit) if name.endswith(".ran")}
 
     def wine_runs_by_itself(self):
         if PlantedDllTest.wine_own is None:
@@ -290,8 +272,7 @@ class PlantedDllTest(InstallTestCase):
             app.end_with(box, IDOK)
             self.assertEqual(self.markers(app), wine_own)
             self.assertEqual(registrations(app), [(TARGET_INF, SP_COPY_NOOVERWRITE)])
-        self.check_copies()
-        self.assertEqual(len(env.stored_infs()), 1)
+        self.check_installed()
 
     def test_a_build_without_the_guard_runs_a_planted_dll(self):
         # So the test above can fail: the same program without its start-up
@@ -304,9 +285,9 @@ class PlantedDllTest(InstallTestCase):
 
 
 class CodePageTest(InstallTestCase):
-    """Code page 932: the folder and the executable's name end in U+8868,
-    whose second byte there is the backslash code.  Cut at that byte, the
-    program would look for the package and the module in the wrong folder."""
+    """Code page 932: the folder and the executable's name end in CP932_CHAR;
+    cut at its second byte, the program would look for the package and the
+    module in the wrong folder."""
 
     def test_double_byte_folder(self):
         self.assert_code_page_932()
@@ -314,7 +295,7 @@ class CodePageTest(InstallTestCase):
         calls = self.install("Kit" + CP932_CHAR, IDS_INSTALL_OK, caption=CP932_CHAR,
                              exe=CP932_CHAR + ".exe", lang=CP932_LANG)
         self.assertEqual(calls, [(TARGET_INF, SP_COPY_NOOVERWRITE)])
-        self.check_copies()
+        self.check_installed()
 
 
 if __name__ == "__main__":

@@ -9,9 +9,9 @@ import os
 import unittest
 
 import winenv
-from facts import (CP932_CHAR, CP932_LANG, ENGLISH, IDC_STEP1_TEXT, IDC_STEP2_TEXT, IDCANCEL, IDOK, IDS_STEP1,
-                   IDS_STEP2, INSTALLER_EXSTYLE, INSTALLER_STYLE, MODULES, REG_BINARY, REG_SZ, SYSTEM_ADDED_STYLE,
-                   TEMPLATE_STEP1, TEMPLATE_STEP2, dword, load_error, sz)
+from facts import (CP932_CHAR, CP932_LANG, ENGLISH, IDC_STEP1_TEXT, IDCANCEL, IDOK, IDS_STEP1, IDS_STEP2,
+                   INSTALLER_EXSTYLE, INSTALLER_STYLE, MODULES, NOT_ENGLISH, REG_BINARY, REG_SZ, SYSTEM_ADDED_STYLE,
+                   TEMPLATE_STEP1, TEMPLATE_STEP2, dword, sz)
 
 env = None
 setUpModule, tearDownModule = winenv.module_fixtures(globals())
@@ -21,8 +21,7 @@ class InstallerDialogTest(winenv.TestCase):
     """The dialog as it opens without any settings, and how it ends."""
 
     def test_no_settings_key(self):
-        step1 = env.module_string(ENGLISH, IDS_STEP1)["text"]
-        step2 = env.module_string(ENGLISH, IDS_STEP2)["text"]
+        step1, step2 = env.module_lines(ENGLISH)
         # Otherwise a dialog that kept its template texts would pass.
         self.assertNotEqual(step1, TEMPLATE_STEP1, "sample module line 1 equals the template's")
         self.assertNotEqual(step2, TEMPLATE_STEP2, "sample module line 2 equals the template's")
@@ -30,14 +29,11 @@ class InstallerDialogTest(winenv.TestCase):
         with env.run("nokey") as app:
             dlg = app.wait_window("Wirenest")
             self.assertEqual(dlg["class"], "#32770")
-            self.assertEqual(dlg["style"], INSTALLER_STYLE | SYSTEM_ADDED_STYLE,
-                             "style 0x%08x" % dlg["style"])
+            self.assertEqual(dlg["style"], INSTALLER_STYLE | SYSTEM_ADDED_STYLE, "style 0x%08x" % dlg["style"])
             self.assertTrue(dlg["exstyle"] & INSTALLER_EXSTYLE, "exstyle 0x%08x" % dlg["exstyle"])
             self.assertEqual(dlg["owner"], 0)
             self.assertTrue(dlg["centred_workarea"], "rect %s, work area %s" % (dlg["rect"], dlg["workarea"]))
-
-            self.assertEqual(app.text(dlg, IDC_STEP1_TEXT), step1)
-            self.assertEqual(app.text(dlg, IDC_STEP2_TEXT), step2)
+            self.assertEqual(app.lines(dlg), [step1, step2])
 
             focus = app.focus(dlg).get("window", {})
             self.assertEqual((focus.get("id"), focus.get("text")), (IDOK, "OK"), "focus: %s" % focus)
@@ -64,27 +60,15 @@ class InstallerDialogTest(winenv.TestCase):
         self.assertEqual(env.module_string(nolines, IDS_STEP1)["text"], "")
         with env.run("nolines", modules=[], extra={ENGLISH: nolines}) as app:
             dlg = app.wait_window("Wirenest")
-            self.assertEqual(app.text(dlg, IDC_STEP1_TEXT), "")
-            self.assertEqual(app.text(dlg, IDC_STEP2_TEXT), "")
+            self.assertEqual(app.lines(dlg), ["", ""])
             app.end_with(dlg, IDCANCEL)
 
 
 class MissingModuleTest(winenv.TestCase):
     """A module that cannot be loaded: the error box, then the end."""
 
-    def check_error_box(self, app, kit, module=ENGLISH):
-        box = app.msgbox(app.wait_window("Error"))
-        self.assertEqual(box["message"], load_error(kit, module))
-        self.assertEqual(box["class"], "#32770")
-        self.assertEqual(box["icon"], "stop", "icon pixels %s" % box["icon_pixels"])
-        self.assertEqual(box["owner"], 0)
-        self.assertEqual([(b["id"], b["text"]) for b in box["buttons"]], [(IDOK, "OK")])
-        self.assertEqual([w["text"] for w in app.visible_windows()], ["Error"])
-        app.end_with(box, IDOK)
-
     def test_english_module_absent(self):
-        others = [m for m in MODULES if m != ENGLISH]
-        with env.run("noeng", modules=others) as app:
+        with env.run("noeng", modules=NOT_ENGLISH) as app:
             self.check_error_box(app, "noeng")
 
     def test_chosen_module_absent(self):
@@ -94,11 +78,7 @@ class MissingModuleTest(winenv.TestCase):
             self.check_error_box(app, "nocht", "DravikChtRes.dll")
 
     def test_unloadable_english_module(self):
-        not_a_dll = os.path.join(env.work_dir, "not-a-dll.txt")
-        winenv.write(not_a_dll, b"This is a text file, not a module.\r\n")
-        empty = os.path.join(env.work_dir, "empty.dll")
-        open(empty, "w").close()
-        cases = (("empty", empty), ("text", not_a_dll), ("folder", None))
+        cases = (("empty", b""), ("text", b"This is a text file, not a module.\r\n"), ("folder", None))
         for kit, source in cases:
             with self.subTest(kind=kit):
                 with env.run(kit, modules=[], extra={ENGLISH: source}) as app:
@@ -136,9 +116,7 @@ class LanguageTableTest(winenv.TestCase):
         ("short", {"PrimLangID": (REG_BINARY, bytes([30, 0]))}, "DravikThaiRes.dll", "th_TH.UTF-8"),
     )
 
-    @classmethod
-    def setUpClass(cls):
-        cls.expected = {}
+    expected = {}  # (module, locale): lines, read once
 
     def expected_lines(self, module, lang):
         """Lines 1 and 2 as the program shows them in that locale."""
@@ -160,11 +138,10 @@ class LanguageTableTest(winenv.TestCase):
     def test_settings_choose_module(self):
         for kit, settings, module, lang in self.CASES:
             with self.subTest(kit=kit, module=module):
-                step1, step2 = self.expected_lines(module, lang)
+                lines = self.expected_lines(module, lang)
                 with env.run(kit, settings=settings, lang=lang) as app:
                     dlg = app.wait_window("Wirenest")
-                    self.assertEqual(app.text(dlg, IDC_STEP1_TEXT), step1)
-                    self.assertEqual(app.text(dlg, IDC_STEP2_TEXT), step2)
+                    self.assertEqual(app.lines(dlg), lines)
                     app.end_with(dlg, IDCANCEL)
 
 
@@ -175,8 +152,7 @@ class SettingsReadTest(winenv.TestCase):
 
     @staticmethod
     def queries(output, value):
-        return [l for l in output.splitlines()
-                if "RegQueryValueExA" in l and '"%s"' % value in l]
+        return [l for l in output.splitlines() if "RegQueryValueExA" in l and '"%s"' % value in l]
 
     def test_sub_lang_id_read_only_after_prim_lang_id(self):
         cases = (
@@ -203,19 +179,15 @@ class SettingsReadTest(winenv.TestCase):
             app.end_with(app.wait_window("Wirenest"), IDCANCEL)
             output = app.wine_output()
         self.assertTrue(self.queries(output, "SubLangID"), "no registry trace in the output")
-        writes = [l for l in output.splitlines()
-                  if ("NtCreateKey" in l and "Ombrel" in l)
-                  or (("NtSetValueKey" in l or "NtDeleteValueKey" in l)
-                      and ("PrimLangID" in l or "SubLangID" in l))]
+        writes = [l for l in output.splitlines() if ("NtCreateKey" in l and "Ombrel" in l)
+                  or (("NtSetValueKey" in l or "NtDeleteValueKey" in l) and ("PrimLangID" in l or "SubLangID" in l))]
         self.assertEqual(writes, [])
 
 
 class CodePage932Test(winenv.TestCase):
-    """Code page 932: the executable is C:\\kits\\Kit表\\表.exe, and 表 is
-    0x95 0x5C there, its second byte the backslash code.  The last 0x5C
-    byte of the path is inside the file name, after the real separator: a
-    cut there would give the folder C:\\kits\\Kit表\\<0x95>, and the module
-    would not be found."""
+    """Code page 932: the executable is C:\\kits\\Kit表\\表.exe (CP932_CHAR), whose
+    last 0x5C byte lies inside the file name: a cut there would look for the
+    module in C:\\kits\\Kit表\\<0x95>."""
 
     LANG = CP932_LANG
     KIT, EXE = "Kit" + CP932_CHAR, CP932_CHAR + ".exe"
@@ -225,11 +197,10 @@ class CodePage932Test(winenv.TestCase):
         self.assert_code_page_932()
 
     def test_module_found_beside_double_byte_name(self):
-        step1, step2 = (env.module_string(ENGLISH, i, lang=self.LANG)["text"] for i in (IDS_STEP1, IDS_STEP2))
+        lines = env.module_lines(ENGLISH, lang=self.LANG)
         with env.run(self.KIT, exe=self.EXE, lang=self.LANG) as app:
             dlg = app.wait_window("Wirenest")
-            self.assertEqual(app.text(dlg, IDC_STEP1_TEXT), step1)
-            self.assertEqual(app.text(dlg, IDC_STEP2_TEXT), step2)
+            self.assertEqual(app.lines(dlg), lines)
             app.end_with(dlg, IDCANCEL)
 
     def test_program_sees_the_double_byte_path(self):
@@ -237,13 +208,9 @@ class CodePage932Test(winenv.TestCase):
         # name: it shows which bytes the program got and where it cut them.
         # Without a real ja_JP locale Wine hands over other bytes, and this
         # fails instead of passing for nothing.
-        others = [m for m in MODULES if m != ENGLISH]
-        with env.run(self.KIT, exe=self.EXE, modules=others, lang=self.LANG) as app:
-            box = app.msgbox(app.wait_window("Error"))
-            message = box["message"]
-            self.assertEqual(message, load_error(self.KIT))
+        with env.run(self.KIT, exe=self.EXE, modules=NOT_ENGLISH, lang=self.LANG) as app:
+            message = self.check_error_box(app, self.KIT)
             self.assertIn(b"\\Kit\x95\x5c\\DravikEngRes.dll", message.encode("cp932"), message)
-            app.end_with(box, IDOK)
 
 
 class WindowsVersionTest(winenv.TestCase):
@@ -262,8 +229,7 @@ class WindowsVersionTest(winenv.TestCase):
                     told = [l for l in app.wine_output().splitlines() if "version_init got" in l]
                     self.assertEqual(len(told), 1, told)
                     self.assertIn("got %s platform 2 " % number, told[0])
-                    self.assertEqual(dlg["style"], INSTALLER_STYLE | SYSTEM_ADDED_STYLE,
-                                     "style 0x%08x" % dlg["style"])
+                    self.assertEqual(dlg["style"], INSTALLER_STYLE | SYSTEM_ADDED_STYLE, "style 0x%08x" % dlg["style"])
                     self.assertEqual(app.text(dlg, IDC_STEP1_TEXT), step1)
                     app.end_with(dlg, IDCANCEL)
 

@@ -22,6 +22,7 @@ import os
 import re
 import subprocess
 import sys
+import time
 
 from facts import SHIPPED_ARCH, X64_ARCH
 
@@ -31,17 +32,33 @@ SOURCE = os.path.abspath(os.path.join(HERE, "..", ".."))
 WINE32_LOADER = "/usr/lib/wine/wine"
 WINE64_LOADER = "/usr/lib/wine/wine64"
 X64_TREE = "x64"  # under the Windows build folder
-FALLBACK_NOTE = ("this machine runs no 32-bit code: running the x86_64 build of the same "
-                 "sources under 64-bit Wine")
+FALLBACK_NOTE = ("this machine runs no 32-bit code: running the x86_64 build of the same sources under 64-bit Wine")
 # Paths CTest hands over, all under the Windows build folder; the x64 tree
 # has the same layout.
-BUILT_PATHS = ("WIRENEST_KIT_DIR", "WNAGENT", "WNNOLINES", "WNNOSTRINGS",
-               "WNPLANTED", "WNPLANTEDLANG", "WNUNGUARDED",
+BUILT_PATHS = ("WIRENEST_KIT_DIR", "WNAGENT", "WNNOLINES", "WNNOSTRINGS", "WNPLANTED", "WNPLANTEDLANG", "WNUNGUARDED",
                "WIRENEST_E2E_DIR", "WNBENCH", "WNBASELINE", "WIRENEST_BENCH_DIR")
 
 
 def log(text):
     print("[winenv] " + text, file=sys.stderr, flush=True)
+
+
+def poll(check, timeout, interval=0.05):
+    """check()'s first true answer within timeout seconds, else its last."""
+    deadline = time.monotonic() + timeout
+    while not (found := check()) and time.monotonic() < deadline:
+        time.sleep(interval)
+    return found
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
 
 
 def wine_version(loader):
@@ -50,8 +67,7 @@ def wine_version(loader):
     refuses any i386 program with ENOEXEC.  That, and only that, means no;
     anything else is an error, never a fallback."""
     try:
-        proc = subprocess.run([loader, "--version"], stdout=subprocess.PIPE,
-                              stderr=subprocess.STDOUT, timeout=60)
+        proc = subprocess.run([loader, "--version"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
     except OSError as e:
         if e.errno == errno.ENOEXEC:
             return None
@@ -125,20 +141,15 @@ def amd64_manifest(source, copy):
     """The manifest for the x86_64 tree: processor amd64 for itself and the
     common controls, every other byte as shipped.  Written only when it
     changes, so the resources are not rebuilt for nothing."""
-    with open(source, "rb") as f:
-        shipped = f.read()
+    shipped = read(source)
     if shipped.count(SHIPPED_ARCH) != 2:
         print("%s: expected %s twice (itself and the common controls), found %d"
               % (source, SHIPPED_ARCH.decode(), shipped.count(SHIPPED_ARCH)), file=sys.stderr)
         return 1
     data = shipped.replace(SHIPPED_ARCH, X64_ARCH)
-    if os.path.exists(copy):
-        with open(copy, "rb") as f:
-            if f.read() == data:
-                return 0
-    os.makedirs(os.path.dirname(os.path.abspath(copy)), exist_ok=True)
-    with open(copy, "wb") as f:
-        f.write(data)
+    if not os.path.exists(copy) or read(copy) != data:
+        os.makedirs(os.path.dirname(os.path.abspath(copy)), exist_ok=True)
+        write(copy, data)
     return 0
 
 

@@ -1,13 +1,12 @@
 """Runs the real Wirenest.exe under Wine and looks at it from outside.
 
 One WineEnv per test run: its own Xvfb (unless a display is given), a
-private prefix under the build folder, made once, and a persistent
-wineserver.  Which Wine and build run is winbuild.py's answer; drive C and
-the registry are machine.py's, the screen screen.py's.  Each start of the
-program is an AppRun: a kit folder of its own under C:\\kits, a time limit
-on every wait, and on failure a screenshot and Wine's output saved under
-<e2e>/artifacts and named in the message.  Nothing is left running
-afterwards, which `winenv.py leftovers` checks at the end of a run.
+private prefix made once, a persistent wineserver.  Which Wine and build
+run is winbuild.py's answer; drive C and the registry machine.py's, the
+screen screen.py's.  Each start of the program is an AppRun: a kit folder
+of its own under C:\\kits, a time limit on every wait, and on failure a
+screenshot and Wine's output saved under <e2e>/artifacts and named in the
+message.  `winenv.py leftovers` checks at the end that nothing runs on.
 
 Environment (set by CTest):
   WIRENEST_KIT_DIR    folder with Wirenest.exe and the language modules
@@ -27,12 +26,12 @@ import tempfile
 import time
 import unittest
 
-from facts import CP932_CHAR, CP932_LANG, ENGLISH, EXE_NAME, IDOK, IDS_STEP1, MODULES, REG_SZ, SETTINGS_KEY
-from facts import TARGET_ROOT
+from facts import (CP932_CHAR, CP932_LANG, ENGLISH, EXE_NAME, IDC_STEP1_TEXT, IDC_STEP2_TEXT, IDOK, IDS_STEP1,
+                   IDS_STEP2, MODULES, REG_SZ, SETTINGS_KEY, TARGET_ROOT, load_error)
 from screen import SCREEN, SESSION_VARIABLE, Screen, Xvfb
 # The test scripts and the benchmark import the harness as winenv alone.
 from machine import APP_DEFAULTS, STORES_BASELINE, Machine, read, tree_changes, tree_state, windows_path, write  # noqa: F401
-from winbuild import FALLBACK_NOTE, build_path, log, select_wine
+from winbuild import FALLBACK_NOTE, build_path, log, poll, select_wine
 
 # Wine prints these when a program crashes and ShowCrashDialog is 0,
 # whatever WINEDEBUG says.
@@ -58,20 +57,19 @@ def lock_session(work_dir, timeout=300):
     waits here instead of killing the first one's programs.  Returns the
     open lock file; closing it releases the lock."""
     lock = open(os.path.join(work_dir, "session.lock"), "w")
-    deadline = time.monotonic() + timeout
-    said = False
-    while True:
+
+    def locked():
         try:
             fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
-            return lock
+            return True
         except BlockingIOError:
-            if time.monotonic() > deadline:
-                lock.close()
-                raise RuntimeError("the Wine prefix in %s stayed busy for %d s" % (work_dir, timeout))
-            if not said:
-                log("waiting for another run that uses %s" % work_dir)
-                said = True
-            time.sleep(0.5)
+            return False
+    if not locked():
+        log("waiting for another run that uses %s" % work_dir)
+        if not poll(locked, timeout, 0.5):
+            lock.close()
+            raise RuntimeError("the Wine prefix in %s stayed busy for %d s" % (work_dir, timeout))
+    return lock
 
 
 class HelperError(AssertionError):
@@ -105,13 +103,10 @@ class WineEnv(Machine, Screen):
         self.kit_dir = os.path.abspath(kit_dir)
         self.helper_path = os.path.abspath(helper)
         self.work_dir = os.path.abspath(work_dir)
-        self.prefix = os.path.join(self.work_dir, "prefix")
-        self.home = os.path.join(self.work_dir, "home")
-        self.artifacts = os.path.join(self.work_dir, "artifacts")
-        self.logs = os.path.join(self.work_dir, "logs")
+        self.prefix, self.home, self.artifacts, self.logs = (
+            os.path.join(self.work_dir, d) for d in ("prefix", "home", "artifacts", "logs"))
         self.display = display
-        self.xvfb = None
-        self.lock = None
+        self.xvfb = self.lock = None
         self.prefix_seconds = None  # set when this run created the prefix
 
     @classmethod
@@ -194,9 +189,7 @@ class WineEnv(Machine, Screen):
         """Wine's environment; lang (e.g. "zh_CN.UTF-8") sets the locale, and
         with it the ANSI code page the programs run with (default 1252);
         dll_overrides is added to WINEDLLOVERRIDES (e.g. "uxtheme=n,b")."""
-        env = dict(os.environ)
-        for name in [k for k in env if k.startswith("LC_")]:
-            del env[name]
+        env = {k: v for k, v in os.environ.items() if not k.startswith("LC_")}
         if lang:
             env.update(LOCPATH=self._locale_dir(lang), LC_ALL=lang)
         env.update(
@@ -240,10 +233,9 @@ class WineEnv(Machine, Screen):
         way round."""
         stamp = os.path.join(self.prefix, ".wirenest-ready")
         arch_line = "arch %s\n" % select_wine().arch
-        if os.path.exists(os.path.join(self.prefix, STORES_BASELINE)) and os.path.exists(stamp):
-            with open(stamp) as f:
-                if arch_line in f.readlines():
-                    return
+        if (os.path.exists(os.path.join(self.prefix, STORES_BASELINE)) and os.path.exists(stamp)
+                and arch_line in read(stamp).decode("ascii").splitlines(True)):
+            return
         log("creating the Wine prefix %s (once)" % self.prefix)
         start = time.monotonic()
         self._wineserver("-k")
@@ -319,8 +311,17 @@ class WineEnv(Machine, Screen):
         path = module if os.path.isabs(module) else os.path.join(self.kit_dir, module)
         return self.must("loadstring", windows_path(path), string_id, lang=lang)
 
+    def module_lines(self, module, lang=None, form="text"):
+        """The module's instruction lines 1 and 2, as module_string reads them."""
+        return [self.module_string(module, i, lang=lang)[form] for i in (IDS_STEP1, IDS_STEP2)]
+
     def reset_settings(self):
         self.must("regdel", SETTINGS_KEY)
+
+    def set_settings(self, settings):
+        """{value name: (type, bytes)} under the settings key, bytes as given."""
+        for value, (kind, data) in settings.items():
+            self.must("regset", SETTINGS_KEY, value, kind, data.hex() or "-")
 
     def run(self, name, **kw):
         return AppRun(self, name, **kw)
@@ -329,12 +330,8 @@ class WineEnv(Machine, Screen):
 def module_fixtures(namespace):
     """setUpModule and tearDownModule that keep one environment, started
     from CTest's settings, in the module's global env."""
-    def set_up():
-        namespace["env"] = WineEnv.from_environment().start()
-
-    def tear_down():
-        namespace["env"].stop()
-    return set_up, tear_down
+    return (lambda: namespace.update(env=WineEnv.from_environment().start()),
+            lambda: namespace["env"].stop())
 
 
 class TestCase(unittest.TestCase):
@@ -347,6 +344,24 @@ class TestCase(unittest.TestCase):
         self.env = WineEnv.active
         self.env.restore_state()
 
+    def check_box(self, box, message, caption, icon, owner):
+        """A message box with its one OK button."""
+        self.assertEqual(box["class"], "#32770")
+        self.assertEqual(box["message"], message)
+        self.assertEqual(box["text"], caption)
+        self.assertEqual(box["icon"], icon, "icon pixels %s" % box["icon_pixels"])
+        self.assertEqual(box["owner"], owner)
+        self.assertEqual([(b["id"], b["text"]) for b in box["buttons"]], [(IDOK, "OK")])
+
+    def check_error_box(self, app, kit, module=ENGLISH):
+        """The "Error" box of a module that cannot be loaded, the program's
+        one window; its OK ends the program.  Returns the box's text."""
+        box = app.msgbox(app.wait_window("Error"))
+        self.check_box(box, load_error(kit, module), "Error", "stop", 0)
+        self.assertEqual([w["text"] for w in app.visible_windows()], ["Error"])
+        app.end_with(box, IDOK)
+        return box["message"]
+
     def assert_code_page_932(self):
         """Code page 932 is what the locale gives, and CP932_CHAR ends in the
         backslash code there: otherwise a test of it passes for nothing."""
@@ -358,17 +373,15 @@ class TestCase(unittest.TestCase):
 class AppRun:
     """One start of the program from C:\\kits\\<name>, as a context manager.
 
-    modules, extra, exe_source, exe: the kit, as Machine.lay_out_kit lays it
-    out (default: every module, the kit's Wirenest.exe); settings: values to
-    put under the settings key before the start; lang: the locale to run
-    in; wine_debug: WINEDEBUG for the program (e.g. "trace+reg"); version:
-    the Windows version Wine reports to this executable (winxp, win2k,
-    win10, win98, win31; default: the prefix's); record_state: take
-    machine_state() just before the start, for machine_changes();
-    dll_overrides: added to WINEDLLOVERRIDES; alone: no other process of
-    the prefix runs when the program starts, so it brings up the desktop
-    itself; server_trace: the run has a Wine server of its own whose trace
-    of every request (wineserver -d1) goes into the program's output."""
+    modules, extra, exe_source, exe: the kit as Machine.lay_out_kit lays it
+    out (default: every module, the kit's Wirenest.exe); settings: values
+    under the settings key; lang: the locale; wine_debug: WINEDEBUG (e.g.
+    "trace+reg"); version: the Windows version Wine reports to the program
+    (winxp, win2k, win10, win98, win31); record_state: machine_state() just
+    before the start, for machine_changes(); dll_overrides: added to
+    WINEDLLOVERRIDES; alone: no other process of the prefix runs at the
+    start, so the program brings up the desktop itself; server_trace: a
+    server of the run's own traces every request into the program's output."""
 
     def __init__(self, env, name, modules=MODULES, extra=None, settings=None, lang=None, exe=EXE_NAME,
                  wine_debug="-all", version=None, record_state=False, exe_source=None, dll_overrides="",
@@ -386,8 +399,7 @@ class AppRun:
         env = self.env
         env.reset_settings()
         env.lay_out_kit(self.name, self.modules, self.extra, self.exe_source, self.exe)
-        for value, (kind, data) in self.settings.items():
-            env.must("regset", SETTINGS_KEY, value, kind, data.hex() or "-")
+        env.set_settings(self.settings)
         if self.version:
             env.must("regset", self.app_defaults_key(), "Version", REG_SZ,
                      (self.version.encode("ascii") + b"\0").hex())
@@ -412,45 +424,37 @@ class AppRun:
         self.env.stop_server()
         self.server = subprocess.Popen(["wineserver", "-f", "-d1"], env=self.env.environment(),
                                        stdout=self._log, stderr=subprocess.STDOUT)
-        deadline = time.monotonic() + 30
-        while "wineserver: starting" not in self.wine_output():
-            if self.server.poll() is not None or time.monotonic() > deadline:
-                raise RuntimeError("the tracing Wine server did not start (exit %s)" % self.server.poll())
-            time.sleep(0.05)
+        started = lambda: "wineserver: starting" in self.wine_output()
+        if not poll(lambda: self.server.poll() is not None or started(), 30) or not started():
+            raise RuntimeError("the tracing Wine server did not start (exit %s)" % self.server.poll())
 
     def __exit__(self, exc_type, exc, tb):
         crash = crash_lines(self.wine_output())
-        failed = exc is not None or crash
-        if failed:
-            notes = self._save_artifacts()
+        artifacts = os.path.join(self.env.artifacts, self.name)
+        note = ""
+        if exc is not None or crash:
+            try:
+                note = "artifacts: screenshot %s" % self.env.screenshot(artifacts + ".png")
+            except Exception as e:  # the failure itself matters more than its picture
+                note = "artifacts: screenshot (none: %s)" % e
         end_process(self.proc)
         if self.server:
             self.env.stop_server()
             self.server.wait(60)
             self.env.start_server()
         self._log.close()
-        if failed:
-            shutil.copy(self.log_path, notes["wine_log"])
+        if note:
+            note += ", Wine output " + shutil.copy(self.log_path, artifacts + ".wine.log")
         os.remove(self.log_path)
         shutil.rmtree(self.kit, ignore_errors=True)
         self.env.reset_settings()
         if self.version:
             self.env.must("regdel", self.app_defaults_key())
-        note = "artifacts: screenshot %s, Wine output %s" % (notes["screenshot"], notes["wine_log"]) if failed else ""
         if exc is not None:
             exc.add_note(note)
-            return False
-        self.assert_no_crash(crash, note)
+        else:
+            self.assert_no_crash(crash, note)
         return False
-
-    def _save_artifacts(self):
-        base = os.path.join(self.env.artifacts, self.name)
-        notes = {"screenshot": base + ".png", "wine_log": base + ".wine.log"}
-        try:
-            self.env.screenshot(notes["screenshot"])
-        except Exception as e:  # the failure itself matters more than its picture
-            notes["screenshot"] = "(none: %s)" % e
-        return notes
 
     def app_defaults_key(self):
         return APP_DEFAULTS + "\\" + self.exe
@@ -479,23 +483,19 @@ class AppRun:
         answer = self.env.helper("wait", caption, timeout_ms, self.exe, timeout=timeout_ms / 1000 + 30,
                                  lang=self.lang)
         if not answer.get("ok"):
+            code = self.proc.poll()
             raise AssertionError("no window %r of %s within %d ms (process %s): %s" % (
-                caption, self.exe, timeout_ms, self._state(), answer))
+                caption, self.exe, timeout_ms, "running" if code is None else "ended with code %d" % code, answer))
         return answer
 
     def wait_box(self, dialog, timeout=15):
         """The message box of the first visible top-level window of the
         program other than the dialog (the box that a press in it brings up)."""
-        deadline = time.monotonic() + timeout
-        while True:
-            visible = self.visible_windows()
-            others = [w for w in visible if w["hwnd"] != dialog["hwnd"]]
-            if others:
-                return self.msgbox(others[0])
-            if time.monotonic() > deadline:
-                raise HelperError("no box of %s within %d s; visible: %s"
-                                  % (self.exe, timeout, [w["text"] for w in visible]))
-            time.sleep(0.1)
+        others = poll(lambda: [w for w in self.visible_windows() if w["hwnd"] != dialog["hwnd"]], timeout, 0.1)
+        if not others:
+            raise HelperError("no box of %s within %d s; visible: %s"
+                              % (self.exe, timeout, [w["text"] for w in self.visible_windows()]))
+        return self.msgbox(others[0])
 
     def press_ok(self):
         """Presses OK in the dialog; returns the dialog and the box it brings."""
@@ -503,15 +503,16 @@ class AppRun:
         self.click(dialog, IDOK)
         return dialog, self.wait_box(dialog)
 
-    def windows(self):
-        """All top-level windows of the program, hidden ones included."""
-        return self.env.must("windows", self.exe, lang=self.lang)["windows"]
-
     def visible_windows(self):
-        return [w for w in self.windows() if w["visible"]]
+        """The program's visible top-level windows."""
+        return [w for w in self.env.must("windows", self.exe, lang=self.lang)["windows"] if w["visible"]]
 
     def text(self, window, control_id):
         return self.env.must("text", window["hwnd"], control_id)["text"]
+
+    def lines(self, dialog):
+        """The instruction lines the installer dialog shows."""
+        return [self.text(dialog, IDC_STEP1_TEXT), self.text(dialog, IDC_STEP2_TEXT)]
 
     def msgbox(self, window):
         return self.env.must("msgbox", window["hwnd"])
@@ -544,10 +545,6 @@ class AppRun:
         self.assert_no_crash(crash_lines(self.wine_output()))
         return code
 
-    def _state(self):
-        code = self.proc.poll()
-        return "running" if code is None else "ended with code %d" % code
-
 
 # ---- the demo and the end of a run ------------------------------------------
 
@@ -563,8 +560,7 @@ def demo(kit_dir, helper, work_dir, out_dir):
             print("Wine prefix created in %.1f s" % env.prefix_seconds)
         with env.run("demo", extra=env.package()) as app:
             if display:
-                print("Wirenest is running on %s, in Wine's desktop window; "
-                      "this ends when it does." % display)
+                print("Wirenest is running on %s, in Wine's desktop window; this ends when it does." % display)
                 return app.proc.wait()
             out_dir = os.path.abspath(out_dir)
             os.makedirs(out_dir, exist_ok=True)
@@ -599,10 +595,8 @@ def leftovers(work_dir):
                    os.fsencode("%s=%s" % (SESSION_VARIABLE, work_dir)): "Xvfb"}
         for pid in filter(str.isdigit, os.listdir("/proc")):
             try:
-                with open("/proc/%s/environ" % pid, "rb") as f:
-                    environ = f.read().split(b"\0")
-                with open("/proc/%s/cmdline" % pid, "rb") as f:
-                    cmdline = f.read().replace(b"\0", b" ").decode("utf-8", "replace").strip()
+                environ = read("/proc/%s/environ" % pid).split(b"\0")
+                cmdline = read("/proc/%s/cmdline" % pid).replace(b"\0", b" ").decode("utf-8", "replace").strip()
             except OSError:  # ended meanwhile, or not ours to read
                 continue
             found += ["%s %s: %s" % (what, pid, cmdline) for marker, what in markers.items() if marker in environ]

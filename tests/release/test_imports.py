@@ -66,17 +66,10 @@ def reviewed_list(path=LIST):
     return listed
 
 
-def kit_dir():
-    kit = os.environ.get("WIRENEST_KIT_DIR")
-    if not kit:
-        raise RuntimeError("set WIRENEST_KIT_DIR (CTest does)")
-    return kit
-
-
 class ImportAudit(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.kit = kit_dir()
+        cls.kit = os.environ["WIRENEST_KIT_DIR"]
         cls.listed = reviewed_list()
 
     def imports_of(self, name):
@@ -96,8 +89,7 @@ class ImportAudit(unittest.TestCase):
                 gone = sorted({i for i, optional in listed.items() if not optional} - actual)
                 self.assertFalse(new, "%s imports functions nobody has reviewed; check each exists in "
                                       "Windows 2000, then add it to imports.txt: %s" % (name, new))
-                self.assertFalse(gone, "%s no longer imports these; remove them from imports.txt: %s"
-                                 % (name, gone))
+                self.assertFalse(gone, "%s no longer imports these; remove them from imports.txt: %s" % (name, gone))
 
     def test_only_dlls_that_windows_maps_from_its_own_folder(self):
         for name in sorted(self.listed):

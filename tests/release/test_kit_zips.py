@@ -13,11 +13,7 @@ import zipfile
 SOURCE = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
 from facts import MODULES, PACKAGE, PACKAGE_FILES  # noqa: E402
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
+from machine import read  # noqa: E402
 
 
 class KitArchives(unittest.TestCase):

@@ -18,27 +18,31 @@ import pefile  # Debian's python3-pefile
 SOURCE = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
 from facts import MODULES  # noqa: E402
+from machine import read  # noqa: E402
 
-OUTPUTS = (["kit/Wirenest.exe"] + ["kit/" + m for m in MODULES]
-           + ["Wirenest-kit.zip", "Wirenest-demo-kit.zip"])
+OUTPUTS = (["kit/Wirenest.exe"] + ["kit/" + m for m in MODULES] + ["Wirenest-kit.zip", "Wirenest-demo-kit.zip"])
 TARGETS = ("Wirenest", "sample_modules", "kit_zips")
 
 
-def commit_time():
-    """What the archives are dated with; both builds must agree on it, so
-    it is fixed here rather than read by each build from its own copy."""
+def build_environment():
+    """The caller's environment less its make settings, with the date the
+    archives carry: the last commit's.  Both builds must agree on it, so it
+    is fixed here rather than read by each build from its own copy."""
+    env = {k: v for k, v in os.environ.items() if k not in ("MAKEFLAGS", "MFLAGS", "MAKELEVEL")}
     try:
-        out = subprocess.run(["git", "-C", SOURCE, "log", "-1", "--format=%ct"], capture_output=True,
-                             text=True, check=True).stdout.strip()
-        return out if out.isdigit() else "0"
+        date = subprocess.run(["git", "-C", SOURCE, "log", "-1", "--format=%ct"], capture_output=True,
+                              text=True, check=True).stdout.strip()
     except (OSError, subprocess.CalledProcessError):
-        return "0"
+        date = ""
+    env["SOURCE_DATE_EPOCH"] = date if date.isdigit() else "0"
+    return env
 
 
-def try_build(source, binary, env, options=()):
+def build(source, binary, env, options=(), must=True):
     """Configures the Windows preset's build with extra -D options and builds
-    the shipped files.  Returns (the step that failed or None, its output)."""
-    output = ""
+    the shipped files.  Returns (the step that failed or None, its output);
+    a failure raises when the build must succeed."""
+    failed = None
     for step in (["cmake", "-S", source, "-B", binary, "-G", "Unix Makefiles",
                   "-DCMAKE_TOOLCHAIN_FILE=%s/cmake/mingw-i686.cmake" % source,
                   "-DCMAKE_BUILD_TYPE=MinSizeRel", "-DWIRENEST_TARGET=windows"] + list(options),
@@ -46,21 +50,15 @@ def try_build(source, binary, env, options=()):
         done = subprocess.run(step, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         output = done.stdout.decode(errors="replace")
         if done.returncode:
-            return " ".join(step), output
-    return None, output
-
-
-def build(source, binary, env, options=()):
-    failed, output = try_build(source, binary, env, options)
-    if failed:
+            failed = " ".join(step)
+            break
+    if failed and must:
         raise AssertionError("%s failed:\n%s" % (failed, output[-4000:]))
+    return failed, output
 
 
 def first_difference(a, b):
-    for i, (x, y) in enumerate(zip(a, b)):
-        if x != y:
-            return i
-    return min(len(a), len(b))
+    return next((i for i, (x, y) in enumerate(zip(a, b)) if x != y), min(len(a), len(b)))
 
 
 def where(data, offset):
@@ -78,9 +76,7 @@ def where(data, offset):
 
 def scratch_folder(variable):
     """The scratch folder CTest names in this variable, made afresh."""
-    scratch = os.environ.get(variable)
-    if not scratch:
-        raise RuntimeError("set %s (CTest does)" % variable)
+    scratch = os.environ[variable]
     shutil.rmtree(scratch, ignore_errors=True)
     os.makedirs(scratch)
     return scratch
@@ -90,9 +86,7 @@ class ReproducibleBuild(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         scratch = scratch_folder("WIRENEST_REPRO_DIR")
-        date = commit_time()
-        base = {k: v for k, v in os.environ.items() if k not in ("MAKEFLAGS", "MFLAGS", "MAKELEVEL")}
-        base["SOURCE_DATE_EPOCH"] = date
+        base = build_environment()
 
         # First build: from the sources where they are.
         cls.first = os.path.join(scratch, "first")
@@ -101,8 +95,7 @@ class ReproducibleBuild(unittest.TestCase):
         # Second build: a copy of the sources under another, longer path,
         # at least two seconds later, in another time zone and umask.
         copy = os.path.join(scratch, "elsewhere", "a-different-checkout", "Wirenest")
-        shutil.copytree(SOURCE, copy, symlinks=True,
-                        ignore=shutil.ignore_patterns(".git", "build", "__pycache__"))
+        shutil.copytree(SOURCE, copy, symlinks=True, ignore=shutil.ignore_patterns(".git", "build", "__pycache__"))
         time.sleep(2)
         cls.second = os.path.join(scratch, "elsewhere", "out")
         old = os.umask(0o077)
@@ -112,14 +105,10 @@ class ReproducibleBuild(unittest.TestCase):
             os.umask(old)
         cls.paths = [p.encode() for p in (SOURCE, copy, scratch, cls.first, cls.second)]
 
-    def read(self, root, name):
-        with open(os.path.join(root, name), "rb") as f:
-            return f.read()
-
     def test_outputs_are_byte_identical(self):
         for name in OUTPUTS:
             with self.subTest(file=name):
-                a, b = self.read(self.first, name), self.read(self.second, name)
+                a, b = read(os.path.join(self.first, name)), read(os.path.join(self.second, name))
                 if a != b:
                     at = first_difference(a, b)
                     self.fail("%s differs: %d and %d bytes, first at offset 0x%x%s" % (
@@ -129,14 +118,14 @@ class ReproducibleBuild(unittest.TestCase):
         for root in (self.first, self.second):
             for name in OUTPUTS:
                 with self.subTest(file=os.path.join(root, name)):
-                    data = self.read(root, name)
+                    data = read(os.path.join(root, name))
                     self.assertEqual([], [p.decode() for p in self.paths if p in data])
 
     def test_programs_carry_no_link_time(self):
         for name in OUTPUTS:
             if name.endswith((".exe", ".dll")):
                 with self.subTest(file=name):
-                    image = pefile.PE(data=self.read(self.first, name), fast_load=True)
+                    image = pefile.PE(os.path.join(self.first, name), fast_load=True)
                     self.assertEqual(0, image.FILE_HEADER.TimeDateStamp)
 
 

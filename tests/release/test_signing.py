@@ -17,6 +17,7 @@ import pefile  # Debian's python3-pefile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import test_reproducible as repro  # noqa: E402
+from machine import read, write  # noqa: E402  (test_reproducible put tests/e2e on the path)
 
 PROGRAMS = ("Wirenest.exe",) + repro.MODULES
 UNREACHABLE_TSA = "http://127.0.0.1:9/"  # the discard port: nothing listens
@@ -55,15 +56,12 @@ def make_certificates(folder):
             "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign", cwd=folder)
     openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "signer.key", "-out", "signer.csr",
             "-subj", "/CN=Wirenest throwaway publisher", cwd=folder)
-    with open(os.path.join(folder, "password.txt"), "w") as f:
-        f.write("correct horse\n")
-    with open(os.path.join(folder, "wrong.txt"), "w") as f:
-        f.write("battery staple\n")
-    with open(os.path.join(folder, "damaged.p12"), "wb") as f:
-        f.write(bytes(range(256)) * 4)
+    for name, data in (("password.txt", b"correct horse\n"), ("wrong.txt", b"battery staple\n"),
+                       ("damaged.p12", bytes(range(256)) * 4)):
+        write(os.path.join(folder, name), data)
     for name, usage in (("good", "codeSigning"), ("server", "serverAuth")):
-        with open(os.path.join(folder, name + ".ext"), "w") as f:
-            f.write("keyUsage=critical,digitalSignature\nextendedKeyUsage=%s\n" % usage)
+        write(os.path.join(folder, name + ".ext"),
+              b"keyUsage=critical,digitalSignature\nextendedKeyUsage=%s\n" % usage.encode())
         openssl("x509", "-req", "-in", "signer.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
                 "-days", "30", "-extfile", name + ".ext", "-out", name + ".pem", cwd=folder)
         openssl("pkcs12", "-export", "-inkey", "signer.key", "-in", name + ".pem", "-certfile", "ca.pem",
@@ -86,9 +84,7 @@ class SignedBuild(unittest.TestCase):
         cls.ca = os.path.join(cls.pki, "ca.pem")
 
         # Nothing of the caller's own signing setup may leak into the builds.
-        cls.env = {k: v for k, v in os.environ.items()
-                   if k not in ("MAKEFLAGS", "MFLAGS", "MAKELEVEL") and not k.startswith("WIRENEST_SIGN_")}
-        cls.env["SOURCE_DATE_EPOCH"] = repro.commit_time()
+        cls.env = {k: v for k, v in repro.build_environment().items() if not k.startswith("WIRENEST_SIGN_")}
         cls.binary = os.path.join(scratch, "build")
         cls.kit = os.path.join(cls.binary, "kit")
 
@@ -103,13 +99,11 @@ class SignedBuild(unittest.TestCase):
 
     @classmethod
     def read_kit(cls, name):
-        with open(os.path.join(cls.kit, name), "rb") as f:
-            return f.read()
+        return read(os.path.join(cls.kit, name))
 
     @classmethod
     def options(cls, **change):
-        given = {"PKCS12": "good.p12", "PASSWORD_FILE": "password.txt", "TIMESTAMP_URL": ""}
-        given.update(change)
+        given = dict({"PKCS12": "good.p12", "PASSWORD_FILE": "password.txt", "TIMESTAMP_URL": ""}, **change)
         return ["-DWIRENEST_SIGN_%s=%s" % (key, os.path.join(cls.pki, value) if value and key != "TIMESTAMP_URL"
                                            else value) for key, value in sorted(given.items())]
 
@@ -120,10 +114,7 @@ class SignedBuild(unittest.TestCase):
         for name in PROGRAMS:
             if os.path.exists(os.path.join(cls.kit, name)):
                 os.remove(os.path.join(cls.kit, name))
-        failed, output = repro.try_build(repro.SOURCE, cls.binary, cls.env, cls.options(**change))
-        if failed and not change:
-            raise AssertionError("%s failed:\n%s" % (failed, output[-4000:]))
-        return failed, output
+        return repro.build(repro.SOURCE, cls.binary, cls.env, cls.options(**change), must=not change)
 
     def test_each_program_verifies_as_sha256_with_the_ca(self):
         for name in PROGRAMS:
@@ -141,8 +132,7 @@ class SignedBuild(unittest.TestCase):
                 self.assertEqual(1, len(rsrc), "%s has no .rsrc section" % name)
                 data[rsrc[0] + 16] ^= 0x01
                 flipped = os.path.join(self.copies, "flipped-" + name)
-                with open(flipped, "wb") as f:
-                    f.write(data)
+                write(flipped, data)
                 status, output = verify(flipped, self.ca)
                 self.assertNotEqual(0, status, output)
 
