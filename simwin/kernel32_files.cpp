@@ -157,6 +157,14 @@ static void Move(const std::string& lowerFrom, const std::string& to)
 }
 void FailOpen(const std::string& path, DWORD error) { W().failOpen[Lower(path)] = error; }
 void ReadInPieces(const std::string& path, size_t bytes) { W().readPieces[Lower(path)] = bytes; }
+void MakeJunction(const std::string& path, const std::string& target)
+{
+    Remove(Lower(path));
+    FileEntry junction;
+    junction.folder = junction.reparsePoint = true;
+    junction.target = target;
+    Put(path, junction);
+}
 void SwapForJunction(const std::string& folder, const std::string& aside)
 {
     W().swapForJunction[Lower(folder)] = aside;
@@ -171,9 +179,36 @@ void OpenElsewhereWhenClosed(const std::string& path, DWORD access, DWORD share)
 }
 void FailAttributes(const std::string& path, DWORD error) { W().failAttributes[Lower(path)] = error; }
 
+// Where a path leads: through each junction on the way, and through its
+// last name too when the caller follows it. Each turn starts again from the
+// drive, as the target may hold junctions of its own; a loop gives up.
+static std::string Resolve(const std::string& path, bool followLast)
+{
+    std::string p = path;
+    for (int turns = 0; turns < 32; ++turns) {
+        bool turned = false;
+        for (size_t cut = p.find('\\');; cut = p.find('\\', cut + 1)) {
+            const bool last = cut == std::string::npos;
+            if (last && !followLast) break;
+            const FileEntry* e = FindPath(Lower(last ? p : p.substr(0, cut)));
+            if (e && e->reparsePoint && !e->target.empty()) {
+                p = e->target + (last ? "" : p.substr(cut));
+                turned = true;
+                break;
+            }
+            if (last) break;
+        }
+        if (!turned) break;
+    }
+    return p;
+}
+
 }  // namespace simwin
 
 using namespace simwin;
+
+static bool SharingAllows(unsigned object, DWORD access, DWORD share);
+static const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // The ANSI entry points convert paths through a MAX_PATH buffer; folders
 // also keep room for an 8.3 name inside them.
@@ -182,8 +217,9 @@ static const size_t kMaxFolderPath = 248;
 
 BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES)
 {
-    const std::string path = Logged("CreateDirectoryA", lpPathName), p = Lower(path);
-    if (path.size() >= kMaxFolderPath) return Fail(ERROR_FILENAME_EXCED_RANGE);
+    const std::string named = Logged("CreateDirectoryA", lpPathName);
+    if (named.size() >= kMaxFolderPath) return Fail(ERROR_FILENAME_EXCED_RANGE);
+    const std::string path = Resolve(named, false), p = Lower(path);
     if (IsDriveRoot(p) || FindPath(p)) return Fail(ERROR_ALREADY_EXISTS);
     if (!IsFolder(ParentOf(p))) return Fail(ERROR_PATH_NOT_FOUND);
     AddFolder(path);
@@ -196,27 +232,31 @@ static BOOL Copy(const std::string& source, const std::string& target, BOOL bFai
         return Fail(ERROR_FILENAME_EXCED_RANGE);
 
     // The source is opened first, then the target is created.
-    std::string s = Lower(source), t = Lower(target);
-    if (DWORD e = Injected(W().failOpen, s)) return Fail(e);
+    const std::string to = Resolve(target, false), s = Lower(Resolve(source, true)), t = Lower(to);
+    if (DWORD e = Injected(W().failOpen, Lower(source))) return Fail(e);
     const FileEntry* src = FindPath(s);
     if (!src) return Fail(MissingError(s));
     if (src->folder) return Fail(ERROR_ACCESS_DENIED);
+    // Read as CopyFile opens it: a holder that shares no reading, or writes, keeps it out.
+    if (!SharingAllows(src->id, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE))
+        return Fail(ERROR_SHARING_VIOLATION);
 
     if (!IsFolder(ParentOf(t))) return Fail(ERROR_PATH_NOT_FOUND);
     if (const FileEntry* dst = FindPath(t)) {
         // A folder answers like a file to a create-new (Wine, Windows).
         if (bFailIfExists) return Fail(ERROR_FILE_EXISTS);
         if (dst->folder || dst->readOnly) return Fail(ERROR_ACCESS_DENIED);
+        if (!SharingAllows(dst->id, GENERIC_WRITE, 0)) return Fail(ERROR_SHARING_VIOLATION);
     }
     FileEntry copy;
     copy.data = src->data;
     copy.readOnly = src->readOnly;  // a copy keeps its source's attributes
-    auto failure = W().failCopyTo.find(t);
+    auto failure = W().failCopyTo.find(Lower(target));
     if (failure != W().failCopyTo.end()) {
         if (failure->second.written == std::string::npos) return Fail(failure->second.error);
         copy.data.resize(std::min(copy.data.size(), failure->second.written));
     }
-    Put(target, copy);
+    Put(to, copy);
     return failure == W().failCopyTo.end() ? TRUE : Fail(failure->second.error);
 }
 
@@ -233,12 +273,13 @@ BOOL CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExis
 
 BOOL DeleteFileA(LPCSTR lpFileName)
 {
-    const std::string path = Logged("DeleteFileA", lpFileName), p = Lower(path);
+    const std::string path = Logged("DeleteFileA", lpFileName), p = Lower(Resolve(path, false));
     if (path.size() >= kMaxPath) return Fail(ERROR_FILENAME_EXCED_RANGE);
-    if (DWORD e = Injected(W().failDelete, p)) return Fail(e);
+    if (DWORD e = Injected(W().failDelete, Lower(path))) return Fail(e);
     const FileEntry* e = FindPath(p);
     if (!e) return Fail(MissingError(p));
     if (e->folder || e->readOnly) return Fail(ERROR_ACCESS_DENIED);
+    if (!SharingAllows(e->id, DELETE, kShareAll)) return Fail(ERROR_SHARING_VIOLATION);
     W().files.erase(p);
     return TRUE;
 }
@@ -246,7 +287,7 @@ BOOL DeleteFileA(LPCSTR lpFileName)
 // Only the read-only attribute is kept; folders keep theirs.
 BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes)
 {
-    const std::string path = Logged("SetFileAttributesA", lpFileName), p = Lower(path);
+    const std::string path = Logged("SetFileAttributesA", lpFileName), p = Lower(Resolve(path, false));
     if (path.size() >= kMaxPath) return Fail(ERROR_FILENAME_EXCED_RANGE);
     FileEntry* e = FindPath(p);
     if (!e) return Fail(MissingError(p));
@@ -259,7 +300,8 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes)
 // would refuse the move while a handle that does not share deleting is
 // open; this one does not, so a test can show that the security follows
 // the handle.
-static void SwapIfAsked(std::map<std::string, std::string>& asked, const std::string& lowerPath)
+static void SwapIfAsked(std::map<std::string, std::string>& asked, const std::string& lowerPath,
+                        bool toAside)
 {
     auto swap = asked.find(lowerPath);
     if (swap == asked.end() || !FindPath(lowerPath)) return;
@@ -267,9 +309,7 @@ static void SwapIfAsked(std::map<std::string, std::string>& asked, const std::st
     asked.erase(swap);
     const std::string name = FindPath(lowerPath)->name;
     Move(lowerPath, aside);
-    FileEntry junction;
-    junction.folder = junction.reparsePoint = true;
-    Put(name, junction);
+    MakeJunction(name, toAside ? aside : "");
 }
 
 static DWORD AttributesOf(const FileEntry& e)
@@ -281,8 +321,8 @@ static DWORD AttributesOf(const FileEntry& e)
 
 DWORD GetFileAttributesA(LPCSTR lpFileName)
 {
-    const std::string path = Logged("GetFileAttributesA", lpFileName), p = Lower(path);
-    DWORD error = Injected(W().failAttributes, p);
+    const std::string path = Logged("GetFileAttributesA", lpFileName), p = Lower(Resolve(path, false));
+    DWORD error = Injected(W().failAttributes, Lower(path));
     if (!error && path.size() >= kMaxPath) error = ERROR_FILENAME_EXCED_RANGE;
     const FileEntry* e = FindPath(p);
     if (!error && !e && !IsDriveRoot(p)) error = MissingError(p);
@@ -290,7 +330,7 @@ DWORD GetFileAttributesA(LPCSTR lpFileName)
                              : IsDriveRoot(p) ? DWORD(FILE_ATTRIBUTE_DIRECTORY)
                                               : AttributesOf(*e);
     if (error) SetLastError(error);
-    SwapIfAsked(W().swapAfterLook, p);
+    SwapIfAsked(W().swapAfterLook, Lower(path), true);
     return attributes;
 }
 
@@ -320,14 +360,15 @@ static bool SharingAllows(unsigned object, DWORD access, DWORD share)
 }
 
 // Only existing files and folders are opened; folders only with backup
-// semantics. A reparse point is opened as itself.
+// semantics. A junction leads to its target unless the open asks for the
+// reparse point itself; a link that leads nowhere is opened as itself.
 static DWORD Open(const std::string& path, DWORD access, DWORD share, DWORD disposition,
                   DWORD flags, OpenFileRecord* opened)
 {
-    const std::string p = Lower(path);
+    const std::string p = Lower(Resolve(path, !(flags & FILE_FLAG_OPEN_REPARSE_POINT)));
     if (disposition != OPEN_EXISTING) return ERROR_INVALID_PARAMETER;
     if (path.size() >= kMaxPath) return ERROR_FILENAME_EXCED_RANGE;
-    if (DWORD error = Injected(W().failOpen, p)) return error;
+    if (DWORD error = Injected(W().failOpen, Lower(path))) return error;
     const FileEntry* e = FindPath(p);
     if (!e) return MissingError(p);
     if (e->folder && !(flags & FILE_FLAG_BACKUP_SEMANTICS)) return ERROR_ACCESS_DENIED;
@@ -347,7 +388,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                            dwFlagsAndAttributes, &opened))
         return Fail(error, INVALID_HANDLE_VALUE);
     W().handles.push_back(opened);
-    SwapIfAsked(W().swapForJunction, Lower(path));
+    SwapIfAsked(W().swapForJunction, Lower(path), false);
     return &W().handles.back();
 }
 

@@ -61,6 +61,7 @@ static HMODULE MapModule(const std::string& path, bool dataFile)
         module->path = path;
         module->dataFile = dataFile;
         module->resources = blocks->second;
+        MapImage(module);
         if (!dataFile) Log("DllMain " + path);
     }
     if (!module)
@@ -68,7 +69,7 @@ static HMODULE MapModule(const std::string& path, bool dataFile)
                              : FileExists(path) ? ERROR_BAD_EXE_FORMAT
                                                 : ERROR_MOD_NOT_FOUND);
     ++module->refs;
-    return reinterpret_cast<HMODULE>(reinterpret_cast<UINT_PTR>(module) | (dataFile ? 1 : 0));
+    return reinterpret_cast<HMODULE>(reinterpret_cast<UINT_PTR>(module->mappings[0].base.get()) | (dataFile ? 1 : 0));
 }
 
 static BOOL WINAPI SimSetDefaultDllDirectories(DWORD directoryFlags)
@@ -166,7 +167,11 @@ DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
         memcpy(lpFilename, path.c_str(), path.size() + 1);
         return DWORD(path.size());
     }
-    // As on Windows XP: a cut copy with no terminator, and the full size.
-    memcpy(lpFilename, path.data(), nSize);
+    // As on Windows Vista and later: cut to nSize - 1 characters and
+    // terminated, the full size answered (XP left it unterminated).
+    if (nSize) {
+        memcpy(lpFilename, path.data(), nSize - 1);
+        lpFilename[nSize - 1] = 0;
+    }
     return Fail(ERROR_INSUFFICIENT_BUFFER, nSize);
 }

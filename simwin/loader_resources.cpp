@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iconv.h>
 #include <iterator>
 
 namespace simwin {
@@ -20,6 +21,30 @@ std::string NarrowUtf16(const BYTE* p, size_t chars)
         s += c < 0x80 ? char(c) : '?';
     }
     return s;
+}
+
+// Text through iconv, whose tables are the system's code pages; false
+// where a character has no place in the one asked for.
+static bool Convert(const char* to, const char* from, const std::string& in, std::string* out)
+{
+    iconv_t cd = iconv_open(to, from);
+    if (cd == iconv_t(-1)) return false;
+    std::string buf(4 * in.size() + 4, '\0');
+    char* src = const_cast<char*>(in.data());
+    char* dst = &buf[0];
+    size_t left = in.size(), room = buf.size();
+    const bool ok = iconv(cd, &src, &left, &dst, &room) != size_t(-1);
+    iconv_close(cd);
+    if (ok) *out = buf.substr(0, buf.size() - room);
+    return ok;
+}
+
+std::string AnsiOf(WORD unit)
+{
+    const std::string wide{char(unit & 0xFF), char(unit >> 8)};
+    std::string ansi;
+    const std::string codePage = "CP" + std::to_string(W().acp);
+    return Convert(codePage.c_str(), "UTF-16LE", wide, &ansi) && !ansi.empty() ? ansi : "?";
 }
 
 static size_t Align4(size_t n) { return (n + 3) & ~size_t(3); }
@@ -85,7 +110,13 @@ static std::vector<Resource> EncodeStringBlocks(const std::map<UINT, std::string
     std::vector<Resource> out;
     for (const auto& b : blocks) {
         Resource r{LOWORD(RT_STRING), b.first, 0, {}};
-        for (const std::string& text : b.second) PutString(r.data, WORD(text.size()), text);
+        for (const std::string& text : b.second) {
+            std::string wide;
+            if (!Convert("UTF-16LE", "UTF-8", text, &wide)) abort();  // a test's text is UTF-8
+            r.data.push_back(BYTE(wide.size() / 2));
+            r.data.push_back(BYTE(wide.size() / 2 >> 8));
+            r.data.insert(r.data.end(), wide.begin(), wide.end());
+        }
         out.push_back(r);
     }
     return out;
@@ -139,14 +170,54 @@ int LoadedModuleCount()
     return n;
 }
 
+static const size_t kPage = 4096;
+
+static Mapping NewMapping(size_t pages, DWORD type)
+{
+    Mapping map;
+    map.base.reset(static_cast<BYTE*>(std::aligned_alloc(kPage, pages * kPage)));
+    memset(map.base.get(), 0, pages * kPage);
+    map.pages.assign(pages, PAGE_READONLY);
+    map.type = type;
+    return map;
+}
+
+// The image starts with a header page; resources follow, one on a page that
+// cannot be read having pages of its own. Those a damaged table points into
+// another module lie in that module's pages; unmapped ones lie nowhere.
+void MapImage(HINSTANCE__* m)
+{
+    size_t size = kPage, otherSize = 0;
+    std::vector<size_t> at;
+    for (const Resource& r : m->resources) {
+        if (!r.readable) size = (size + kPage - 1) / kPage * kPage;
+        at.push_back(r.foreign ? otherSize : size);
+        (r.foreign ? otherSize : size) += r.mapped ? Align4(r.data.size()) : 0;
+        if (!r.readable) size = (size + kPage - 1) / kPage * kPage;
+    }
+    m->mappings.push_back(NewMapping((size + kPage - 1) / kPage, m->dataFile ? MEM_MAPPED : MEM_IMAGE));
+    m->mappings.push_back(NewMapping(otherSize / kPage + 1, MEM_IMAGE));
+    for (size_t i = 0; i < m->resources.size(); ++i) {
+        const Resource& r = m->resources[i];
+        if (!r.mapped) continue;
+        BYTE* p = m->mappings[r.foreign ? 1 : 0].base.get() + at[i];
+        if (!r.data.empty()) memcpy(p, r.data.data(), r.data.size());
+        m->placed[&r] = p;
+        if (!r.readable)
+            for (size_t page = at[i] / kPage; page * kPage < at[i] + r.data.size(); ++page)
+                m->mappings[0].pages[page] = PAGE_NOACCESS;
+    }
+}
+
+// A language module's handle is its image's base, with the low bit set when
+// mapped as data.
 HINSTANCE__* FindModule(HMODULE h)
 {
     if (h && h == W().exe.get()) return W().exe.get();
-    // A module mapped as data is handed out with its low bit set.
-    const bool dataFile = reinterpret_cast<UINT_PTR>(h) & 1;
-    HINSTANCE__* record = reinterpret_cast<HINSTANCE__*>(reinterpret_cast<UINT_PTR>(h) & ~UINT_PTR(3));
-    HINSTANCE__* m = FindByAddress(W().loaded, record);
-    if (m && m->dataFile == dataFile) return m;
+    const UINT_PTR v = reinterpret_cast<UINT_PTR>(h);
+    for (const auto& m : W().loaded)
+        if (reinterpret_cast<UINT_PTR>(m->mappings[0].base.get()) == (v & ~UINT_PTR(3)) && m->dataFile == (v & 1))
+            return m.get();
     return FindByAddress(W().systemLoaded, h);
 }
 
@@ -191,9 +262,13 @@ HRSRC FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType)
     return &m->handles.back();
 }
 
-HGLOBAL LoadResource(HMODULE, HRSRC hResInfo)
+HGLOBAL LoadResource(HMODULE hModule, HRSRC hResInfo)
 {
-    return hResInfo ? const_cast<BYTE*>(hResInfo->res->data.data()) : nullptr;
+    if (!hResInfo) return nullptr;
+    HINSTANCE__* m = FindModule(hModule);
+    auto placed = m ? m->placed.find(hResInfo->res) : decltype(m->placed.end())();
+    if (m && placed != m->placed.end()) return placed->second;
+    return const_cast<BYTE*>(hResInfo->res->data.data());  // the executable's, or nowhere mapped
 }
 
 LPVOID LockResource(HGLOBAL hResData) { return hResData; }
@@ -203,24 +278,21 @@ DWORD SizeofResource(HMODULE, HRSRC hResInfo)
     return hResInfo ? DWORD(hResInfo->res->data.size()) : 0;
 }
 
-// Every mapped resource is one committed region of its module, read-only
-// unless marked unreadable; everything else is free memory.
+// A module's pages are committed regions, a run of pages of one protection
+// each; everything else is free memory.
 SIZE_T VirtualQuery(LPCVOID lpAddress, PMEMORY_BASIC_INFORMATION lpBuffer, SIZE_T dwLength)
 {
     if (dwLength < sizeof(MEMORY_BASIC_INFORMATION)) return 0;
     const BYTE* p = static_cast<const BYTE*>(lpAddress);
     const BYTE* nextRegion = nullptr;
-    std::vector<HINSTANCE__*> modules;
-    if (W().exe) modules.push_back(W().exe.get());
-    for (const auto& m : W().loaded) modules.push_back(m.get());
-    for (HINSTANCE__* m : modules) {
-        for (const Resource& r : m->resources) {
-            if (!r.mapped || r.data.empty()) continue;
-            const BYTE* begin = r.data.data();
-            if (p >= begin && p < begin + r.data.size()) {
-                *lpBuffer = {const_cast<BYTE*>(begin), m, PAGE_READONLY, r.data.size(),
-                             MEM_COMMIT, r.readable ? DWORD(PAGE_READONLY) : DWORD(PAGE_NOACCESS),
-                             m->dataFile ? DWORD(MEM_MAPPED) : DWORD(MEM_IMAGE)};
+    for (const auto& m : W().loaded) {
+        for (const Mapping& map : m->mappings) {
+            const BYTE* begin = map.base.get();
+            if (p >= begin && p < begin + map.pages.size() * kPage) {
+                size_t first = size_t(p - begin) / kPage, end = first;
+                while (end < map.pages.size() && map.pages[end] == map.pages[first]) ++end;
+                *lpBuffer = {const_cast<BYTE*>(begin + first * kPage), const_cast<BYTE*>(begin), PAGE_READONLY,
+                             (end - first) * kPage, MEM_COMMIT, map.pages[first], map.type};
                 return sizeof(MEMORY_BASIC_INFORMATION);
             }
             if (begin > p && (!nextRegion || begin < nextRegion)) nextRegion = begin;

@@ -3,6 +3,7 @@
 #include "simwin/state.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace simwin {
 
@@ -43,10 +44,17 @@ unsigned char* _mbsrchr(const unsigned char* str, unsigned int c)
     return const_cast<unsigned char*>(last);
 }
 
+// msvcrt writes what fits; a result of exactly count characters is left
+// unterminated and counted, a longer one answers -1.
 int _vsnprintf(char* buffer, size_t count, const char* format, va_list argptr)
 {
-    int n = vsnprintf(buffer, count, format, argptr);
-    // msvcrt reports a result that does not fit, terminator included, as -1.
-    if (n < 0 || size_t(n) >= count) return -1;
-    return n;
+    va_list again;
+    va_copy(again, argptr);
+    const int n = vsnprintf(nullptr, 0, format, again);
+    va_end(again);
+    if (n < 0) return -1;
+    std::vector<char> whole(size_t(n) + 1);
+    vsnprintf(whole.data(), whole.size(), format, argptr);
+    memcpy(buffer, whole.data(), std::min(size_t(n) + 1, count));
+    return size_t(n) <= count ? n : -1;
 }

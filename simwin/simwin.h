@@ -42,6 +42,7 @@ struct Resource {
     std::vector<BYTE> data;
     bool mapped = true;  // false: a damaged module points it outside its image
     bool readable = true;  // false: inside it, on a page that cannot be read
+    bool foreign = false;  // true: it lies in another module's committed, readable memory
 };
 
 // What the user does while the topmost dialog runs.
@@ -112,14 +113,23 @@ bool HoldElsewhere(const std::string& path, DWORD access, DWORD share);
 // closes, unless sharing or a DACL the program set on it keeps them out.
 void OpenElsewhereWhenClosed(const std::string& path, DWORD access, DWORD share);
 size_t HandlesElsewhere(const std::string& path);  // other programs' handles on it
-// Right after the program first opens this folder, a user moves
-// it to aside and plants a junction in its place, whatever handle is open.
+// Right after the program first opens this folder, a user moves it to
+// aside, whatever handle is open, and plants a junction that leads nowhere
+// we follow in its place.
 void SwapForJunction(const std::string& folder, const std::string& aside);
-// The same, right after the program's GetFileAttributesA on the name and so
-// before its open: the race that only a check on the opened handle sees.
+// Right after the program's GetFileAttributesA on the name and so before
+// its open, a user moves what is there to aside and plants a junction to
+// it: the race that only an open of the reparse point itself sees.
 void SwapForJunctionAfterLook(const std::string& path, const std::string& aside);
-// An existing file or folder becomes a reparse point (a planted junction or link).
+// An existing file or folder becomes a reparse point that leads nowhere
+// (a planted link).
 void MakeReparsePoint(const std::string& path);
+// The path (a folder, whose contents go, or a free name) becomes a junction
+// to target. Paths through it lead there: for CreateDirectoryA, CopyFileA
+// and CreateFileA, and for the last name too where the open does not ask
+// for the reparse point itself; GetFileAttributesA and DeleteFileA see the
+// junction.
+void MakeJunction(const std::string& path, const std::string& target);
 // An existing file has this many names: the others are hard links elsewhere.
 void SetLinkCount(const std::string& path, DWORD links);
 
@@ -140,6 +150,8 @@ void FailVolumeInformation(DWORD error);
 // Modules. The executable's resources come from a compiled .res file.
 HINSTANCE SetExecutable(const std::string& path, const std::string& resFile);
 HINSTANCE Executable();
+// Its strings are UTF-8, held as UTF-16 as a resource compiler does; LoadStringA
+// gives them in the ANSI code page (SetAnsiCodePage).
 void AddLanguageModule(const std::string& path, const std::map<UINT, std::string>& strings);
 // A language module carrying these raw RT_STRING blocks (name: first ID / 16
 // + 1), as a damaged module may. Reading outside a block, or anywhere in an

@@ -4,6 +4,7 @@
 #include "simwin/simwin.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <list>
 #include <set>
 
@@ -13,6 +14,16 @@ struct HICON__ { std::string name; };  // "module-path#id"
 struct HDC__ {};                        // a window's paint context
 struct HRSRC__ { const simwin::Resource* res; };
 
+namespace simwin {
+// Pages of memory as the loader maps them: committed, each with its protection.
+struct Mapping {
+    struct Free { void operator()(BYTE* p) const { std::free(p); } };
+    std::unique_ptr<BYTE, Free> base;
+    std::vector<DWORD> pages;  // protection of each page
+    DWORD type = 0;            // MEM_IMAGE or MEM_MAPPED
+};
+}  // namespace simwin
+
 struct HINSTANCE__ {
     std::string path;
     int refs = 0;
@@ -20,6 +31,10 @@ struct HINSTANCE__ {
     std::list<HRSRC__> handles;             // stable HRSRC values
     std::map<WORD, std::unique_ptr<HICON__>> icons;  // shared icons, one per id
     bool dataFile = false;                  // mapped with LOAD_LIBRARY_AS_DATAFILE
+    // A language module's image (its base is the handle), then another
+    // module's pages that a damaged table may point into.
+    std::vector<simwin::Mapping> mappings;
+    std::map<const simwin::Resource*, BYTE*> placed;  // where each mapped resource lies
     std::set<std::string> exports;          // system DLLs: what GetProcAddress finds
 };
 
@@ -59,6 +74,7 @@ struct FileEntry {
     bool folder = false;
     bool readOnly = false;
     bool reparsePoint = false;  // a junction or a link
+    std::string target;         // where a junction points, as spelled ("": nowhere we follow)
     DWORD links = 1;            // names of a file: more are hard links elsewhere
     std::vector<BYTE> data;
     std::map<char, std::string> security;  // SDDL part by letter ('O', 'D'...), as set
@@ -208,6 +224,8 @@ const Resource* FindResource(HINSTANCE__* m, WORD type, WORD name);
 // not mapped or readable, stops the process, named by where.
 size_t StringAt(const Resource& block, UINT id, const std::string& where);
 std::string NarrowUtf16(const BYTE* p, size_t chars);
+std::string AnsiOf(WORD unit);  // one UTF-16 unit in the ANSI code page, '?' if it has none
+void MapImage(HINSTANCE__* m);  // lays a language module's resources out in pages
 inline WORD WordAt(const std::vector<BYTE>& d, size_t at) { return WORD(d[at] | (d[at + 1] << 8)); }
 
 }  // namespace simwin

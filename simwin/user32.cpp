@@ -417,15 +417,16 @@ int LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax)
     const Resource* block = FindResource(m, LOWORD(RT_STRING), WORD(id / 16 + 1));
     if (!block) return 0;
     const size_t at = StringAt(*block, id, "LoadStringA " + std::to_string(id) + " in " + m->path);
-    // A unit below 0x100 is one byte of a test's text, code page 932 ones
-    // included; the executable's own strings are plain ASCII.
-    const size_t n = std::min<size_t>(WordAt(block->data, at), size_t(cchBufferMax - 1));
-    for (size_t i = 0; i < n; ++i) {
-        const WORD c = WordAt(block->data, at + 2 + 2 * i);
-        lpBuffer[i] = c < 0x100 ? char(c) : '?';
+    // In the ANSI code page, as much as fits before the terminator: a
+    // double-byte character that does not fit whole is left out.
+    std::string text;
+    for (size_t i = 0, len = WordAt(block->data, at); i < len; ++i) {
+        const std::string c = AnsiOf(WordAt(block->data, at + 2 + 2 * i));
+        if (text.size() + c.size() > size_t(cchBufferMax - 1)) break;
+        text += c;
     }
-    lpBuffer[n] = 0;
-    return int(n);
+    memcpy(lpBuffer, text.c_str(), text.size() + 1);
+    return int(text.size());
 }
 
 HICON LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName)
