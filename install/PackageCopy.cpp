@@ -42,17 +42,20 @@ static BOOL NameTaken(LPCSTR lpszPath)
 
 // A target that is the start of the package file, an empty one included,
 // is what an interrupted copy leaves: it goes, and the copy is made again.
-// One that cannot be deleted (read-only, in use) stays, and the check
-// refuses it. A copy that fails leaves nothing new behind: a file under a
-// name that was free before it is the failed copy's own. But a copy that
-// failed because the name exists wrote nothing, so what has the name then
-// is someone else's, free a moment before or not. A copy takes the
-// read-only attribute of a package on a CD, which would keep its partial
-// file from going: as our own file, it loses the attribute first.
+// One that cannot be deleted (in use) stays, and the check refuses it. A
+// copy that fails leaves nothing new behind: a file under a name that was
+// free before it is the failed copy's own. But a copy that failed because
+// the name exists wrote nothing, so what has the name then is someone
+// else's, free a moment before or not. A copy takes the read-only
+// attribute of a package on a CD before it writes a byte, which would keep
+// its partial file from going: as our own file, in a folder only
+// administrators may change, it loses the attribute first.
 static void CopyPackageFile(LPCSTR lpszSource, LPCSTR lpszTarget)
 {
-    if (CompareWithPackageFile(lpszSource, lpszTarget) == TARGET_CUT_SHORT)
+    if (CompareWithPackageFile(lpszSource, lpszTarget) == TARGET_CUT_SHORT) {
+        ::SetFileAttributesA(lpszTarget, FILE_ATTRIBUTE_NORMAL);
         ::DeleteFileA(lpszTarget);
+    }
     const BOOL bTaken = NameTaken(lpszTarget);
     if (::CopyFileA(lpszSource, lpszTarget, TRUE)) return;
     const DWORD dwError = ::GetLastError();
