@@ -49,6 +49,8 @@ TEST(CStringTest, BufferRoundTrip)
     s.GetBuffer(10);
     s.ReleaseBuffer(4);
     EXPECT_STREQ("abcd", s);
+    s = "";
+    EXPECT_STREQ("", s) << "the old text outlived an empty assignment";
 }
 
 class CStringLoad : public SimTest {};

@@ -212,11 +212,20 @@ TEST_F(Startup, DoubleByteFolderUnderCodePage932FindsTheModule)
 
 TEST_F(Startup, ApplicationIsNamedAfterTheExecutable)
 {
-    UseExecutable("C:\\Kit\\Setup.K58.exe");
-    CInstallerApp app;
-    AfxWinMain(simwin::Executable());
-    EXPECT_STREQ("Setup.K58", app.m_pszAppName);
-    EXPECT_STREQ("C:\\Kit\\Setup.K58.HLP", app.m_pszHelpFilePath);
+    struct Row {
+        const char *exe, *name, *help;
+    } rows[] = {
+        {"C:\\Kit\\Setup.K58.exe", "Setup.K58", "C:\\Kit\\Setup.K58.HLP"},
+        {"C:\\Kit.2\\Setup", "Setup", "C:\\Kit.2\\Setup.HLP"},  // the folder's dot is not the name's
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.exe);
+        UseExecutable(r.exe);
+        CInstallerApp app;
+        AfxWinMain(simwin::Executable());
+        EXPECT_STREQ(r.name, app.m_pszAppName);
+        EXPECT_STREQ(r.help, app.m_pszHelpFilePath);
+    }
 }
 
 }  // namespace
