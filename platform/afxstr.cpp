@@ -112,13 +112,16 @@ void CString::ReleaseBuffer(int nNewLength)
 
 BOOL CString::LoadString(UINT nID)
 {
-    // A string table entry holds at most 65535 characters; grow until it fits.
-    for (int nSize = 256; nSize <= 65536; nSize *= 2) {
+    // A string table entry holds at most 65535 UTF-16 units, twice as many
+    // bytes in a double-byte code page. LoadStringA writes no half
+    // character: one that does not fit in the last byte leaves that byte
+    // empty, so a result one short of full may have been cut too. Grow
+    // until the result leaves two bytes to spare.
+    for (int nSize = 256;; nSize *= 2) {
         int nLen = ::LoadStringA(AfxGetResourceHandle(), nID, GetBuffer(nSize - 1), nSize);
         ReleaseBuffer(nLen);
-        if (nLen < nSize - 1) return nLen > 0;
+        if (nLen < nSize - 2 || nSize > 2 * 65535 + 2) return nLen > 0;
     }
-    return TRUE;
 }
 
 void CString::Format(LPCSTR lpszFormat, ...)

@@ -66,14 +66,32 @@ TEST_F(CStringLoad, LoadsFromTheCurrentResourceHandle)
 
 TEST_F(CStringLoad, LongStringsAreNotCut)
 {
-    const std::string text(700, 'w');
-    simwin::AddLanguageModule("C:\\Kit\\L.dll", {{1, text}});
-    HMODULE m = LoadLibraryA("C:\\Kit\\L.dll");
-    AfxGetModuleState()->m_hCurrentResourceHandle = m;
-    CString s;
-    EXPECT_TRUE(s.LoadString(1));
-    EXPECT_EQ(text, std::string(s));
-    FreeLibrary(m);
+    const std::string w254(254, 'w'), w44(44, 'w');
+    std::string longest, longestAnsi;  // the most a table entry holds: 65535 units, 131070 bytes
+    for (int i = 0; i < 65535; ++i) longest += "\xE3\x81\x82", longestAnsi += "\x82\xA0";
+    const struct {
+        UINT codePage;
+        std::string text, ansi;  // as the module holds it (UTF-8), as read
+    } rows[] = {
+        {1252, std::string(700, 'w'), std::string(700, 'w')},
+        // 300 bytes whose double-byte character straddles byte 255: the
+        // first read stops one byte short of full.
+        {932, w254 + "\xE3\x81\x82" + w44, w254 + "\x82\xA0" + w44},
+        {932, longest, longestAnsi},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.codePage);
+        UseExecutable(kExePath);
+        simwin::SetAnsiCodePage(r.codePage);
+        simwin::AddLanguageModule("C:\\Kit\\L.dll", {{1, r.text}});
+        HMODULE m = LoadLibraryA("C:\\Kit\\L.dll");
+        AfxGetModuleState()->m_hCurrentResourceHandle = m;
+        CString s;
+        EXPECT_TRUE(s.LoadString(1));
+        EXPECT_EQ(int(r.ansi.size()), s.GetLength());
+        EXPECT_TRUE(r.ansi == std::string(s));
+        FreeLibrary(m);
+    }
 }
 
 // ---------------------------------------------------------------------------
