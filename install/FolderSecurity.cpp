@@ -68,6 +68,15 @@ static BOOL SecureObject(LPCSTR lpszPath, BOOL bFolder, LPCSTR lpszSddl)
     return bSet;
 }
 
+// A folder under its own name, not a link to one.
+static BOOL IsPlainFolder(LPCSTR lpszPath)
+{
+    const DWORD dwAttributes = ::GetFileAttributesA(lpszPath);
+    return dwAttributes != INVALID_FILE_ATTRIBUTES &&
+           (dwAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+               FILE_ATTRIBUTE_DIRECTORY;
+}
+
 BOOL ProtectDriverFolders()
 {
     // FAT keeps no ACLs: there is nothing to set, and the installation goes
@@ -75,13 +84,22 @@ BOOL ProtectDriverFolders()
     DWORD dwFlags = 0;
     if (!::GetVolumeInformationA("C:\\", nullptr, 0, nullptr, nullptr, &dwFlags, nullptr, 0))
         return FALSE;
-    if (!(dwFlags & FS_PERSISTENT_ACLS)) return TRUE;
+    const BOOL bAcls = (dwFlags & FS_PERSISTENT_ACLS) != 0;
 
-    // The root first: once it is protected, nobody else can replace the
-    // package folder in it, nor the files in that once it is protected.
-    if (!SecureObject(DRIVER_TARGET_ROOT, TRUE, kFolderSecurity) ||
-        !SecureObject(DRIVER_TARGET_FOLDER, TRUE, kFolderSecurity))
+    // The root first: any user may plant a junction under its name before
+    // we come, and the package folder made through it would stand wherever
+    // it points. So the package folder is made only once the root is ours.
+    // Once protected, nobody else can replace the package folder in it,
+    // nor the files in that once it is protected. The root is looked at
+    // again: a swap between our open and the change leaves a link there.
+    // An existing folder is the normal case on a second run.
+    ::CreateDirectoryA(DRIVER_TARGET_ROOT, nullptr);
+    if ((bAcls && !SecureObject(DRIVER_TARGET_ROOT, TRUE, kFolderSecurity)) ||
+        !IsPlainFolder(DRIVER_TARGET_ROOT))
         return FALSE;
+    ::CreateDirectoryA(DRIVER_TARGET_FOLDER, nullptr);
+    if (!bAcls) return TRUE;
+    if (!SecureObject(DRIVER_TARGET_FOLDER, TRUE, kFolderSecurity)) return FALSE;
     for (int i = 0; i < DRIVER_FILE_COUNT; ++i) {
         LPCSTR lpszTarget = g_driverFiles[i].lpszTarget;
         const DWORD dwAttributes = ::GetFileAttributesA(lpszTarget);

@@ -54,12 +54,8 @@ void CInstallerDlg::OnOK()
         return;
     }
 
-    // Existing folders are the normal case on a second run: these results
-    // are not looked at.
-    ::CreateDirectoryA(DRIVER_TARGET_ROOT, nullptr);
-    ::CreateDirectoryA(DRIVER_TARGET_FOLDER, nullptr);
     // One installer at a time, and nothing goes into a folder that others
-    // may still write to.
+    // may still write to, nor into one made through a planted link.
     CPackageLock packageLock;
     BOOL bInstalled = packageLock.IsHeld() && ProtectDriverFolders() &&
                       CopyDriverPackage(strModuleDir);

@@ -762,6 +762,7 @@ TEST_F(Install, FolderSecurity)
 {
     const std::string F = kFolderSecurity, T = kFileSecurity;
     const std::vector<BYTE> inTheWay = Text("a file in the way");
+    std::vector<std::string> untouched;  // every path, as a row laid them
     struct Case {
         const char* what;
         std::function<void()> layout;
@@ -785,8 +786,15 @@ TEST_F(Install, FolderSecurity)
          false, 4, F, F, {T, "", ""}},
         {"file in the way of the package folder", [&] { simwin::AddFile(kTarget, inTheWay); }, false, 1,
          F, "", {"", "", ""}},
-        {"root is a junction", [] { simwin::AddFolder(kTarget); simwin::MakeReparsePoint(kTargetRoot); },
-         false, 0, "", "", {"", "", ""}},
+        // Followed, it would carry the package folder to wherever it points.
+        {"root is a junction",
+         [&] {
+             simwin::AddFolder("C:\\Elsewhere");
+             simwin::MakeJunction(kTargetRoot, "C:\\Elsewhere");
+             untouched = simwin::ListPaths();
+         },
+         false, 0, "", "", {"", "", ""},
+         [&] { EXPECT_EQ(untouched, simwin::ListPaths()) << "created through the junction"; }},
         {"package folder is a junction",
          [] { simwin::AddFolder(kTarget); simwin::MakeReparsePoint(kTarget); },
          false, 1, F, "", {"", "", ""}},
