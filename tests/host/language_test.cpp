@@ -227,9 +227,9 @@ protected:
     }
 
     static simwin::Resource Block(WORD name, const std::vector<BYTE>& data, bool mapped = true,
-                                  bool readable = true)
+                                  bool readable = true, bool foreign = false)
     {
-        return {6, name, 0, data, mapped, readable};
+        return {6, name, 0, data, mapped, readable, foreign};
     }
 
     // Loads the module with these blocks and reads strings 1 to 4.
@@ -271,6 +271,10 @@ TEST_F(DamagedStringTable, OnlyTheStringsBehindTheDamageAreLost)
     simwin::PutString(b, 40, "three");  // claims more characters than the block holds
     const std::vector<std::string> want = {"one", "two", "", ""};
     EXPECT_EQ(want, Lines({Block(1, b)}));
+    b = Strings({"", "one", "two", "three"});
+    simwin::PutString(b, 5, "four");
+    const std::vector<std::string> lastLost = {"one", "two", "three", ""};
+    EXPECT_EQ(lastLost, Lines({Block(1, b)})) << "a length one character over the block";
 }
 
 TEST_F(DamagedStringTable, LastStringEndingExactlyAtTheBlockEndIsWhole)
@@ -291,6 +295,7 @@ TEST_F(DamagedStringTable, BlockOutsideTheImage)
 {
     EXPECT_EQ(none, Lines({Block(1, FourStrings(), false)}));
     EXPECT_EQ(none, Lines({Block(1, FourStrings(), true, false)})) << "inside it, on a page that cannot be read";
+    EXPECT_EQ(none, Lines({Block(1, FourStrings(), true, true, true)})) << "in another module's memory";
 }
 
 TEST_F(DamagedStringTable, DamageInAnotherBlockDoesNotMatter)
