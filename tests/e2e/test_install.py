@@ -26,6 +26,7 @@ what WINEDEBUG=+server starts): the owner and DACL that reached the server
 for each path (installcheck.security_set)."""
 
 import os
+import shutil
 import unittest
 
 import winenv
@@ -127,6 +128,19 @@ class FailureTest(InstallTestCase):
         calls = self.install("intheway", IDS_INSTALL_FAILED, security=True)
         self.assertEqual(winenv.read(env.drive_c(TARGET_ROOT, PACKAGE)), in_the_way)
         self.assertEqual(self.security, PROTECTED_FOLDERS[:1])  # nothing set on the file
+        self.check_nothing_registered(calls)
+
+    def test_link_at_the_root(self):
+        # A link on drive C is a reparse point to Wine, as a junction is to
+        # Windows: nothing may be made where it points, nor anywhere else.
+        elsewhere = env.drive_c("Elsewhere")
+        os.mkdir(elsewhere)
+        self.addCleanup(shutil.rmtree, elsewhere, ignore_errors=True)
+        os.symlink("Elsewhere", env.drive_c(TARGET_ROOT))  # removed by remove_installation
+        before = winenv.tree_state(env.drive_c())
+        calls = self.install("linked", IDS_INSTALL_FAILED)
+        changes = winenv.tree_changes(before, winenv.tree_state(env.drive_c()), "drive C")
+        self.assertEqual([c for c in changes if c != "drive C: changed kits"], [])
         self.check_nothing_registered(calls)
 
     def test_store_refuses(self):

@@ -197,11 +197,18 @@ class CodePage932Test(winenv.TestCase):
         self.assert_code_page_932()
 
     def test_module_found_beside_double_byte_name(self):
-        lines = env.module_lines(ENGLISH, lang=self.LANG)
-        with env.run(self.KIT, exe=self.EXE, lang=self.LANG) as app:
-            dlg = app.wait_window("Wirenest")
-            self.assertEqual(app.lines(dlg), lines)
-            app.end_with(dlg, IDCANCEL)
+        # The long line's double-byte character takes bytes 255 and 256:
+        # LoadStringA into 256 bytes returns 254 of its 300.
+        long_line = env.module_string(os.environ["WNLONGLINE"], IDS_STEP1, lang=self.LANG)["text"].encode("cp932")
+        self.assertEqual((len(long_line), long_line[:254].isascii(), len(long_line[254:256].decode("cp932"))),
+                         (300, True, 1), long_line)
+        for module in (os.path.join(env.kit_dir, ENGLISH), os.environ["WNLONGLINE"]):
+            with self.subTest(module=os.path.basename(module)):
+                lines = env.module_lines(module, lang=self.LANG)
+                with env.run(self.KIT, exe=self.EXE, modules=[], extra={ENGLISH: module}, lang=self.LANG) as app:
+                    dlg = app.wait_window("Wirenest")
+                    self.assertEqual(app.lines(dlg), lines)
+                    app.end_with(dlg, IDCANCEL)
 
     def test_program_sees_the_double_byte_path(self):
         # The error box carries the path the program built from its own

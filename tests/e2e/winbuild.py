@@ -35,8 +35,8 @@ X64_TREE = "x64"  # under the Windows build folder
 FALLBACK_NOTE = ("this machine runs no 32-bit code: running the x86_64 build of the same sources under 64-bit Wine")
 # Paths CTest hands over, all under the Windows build folder; the x64 tree
 # has the same layout.
-BUILT_PATHS = ("WIRENEST_KIT_DIR", "WNAGENT", "WNNOLINES", "WNNOSTRINGS", "WNPLANTED", "WNPLANTEDLANG", "WNUNGUARDED",
-               "WIRENEST_E2E_DIR", "WNBENCH", "WNBASELINE", "WIRENEST_BENCH_DIR")
+BUILT_PATHS = ("WIRENEST_KIT_DIR", "WNAGENT", "WNNOLINES", "WNNOSTRINGS", "WNLONGLINE", "WNPLANTED", "WNPLANTEDLANG",
+               "WNUNGUARDED", "WIRENEST_E2E_DIR", "WNBENCH", "WNBASELINE", "WIRENEST_BENCH_DIR")
 
 
 def log(text):
