@@ -36,7 +36,7 @@ FALLBACK_NOTE = ("this machine runs no 32-bit code: running the x86_64 build of 
 # Paths CTest hands over, all under the Windows build folder; the x64 tree
 # has the same layout.
 BUILT_PATHS = ("WIRENEST_KIT_DIR", "WNAGENT", "WNNOLINES", "WNNOSTRINGS", "WNLONGLINE", "WNPLANTED", "WNPLANTEDLANG",
-               "WNUNGUARDED", "WIRENEST_E2E_DIR", "WNBENCH", "WNBASELINE", "WIRENEST_BENCH_DIR")
+               "WNUNGUARDED", "WNCONTRACT", "WIRENEST_E2E_DIR", "WNBENCH", "WNBASELINE", "WIRENEST_BENCH_DIR")
 
 
 def log(text):

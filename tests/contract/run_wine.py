@@ -1,0 +1,36 @@
+"""Runs the platform contract (contract.exe) under Wine in the e2e prefix,
+once in code page 1252 and once in 932, each from a clean machine; fails
+when a run fails or crashes.  CTest gives the environment of the e2e tests
+and WNCONTRACT, the executable; its language module lies beside it."""
+
+import os
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+
+from facts import CP932_LANG  # noqa: E402
+from winenv import WineEnv, crash_lines  # noqa: E402
+
+
+def main():
+    env = WineEnv.from_environment().start()  # which points WNCONTRACT at the x64 tree where needed
+    failed = []
+    try:
+        for code_page, lang in ((1252, None), (932, CP932_LANG)):
+            env.restore_state()
+            code, out, err = env.run_program(os.environ["WNCONTRACT"], code_page, lang=lang, timeout=300)
+            text = out.decode("utf-8", "replace")
+            print("---- code page %d: exit %s\n%s" % (code_page, code, text), flush=True)
+            crash = crash_lines(err.decode("utf-8", "replace"))
+            if code != 0 or crash:
+                failed.append("code page %d: exit %s %s" % (code_page, code, crash or err.decode("utf-8", "replace")[-2000:]))
+        env.restore_state()
+    finally:
+        env.stop()
+    for line in failed:
+        print("FAIL: " + line)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,166 @@
+// simwin's own controls: injected failures, what it counts and records, and
+// the few answers no source shows for Windows.  What Windows itself does is
+// checked in tests/contract, on simwin and under Wine alike.
+#include "fixture.h"
+
+namespace {
+
+class SimControls : public SimTest {};
+
+const std::vector<BYTE> kNtInf = Text("[Version]\r\nSignature = \"$Windows NT$\"\r\nClass=Modem\r\n");
+
+TEST_F(SimControls, InjectedCopyOpenAndDeleteFailures)
+{
+    simwin::AddFile("C:\\a\\src.bin", Text("new"));
+    simwin::AddFolder("C:\\b");
+    const auto before = simwin::ListPaths();
+    simwin::FailCopyTo("C:\\b\\full.bin", ERROR_DISK_FULL);
+    EXPECT_LAST_ERROR(ERROR_DISK_FULL, EXPECT_FALSE(CopyFileA("C:\\a\\src.bin", "C:\\b\\full.bin", TRUE)));
+    EXPECT_EQ(before, simwin::ListPaths());
+
+    simwin::FailOpen("C:\\a\\src.bin", ERROR_SHARING_VIOLATION);
+    EXPECT_LAST_ERROR(ERROR_SHARING_VIOLATION, EXPECT_FALSE(CopyFileA("C:\\a\\src.bin", "C:\\b\\x.bin", TRUE)));
+    EXPECT_LAST_ERROR(ERROR_SHARING_VIOLATION,
+                      EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA("C:\\a\\src.bin", GENERIC_READ, FILE_SHARE_READ,
+                                                                  nullptr, OPEN_EXISTING, 0, nullptr)));
+    simwin::AddFile("C:\\a\\open.bin", Text("o"));
+    simwin::FailDelete("C:\\a\\open.bin", ERROR_SHARING_VIOLATION);
+    EXPECT_LAST_ERROR(ERROR_SHARING_VIOLATION, EXPECT_FALSE(DeleteFileA("C:\\a\\open.bin")));
+    EXPECT_TRUE(simwin::FileExists("C:\\a\\open.bin"));
+
+    /* try a copy cut short: the first bytes stay behind, an empty file for none */
+    simwin::FailCopyTo("C:\\b\\cut.bin", ERROR_DISK_FULL, 2);
+    EXPECT_LAST_ERROR(ERROR_FILE_NOT_FOUND, EXPECT_FALSE(CopyFileA("C:\\a\\none.bin", "C:\\b\\cut.bin", FALSE)));
+    EXPECT_FALSE(simwin::FileExists("C:\\b\\cut.bin")) << "a missing source writes nothing";
+    simwin::AddFile("C:\\a\\next.bin", Text("new"));
+    for (size_t written : {2, 0}) {
+        SCOPED_TRACE(written);
+        simwin::FailCopyTo("C:\\b\\cut.bin", ERROR_DISK_FULL, written);
+        EXPECT_LAST_ERROR(ERROR_DISK_FULL, EXPECT_FALSE(CopyFileA("C:\\a\\next.bin", "C:\\b\\cut.bin", FALSE)));
+        EXPECT_EQ(Text(std::string("new", written)), simwin::FileData("C:\\b\\cut.bin"));
+    }
+
+    /* try a folder that goes once a copy is made, whatever its outcome */
+    simwin::AddFile("C:\\gone\\f.bin", Text("f"));
+    simwin::VanishAfterCopy("C:\\b\\full.bin", "C:\\Gone");
+    EXPECT_LAST_ERROR(ERROR_DISK_FULL, EXPECT_FALSE(CopyFileA("C:\\gone\\f.bin", "C:\\b\\full.bin", TRUE)));
+    EXPECT_FALSE(simwin::FolderExists("C:\\gone"));
+
+    /* try them all cleared */
+    simwin::ClearInjectedFailures();
+    EXPECT_TRUE(CopyFileA("C:\\a\\src.bin", "C:\\b\\full.bin", TRUE)) << GetLastError();
+    EXPECT_TRUE(DeleteFileA("C:\\a\\open.bin")) << GetLastError();
+}
+
+TEST_F(SimControls, HandlesAndMutexOwnersCounted)
+{
+    simwin::AddFile("C:\\a\\f.bin", Text("f"));
+    HANDLE file = CreateFileA("C:\\a\\f.bin", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, "free");
+    EXPECT_EQ(DWORD(WAIT_OBJECT_0), WaitForSingleObject(mutex, 10));
+    EXPECT_TRUE(simwin::MutexOwnedHere("free"));
+    EXPECT_EQ(2u, simwin::OpenFileHandles());
+    for (HANDLE h : {file, mutex}) EXPECT_TRUE(CloseHandle(h));
+    EXPECT_EQ(0u, simwin::OpenFileHandles());
+}
+
+// A volume that keeps no ACLs (FAT32), a failure, and the root named
+// without its backslash: Windows answers that by the current folder on
+// the drive (Wine's kernel32 volume.c test), which simwin has not; it
+// answers as for a folder below the root.
+TEST_F(SimControls, Volumes)
+{
+    DWORD flags = 0;
+    const auto volume = [&](const char* root) {
+        return GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0);
+    };
+    simwin::SetVolumeKeepsAcls(false);
+    EXPECT_TRUE(volume("C:\\"));
+    EXPECT_EQ(0u, flags & FS_PERSISTENT_ACLS) << flags;
+    EXPECT_LAST_ERROR(ERROR_INVALID_NAME, EXPECT_FALSE(volume("C:")));
+    simwin::FailVolumeInformation(ERROR_NOT_READY);
+    EXPECT_LAST_ERROR(ERROR_NOT_READY, EXPECT_FALSE(volume("C:\\")));
+}
+
+// What was set, part by part, an injected refusal, and the descriptors
+// held until LocalFree.  simwin also refuses the empty string and one
+// closing parenthesis too many, and takes a descriptor without a DACL as
+// none: no source shows Windows' answers (Wine takes both strings and sets
+// its default DACL), and the program passes none of them.
+TEST_F(SimControls, Security)
+{
+    simwin::AddFolder("C:\\a");
+    PSECURITY_DESCRIPTOR both = nullptr, owner = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("O:BAD:P(A;OICI;FA;;;SY)", SDDL_REVISION_1,
+                                                                     &both, nullptr));
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("O:SY", SDDL_REVISION_1, &owner, nullptr));
+    for (const char* sddl : {"", "D:P(A;;FA;;;SY))"}) {
+        PSECURITY_DESCRIPTOR p = nullptr;
+        EXPECT_LAST_ERROR(ERROR_INVALID_PARAMETER, EXPECT_FALSE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+                                                       sddl, SDDL_REVISION_1, &p, nullptr)));
+    }
+    HANDLE h = CreateFileA("C:\\a", READ_CONTROL | WRITE_DAC | WRITE_OWNER, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    EXPECT_TRUE(SetKernelObjectSecurity(h, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, both));
+    EXPECT_EQ("O:BAD:P(A;OICI;FA;;;SY)", simwin::SecurityOf("C:\\A"));
+    EXPECT_TRUE(SetKernelObjectSecurity(h, DACL_SECURITY_INFORMATION, owner));
+    EXPECT_EQ("O:BAD:NO_ACCESS_CONTROL", simwin::SecurityOf("C:\\a"));
+    simwin::FailSecurity("C:\\A", ERROR_ACCESS_DENIED);
+    EXPECT_LAST_ERROR(ERROR_ACCESS_DENIED, EXPECT_FALSE(SetKernelObjectSecurity(h, DACL_SECURITY_INFORMATION, both)));
+    EXPECT_EQ("O:BAD:NO_ACCESS_CONTROL", simwin::SecurityOf("C:\\a"));
+
+    /* try a freed descriptor */
+    EXPECT_EQ(2u, simwin::HeldSecurityDescriptors());
+    EXPECT_EQ(nullptr, LocalFree(both));
+    EXPECT_EQ(nullptr, LocalFree(owner));
+    EXPECT_EQ(0u, simwin::HeldSecurityDescriptors());
+    EXPECT_LAST_ERROR(ERROR_INVALID_SECURITY_DESCR,
+                      EXPECT_FALSE(SetKernelObjectSecurity(h, DACL_SECURITY_INFORMATION, both)));
+    EXPECT_TRUE(CloseHandle(h));
+}
+
+// simwin names its INFs oemN.inf, refuses an empty one as of the wrong style
+// (Wine: ERROR_FILE_INVALID; no source shows Windows') and can be made to
+// refuse one copy style.
+TEST_F(SimControls, InfStore)
+{
+    simwin::AddFile("C:\\pkg\\my.inf", kNtInf);
+    simwin::AddFile("C:\\pkg\\empty.inf", {});
+    char name[MAX_PATH];
+    LPSTR component = nullptr;
+    const auto copy = [&](const char* inf, DWORD style) {
+        return SetupCopyOEMInfA(inf, nullptr, SPOST_PATH, style, name, sizeof name, nullptr, &component);
+    };
+    EXPECT_LAST_ERROR(ERROR_WRONG_INF_STYLE, EXPECT_FALSE(copy("C:\\pkg\\empty.inf", SP_COPY_NOOVERWRITE)));
+    simwin::RefuseInfStore(ERROR_ACCESS_DENIED, SP_COPY_REPLACEONLY);
+    EXPECT_TRUE(copy("C:\\pkg\\my.inf", SP_COPY_NOOVERWRITE)) << GetLastError();
+    EXPECT_EQ(std::string(simwin::kInfStoreFolder) + "\\oem0.inf", name);
+    EXPECT_STREQ("oem0.inf", component);
+    EXPECT_LAST_ERROR(ERROR_ACCESS_DENIED, EXPECT_FALSE(copy("C:\\pkg\\my.inf", SP_COPY_REPLACEONLY)));
+    EXPECT_EQ(1u, simwin::StoredInfs().size());
+}
+
+// The damaged-table tests rely on LoadStringA faulting where Windows would
+// read outside the block, and on VirtualQuery knowing only mapped blocks.
+TEST_F(SimControls, ResourcesOutsideTheirBlockOrImage)
+{
+    const simwin::Resource runaway{6, 1, 0, {0xFF, 0xFF, 1, 0, 'a', 0}};
+    const simwin::Resource outside{6, 1, 0, {0, 0, 1, 0, 'a', 0}, false};
+    simwin::AddLanguageModuleBlocks("C:\\Kit\\Runaway.dll", {runaway});
+    simwin::AddLanguageModuleBlocks("C:\\Kit\\Outside.dll", {outside});
+    char buf[16];
+    HMODULE m = LoadLibraryA("C:\\Kit\\Runaway.dll");
+    ASSERT_NE(nullptr, m);
+    EXPECT_DEATH(LoadStringA(m, 0, buf, sizeof buf), "string runs past the block");
+    EXPECT_DEATH(LoadStringA(m, 1, buf, sizeof buf), "length word outside the block");
+    HMODULE o = LoadLibraryA("C:\\Kit\\Outside.dll");
+    ASSERT_NE(nullptr, o);
+    EXPECT_DEATH(LoadStringA(o, 1, buf, sizeof buf), "block outside the image");
+    const void* p = LockResource(LoadResource(o, FindResourceA(o, MAKEINTRESOURCEA(1), RT_STRING)));
+    MEMORY_BASIC_INFORMATION mbi;
+    ASSERT_EQ(sizeof mbi, VirtualQuery(p, &mbi, sizeof mbi));
+    EXPECT_EQ(nullptr, mbi.AllocationBase);
+    EXPECT_EQ(DWORD(MEM_FREE), mbi.State);
+}
+
+}  // namespace
