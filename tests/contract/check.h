@@ -12,46 +12,36 @@ bool RunningOnWine();  // from the shim: asks ntdll for wine_get_version
 namespace contract {
 
 struct Tally {
-    int checks = 0, failures = 0, todos = 0, skips = 0;
-    bool todo = false;
+    int checks, failures, todos, skips;
+    bool todo;
 };
-inline Tally& Count() { static Tally t; return t; }
-
-inline void Say(int line, const char* what, const char* fmt, va_list args)
-{
-    printf("contract.cpp:%d: %s", line, what);
-    vprintf(fmt, args);
-    putchar('\n');
-    fflush(stdout);
-}
+inline Tally& Count() { static Tally t{}; return t; }
 
 // Helpers pass their caller's line, so a failure points at the case.
-inline bool Ok(int line, bool cond, const char* fmt, ...)
+inline bool Report(int line, bool skipped, bool cond, const char* fmt, va_list args)
 {
     Tally& t = Count();
-    ++t.checks;
     const char* what = nullptr;
-    if (t.todo && RunningOnWine())
+    if (skipped) what = (++t.skips, "Tests skipped: ");
+    else if (++t.checks, t.todo && RunningOnWine())
         what = cond ? (++t.failures, "Test succeeded inside todo block: ") : (++t.todos, "Test marked todo: ");
-    else if (!cond)
-        what = (++t.failures, "Test failed: ");
+    else if (!cond) what = (++t.failures, "Test failed: ");
     if (what) {
-        va_list args;
-        va_start(args, fmt);
-        Say(line, what, fmt, args);
-        va_end(args);
+        printf("contract.cpp:%d: %s", line, what);
+        vprintf(fmt, args);
+        printf("\n");
+        fflush(stdout);
     }
     return cond;
 }
 
-inline void Skip(int line, const char* fmt, ...)
-{
-    ++Count().skips;
-    va_list args;
-    va_start(args, fmt);
-    Say(line, "Tests skipped: ", fmt, args);
-    va_end(args);
-}
+#define CONTRACT_REPORT(skipped, cond)             \
+    va_list args;                                  \
+    va_start(args, fmt);                           \
+    Report(line, skipped, cond, fmt, args);        \
+    va_end(args)
+inline bool Ok(int line, bool cond, const char* fmt, ...) { CONTRACT_REPORT(false, cond); return cond; }
+inline void Skip(int line, const char* fmt, ...) { CONTRACT_REPORT(true, true); }
 
 struct TodoScope {
     bool done = false;

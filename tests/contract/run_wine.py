@@ -1,13 +1,11 @@
-"""Runs the platform contract (contract.exe) under Wine in the e2e prefix,
-once in code page 1252 and once in 932, each from a clean machine; fails
-when a run fails or crashes.  CTest gives the environment of the e2e tests
-and WNCONTRACT, the executable; its language module lies beside it."""
+"""Runs the platform contract (WNCONTRACT, its language module beside it)
+under Wine in the e2e prefix, once in code page 1252 and once in 932, each
+from a clean machine; fails when a run fails or crashes."""
 
 import os
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-
 from facts import CP932_LANG  # noqa: E402
 from winenv import WineEnv, crash_lines  # noqa: E402
 
@@ -19,16 +17,13 @@ def main():
         for code_page, lang in ((1252, None), (932, CP932_LANG)):
             env.restore_state()
             code, out, err = env.run_program(os.environ["WNCONTRACT"], code_page, lang=lang, timeout=300)
-            text = out.decode("utf-8", "replace")
-            print("---- code page %d: exit %s\n%s" % (code_page, code, text), flush=True)
-            crash = crash_lines(err.decode("utf-8", "replace"))
-            if code != 0 or crash:
-                failed.append("code page %d: exit %s %s" % (code_page, code, crash or err.decode("utf-8", "replace")[-2000:]))
+            print("---- code page %d: exit %s\n%s" % (code_page, code, out.decode("utf-8", "replace")), flush=True)
+            if code != 0 or crash_lines(err.decode("utf-8", "replace")):
+                failed.append("code page %d: exit %s\n%s" % (code_page, code, err.decode("utf-8", "replace")[-2000:]))
         env.restore_state()
     finally:
         env.stop()
-    for line in failed:
-        print("FAIL: " + line)
+    print("".join("FAIL: %s\n" % f for f in failed), end="")
     return 1 if failed else 0
 
 

@@ -1,8 +1,7 @@
 // What a check needs that the API under test cannot make itself: another
 // program's handle or mutex, a junction, a hard link, a language module, a
-// registry value, the code page in force.  One implementation per side:
-// real calls and threads on Windows (shim_windows.cpp), simwin's controls
-// on the host (shim_simwin.cpp).  The checks see Windows names only.
+// registry value, the code page in force.  Real calls and threads on
+// Windows (shim_windows.cpp), simwin's controls on the host (shim_simwin.cpp).
 #pragma once
 
 #ifdef _WIN32
@@ -17,20 +16,16 @@
 
 #include <string>
 
-// A fresh scratch folder (and, on the host, a fresh machine with the
-// contract's executable); Cleanup removes it and what the shim made.
-void StartMachine(const char* root);
-void Cleanup(const char* root);
-void PutFile(const char* path, const std::string& bytes, bool readOnly = false);
-bool HoldElsewhere(const char* path, DWORD access, DWORD share);  // false: sharing refused it
-bool MakeJunction(const char* path, const char* target);          // path: an absent name
-bool MakeHardLink(const char* link, const char* existing);
+void StartMachine(const std::string& root);  // a fresh scratch folder (host: a fresh machine)
+void Cleanup(const std::string& root);       // it and what the shim made, gone
+void PutFile(const std::string& path, const std::string& bytes, bool readOnly = false);
+bool HoldElsewhere(const std::string& path, DWORD access, DWORD share);  // false: sharing refused it
+bool MakeJunction(const std::string& path, const std::string& target);  // path: an absent name
+bool MakeHardLink(const std::string& link, const std::string& existing);
 void HoldMutexElsewhere(const char* name);     // owned by another thread, never released
 void AbandonMutexElsewhere(const char* name);  // owned by a thread that ended
-// The contract's language module (strings.h) at path.
-void AddLanguageModule(const char* path);
+void AddLanguageModule(const std::string& path);  // the module strings.h describes
 void SetUserValue(const char* key, const char* name, DWORD type, const std::string& bytes);
-// The ANSI code page can be this one: set on the host, in force on Windows.
-bool UseAnsiCodePage(UINT codePage);
-std::string DaclOf(const char* path);  // the "D:..." part of its SDDL
-void RemoveStoredInf(const char* stored);  // the INF store's copy and its .pnf
+bool UseAnsiCodePage(UINT codePage);  // set on the host, in force on Windows
+std::string DaclOf(const std::string& path);  // the "D:..." part of its SDDL
+void RemoveStoredInf(const std::string& stored);  // the INF store's copy and its .pnf

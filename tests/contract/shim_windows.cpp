@@ -1,20 +1,18 @@
-// The contract's shim on Windows (and Wine): real calls, and threads for
-// another program's mutex.
+// The contract's shim on Windows (and Wine): real calls, and threads that
+// stand for another program holding a mutex.
 #include "shim.h"
 
 #include <vector>
 
 namespace {
 
-const char* const kKey = "Software\\WirenestContract";
 std::vector<HANDLE> held;  // other programs' handles: closed by Cleanup
 
 void RemoveTree(const std::string& path)
 {
     const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return;
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || attributes == INVALID_FILE_ATTRIBUTES) {
         DeleteFileA(path.c_str());
         return;
     }
@@ -22,8 +20,7 @@ void RemoveTree(const std::string& path)
     HANDLE find = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? INVALID_HANDLE_VALUE
                                                               : FindFirstFileA((path + "\\*").c_str(), &found);
     for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &found))
-        if (strcmp(found.cFileName, ".") && strcmp(found.cFileName, ".."))
-            RemoveTree(path + "\\" + found.cFileName);
+        if (strcmp(found.cFileName, ".") && strcmp(found.cFileName, "..")) RemoveTree(path + "\\" + found.cFileName);
     if (find != INVALID_HANDLE_VALUE) FindClose(find);
     RemoveDirectoryA(path.c_str());
 }
@@ -60,78 +57,74 @@ bool RunningOnWine()
     return wine;
 }
 
-void StartMachine(const char* root)
+void StartMachine(const std::string& root)
 {
     Cleanup(root);
-    CreateDirectoryA(root, nullptr);
+    CreateDirectoryA(root.c_str(), nullptr);
 }
 
-void Cleanup(const char* root)
+void Cleanup(const std::string& root)
 {
     for (HANDLE h : held) CloseHandle(h);
     held.clear();
     RemoveTree(root);
-    RegDeleteKeyA(HKEY_CURRENT_USER, kKey);
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\WirenestContract");
 }
 
-void PutFile(const char* path, const std::string& bytes, bool readOnly)
+void PutFile(const std::string& path, const std::string& bytes, bool readOnly)
 {
-    HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD written = 0;
     WriteFile(h, bytes.data(), DWORD(bytes.size()), &written, nullptr);
     CloseHandle(h);
-    if (readOnly) SetFileAttributesA(path, FILE_ATTRIBUTE_READONLY);
+    if (readOnly) SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
 }
 
-bool HoldElsewhere(const char* path, DWORD access, DWORD share)
+bool HoldElsewhere(const std::string& path, DWORD access, DWORD share)
 {
-    HANDLE h = CreateFileA(path, access, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    held.push_back(h);
-    return true;
+    HANDLE h = CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h != INVALID_HANDLE_VALUE) held.push_back(h);
+    return h != INVALID_HANDLE_VALUE;
 }
 
-// A mount-point reparse point, as mklink /J makes one.
-bool MakeJunction(const char* path, const char* target)
+// A mount point, as mklink /J makes one: tag, data length, reserved, the
+// offsets and lengths of the two names, then "\??\target" and "target".
+bool MakeJunction(const std::string& path, const std::string& target)
 {
-    if (!CreateDirectoryA(path, nullptr)) return false;
-    std::wstring printName(target, target + strlen(target)), substitute = L"\\??\\" + printName;
-    std::vector<WORD> data = {0, 0, 0, 0, 0, 0, 0, 0};  // tag (2 words), length, reserved, 4 name fields
-    const WORD subBytes = WORD(2 * substitute.size()), printBytes = WORD(2 * printName.size());
-    data.insert(data.end(), substitute.begin(), substitute.end());
-    data.push_back(0);
-    data.insert(data.end(), printName.begin(), printName.end());
-    data.push_back(0);
-    const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
-    memcpy(data.data(), &tag, 4);
+    if (!CreateDirectoryA(path.c_str(), nullptr)) return false;
+    const std::wstring print(target.begin(), target.end()), substitute = L"\\??\\" + print;
+    std::vector<WORD> data = {LOWORD(IO_REPARSE_TAG_MOUNT_POINT), HIWORD(IO_REPARSE_TAG_MOUNT_POINT), 0, 0, 0,
+                              WORD(2 * substitute.size()), WORD(2 * substitute.size() + 2), WORD(2 * print.size())};
+    data.insert(data.end(), substitute.c_str(), substitute.c_str() + substitute.size() + 1);
+    data.insert(data.end(), print.c_str(), print.c_str() + print.size() + 1);
     data[2] = WORD(2 * data.size() - 8);
-    data[5] = subBytes;
-    data[6] = WORD(subBytes + 2);
-    data[7] = printBytes;
-    HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     DWORD returned = 0;
     const BOOL made = DeviceIoControl(h, FSCTL_SET_REPARSE_POINT, data.data(), DWORD(2 * data.size()), nullptr, 0,
                                       &returned, nullptr);
     const DWORD error = GetLastError();
     CloseHandle(h);
-    if (!made) RemoveDirectoryA(path);
+    if (!made) RemoveDirectoryA(path.c_str());
     SetLastError(error);
     return made;
 }
 
-bool MakeHardLink(const char* link, const char* existing) { return CreateHardLinkA(link, existing, nullptr); }
+bool MakeHardLink(const std::string& link, const std::string& existing)
+{
+    return CreateHardLinkA(link.c_str(), existing.c_str(), nullptr);
+}
 
 void HoldMutexElsewhere(const char* name) { OwnElsewhere(name, false); }
 void AbandonMutexElsewhere(const char* name) { OwnElsewhere(name, true); }
 
 // Resource-only modules are copied from beside the contract's executable.
-void AddLanguageModule(const char* path)
+void AddLanguageModule(const std::string& path)
 {
     char source[MAX_PATH];
     GetModuleFileNameA(nullptr, source, sizeof source);
     strcpy(strrchr(source, '\\') + 1, "contract_lang.dll");
-    CopyFileA(source, path, FALSE);
+    CopyFileA(source, path.c_str(), FALSE);
 }
 
 void SetUserValue(const char* key, const char* name, DWORD type, const std::string& bytes)
@@ -144,23 +137,22 @@ void SetUserValue(const char* key, const char* name, DWORD type, const std::stri
 
 bool UseAnsiCodePage(UINT codePage) { return GetACP() == codePage; }
 
-std::string DaclOf(const char* path)
+std::string DaclOf(const std::string& path)
 {
     BYTE sd[4096];
     DWORD needed = 0;
     LPSTR text = nullptr;
-    if (!GetFileSecurityA(path, DACL_SECURITY_INFORMATION, sd, sizeof sd, &needed) ||
+    if (!GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, sd, sizeof sd, &needed) ||
         !ConvertSecurityDescriptorToStringSecurityDescriptorA(sd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
                                                               nullptr))
         return "(unreadable)";
-    std::string dacl = text;
+    const std::string dacl = text;
     LocalFree(text);
     return dacl;
 }
 
-void RemoveStoredInf(const char* stored)
+void RemoveStoredInf(const std::string& stored)
 {
-    SetupUninstallOEMInfA(strrchr(stored, '\\') + 1, SUOI_FORCEDELETE, nullptr);
-    std::string pnf = stored;
-    DeleteFileA(pnf.replace(pnf.size() - 3, 3, "pnf").c_str());
+    SetupUninstallOEMInfA(stored.substr(stored.rfind('\\') + 1).c_str(), SUOI_FORCEDELETE, nullptr);
+    DeleteFileA((stored.substr(0, stored.size() - 3) + "pnf").c_str());
 }

@@ -52,7 +52,11 @@ TEST_F(SimControls, InjectedCopyOpenAndDeleteFailures)
     EXPECT_TRUE(DeleteFileA("C:\\a\\open.bin")) << GetLastError();
 }
 
-TEST_F(SimControls, HandlesAndMutexOwnersCounted)
+// Handles and owners counted; a volume that keeps no ACLs (FAT32), a
+// failure, and the root without its backslash, which Windows answers by
+// the drive's current folder (kernel32's volume.c test) and simwin, which
+// has none, as for a folder below the root.
+TEST_F(SimControls, HandlesAndVolumes)
 {
     simwin::AddFile("C:\\a\\f.bin", Text("f"));
     HANDLE file = CreateFileA("C:\\a\\f.bin", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -62,14 +66,6 @@ TEST_F(SimControls, HandlesAndMutexOwnersCounted)
     EXPECT_EQ(2u, simwin::OpenFileHandles());
     for (HANDLE h : {file, mutex}) EXPECT_TRUE(CloseHandle(h));
     EXPECT_EQ(0u, simwin::OpenFileHandles());
-}
-
-// A volume that keeps no ACLs (FAT32), a failure, and the root named
-// without its backslash: Windows answers that by the current folder on
-// the drive (Wine's kernel32 volume.c test), which simwin has not; it
-// answers as for a folder below the root.
-TEST_F(SimControls, Volumes)
-{
     DWORD flags = 0;
     const auto volume = [&](const char* root) {
         return GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0);
