@@ -16,8 +16,8 @@
 
 #include <string>
 
-void StartMachine(const std::string& root);  // a fresh scratch folder (host: a fresh machine)
-void Cleanup(const std::string& root);       // it and what the shim made, gone
+void StartMachine(const std::string& root);  // the scratch folder (host: on a fresh machine)
+void Cleanup(const std::string& root);       // what the shim made, gone
 void PutFile(const std::string& path, const std::string& bytes, bool readOnly = false);
 bool HoldElsewhere(const std::string& path, DWORD access, DWORD share);  // false: sharing refused it
 bool MakeJunction(const std::string& path, const std::string& target);  // path: an absent name

@@ -8,23 +8,6 @@ namespace {
 
 std::vector<HANDLE> held;  // other programs' handles: closed by Cleanup
 
-void RemoveTree(const std::string& path)
-{
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || attributes == INVALID_FILE_ATTRIBUTES) {
-        DeleteFileA(path.c_str());
-        return;
-    }
-    WIN32_FIND_DATAA found;
-    HANDLE find = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? INVALID_HANDLE_VALUE
-                                                              : FindFirstFileA((path + "\\*").c_str(), &found);
-    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &found))
-        if (strcmp(found.cFileName, ".") && strcmp(found.cFileName, "..")) RemoveTree(path + "\\" + found.cFileName);
-    if (find != INVALID_HANDLE_VALUE) FindClose(find);
-    RemoveDirectoryA(path.c_str());
-}
-
 struct MutexHolder {
     const char* name;
     bool ends;     // the thread ends owning it: abandoned
@@ -57,17 +40,12 @@ bool RunningOnWine()
     return wine;
 }
 
-void StartMachine(const std::string& root)
-{
-    Cleanup(root);
-    CreateDirectoryA(root.c_str(), nullptr);
-}
+// The runner removes the scratch folder before and after a run.
+void StartMachine(const std::string& root) { CreateDirectoryA(root.c_str(), nullptr); }
 
-void Cleanup(const std::string& root)
+void Cleanup(const std::string&)
 {
     for (HANDLE h : held) CloseHandle(h);
-    held.clear();
-    RemoveTree(root);
     RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\WirenestContract");
 }
 
