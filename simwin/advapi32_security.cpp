@@ -25,9 +25,9 @@ std::string SecurityOf(const std::string& path)
     return sddl;
 }
 
-// "O:BAD:P(...)" as {'O': "BA", 'D': "P(...)"}; false when it is not SDDL
-// made of those parts.
-static bool SplitSddl(const std::string& sddl, std::map<char, std::string>* parts)
+// "O:BAD:P(...)" as {'O': "BA", 'D': "P(...)"}: 0, or the error of a string
+// that is not SDDL made of those parts (an ACE left open is the ACL's error).
+static DWORD SplitSddl(const std::string& sddl, std::map<char, std::string>* parts)
 {
     char current = 0;
     int depth = 0;
@@ -40,11 +40,10 @@ static bool SplitSddl(const std::string& sddl, std::map<char, std::string>* part
             continue;
         }
         if (c == '(') ++depth;
-        if (c == ')' && --depth < 0) return false;
-        if (!current) return false;
+        if ((c == ')' && --depth < 0) || !current) return ERROR_INVALID_PARAMETER;
         (*parts)[current] += c;
     }
-    return depth == 0 && !parts->empty();
+    return depth ? ERROR_INVALID_ACL : parts->empty() ? ERROR_INVALID_PARAMETER : 0;
 }
 
 }  // namespace simwin
@@ -61,7 +60,7 @@ BOOL ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR StringSecurityD
     if (!StringSecurityDescriptor || !SecurityDescriptor) return Fail(ERROR_INVALID_PARAMETER);
     if (StringSDRevision != SDDL_REVISION_1) return Fail(ERROR_UNKNOWN_REVISION);
     std::map<char, std::string> parts;
-    if (!SplitSddl(sddl, &parts)) return Fail(ERROR_INVALID_PARAMETER);
+    if (DWORD error = SplitSddl(sddl, &parts)) return Fail(error);
     W().descriptors.push_back(sddl);
     *SecurityDescriptor = &W().descriptors.back();
     if (SecurityDescriptorSize) *SecurityDescriptorSize = ULONG(20 + sddl.size());
