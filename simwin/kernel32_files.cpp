@@ -300,8 +300,7 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes)
 // would refuse the move while a handle that does not share deleting is
 // open; this one does not, so a test can show that the security follows
 // the handle.
-static void SwapIfAsked(std::map<std::string, std::string>& asked, const std::string& lowerPath,
-                        bool toAside)
+static void SwapIfAsked(std::map<std::string, std::string>& asked, const std::string& lowerPath)
 {
     auto swap = asked.find(lowerPath);
     if (swap == asked.end() || !FindPath(lowerPath)) return;
@@ -309,7 +308,7 @@ static void SwapIfAsked(std::map<std::string, std::string>& asked, const std::st
     asked.erase(swap);
     const std::string name = FindPath(lowerPath)->name;
     Move(lowerPath, aside);
-    MakeJunction(name, toAside ? aside : "");
+    MakeJunction(name, aside);
 }
 
 static DWORD AttributesOf(const FileEntry& e)
@@ -330,7 +329,7 @@ DWORD GetFileAttributesA(LPCSTR lpFileName)
                              : IsDriveRoot(p) ? DWORD(FILE_ATTRIBUTE_DIRECTORY)
                                               : AttributesOf(*e);
     if (error) SetLastError(error);
-    SwapIfAsked(W().swapAfterLook, Lower(path), true);
+    SwapIfAsked(W().swapAfterLook, Lower(path));
     return attributes;
 }
 
@@ -388,7 +387,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                            dwFlagsAndAttributes, &opened))
         return Fail(error, INVALID_HANDLE_VALUE);
     W().handles.push_back(opened);
-    SwapIfAsked(W().swapForJunction, Lower(path), false);
+    SwapIfAsked(W().swapForJunction, Lower(path));
     return &W().handles.back();
 }
 

@@ -113,13 +113,11 @@ bool HoldElsewhere(const std::string& path, DWORD access, DWORD share);
 // closes, unless sharing or a DACL the program set on it keeps them out.
 void OpenElsewhereWhenClosed(const std::string& path, DWORD access, DWORD share);
 size_t HandlesElsewhere(const std::string& path);  // other programs' handles on it
-// Right after the program first opens this folder, a user moves it to
-// aside, whatever handle is open, and plants a junction that leads nowhere
-// we follow in its place.
+// Right after the program first opens this folder, a user moves
+// it to aside and plants a junction to it in its place, whatever handle is open.
 void SwapForJunction(const std::string& folder, const std::string& aside);
-// Right after the program's GetFileAttributesA on the name and so before
-// its open, a user moves what is there to aside and plants a junction to
-// it: the race that only an open of the reparse point itself sees.
+// The same, right after the program's GetFileAttributesA on the name and so
+// before its open: the race that only an open of the reparse point itself sees.
 void SwapForJunctionAfterLook(const std::string& path, const std::string& aside);
 // An existing file or folder becomes a reparse point that leads nowhere
 // (a planted link).
