@@ -1,7 +1,5 @@
-// What a check needs that the API under test cannot make itself: another
-// program's handle or mutex, a junction, a hard link, a language module, a
-// registry value, the code page in force.  Real calls and threads on
-// Windows (shim_windows.cpp), simwin's controls on the host (shim_simwin.cpp).
+// What a check needs that the API under test cannot make itself: real calls
+// and threads on Windows (shim_windows.cpp), simwin's controls on the host.
 #pragma once
 
 #ifdef _WIN32
@@ -17,14 +15,17 @@
 #include <string>
 
 void StartMachine(const std::string& root);  // the scratch folder (host: on a fresh machine)
-void Cleanup(const std::string& root);       // what the shim made, gone
-void PutFile(const std::string& path, const std::string& bytes, bool readOnly = false);
+void Cleanup();                              // the registry key SetUserValue wrote, gone
+void PutFile(const std::string& path, const std::string& bytes);
 bool HoldElsewhere(const std::string& path, DWORD access, DWORD share);  // false: sharing refused it
 bool MakeJunction(const std::string& path, const std::string& target);  // path: an absent name
 bool MakeHardLink(const std::string& link, const std::string& existing);
-void HoldMutexElsewhere(const char* name);     // owned by another thread, never released
-void AbandonMutexElsewhere(const char* name);  // owned by a thread that ended
-void AddLanguageModule(const std::string& path);  // the module strings.h describes
+void OwnMutexElsewhere(const char* name, bool ends);  // by a thread that keeps it, or ends: abandoned
+// The language module AddLanguageModule puts at path: string 1 "abcdef";
+// string 2, kPad 'a' then U+8868 twice, which is 0x95 0x5C in code page 932
+// and '?' in 1252: in 932 the first one straddles the 255th and 256th bytes.
+const int kPad = 254;
+void AddLanguageModule(const std::string& path);  // contract_lang.rc on Windows
 void SetUserValue(const char* key, const char* name, DWORD type, const std::string& bytes);
 bool UseAnsiCodePage(UINT codePage);  // set on the host, in force on Windows
 std::string DaclOf(const std::string& path);  // the "D:..." part of its SDDL

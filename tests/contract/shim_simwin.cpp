@@ -1,6 +1,5 @@
 // The contract's shim on the host: simwin's controls.
 #include "shim.h"
-#include "strings.h"
 
 #include "simwin/simwin.h"
 
@@ -13,24 +12,12 @@ void StartMachine(const std::string& root)
     simwin::AddFolder(root);
 }
 
-void Cleanup(const std::string&) { simwin::Reset(); }
-
-void PutFile(const std::string& path, const std::string& bytes, bool readOnly)
-{
-    simwin::AddFile(path, std::vector<BYTE>(bytes.begin(), bytes.end()));
-    if (readOnly) simwin::SetReadOnly(path);
-}
-
-bool HoldElsewhere(const std::string& path, DWORD access, DWORD share)
-{
-    return simwin::HoldElsewhere(path, access, share);
-}
-
-bool MakeJunction(const std::string& path, const std::string& target)
-{
-    simwin::MakeJunction(path, target);
-    return true;
-}
+void Cleanup() { simwin::Reset(); }
+bool HoldElsewhere(const std::string& p, DWORD access, DWORD share) { return simwin::HoldElsewhere(p, access, share); }
+bool MakeJunction(const std::string& p, const std::string& target) { return simwin::MakeJunction(p, target), true; }
+bool UseAnsiCodePage(UINT codePage) { return simwin::SetAnsiCodePage(codePage), true; }
+void RemoveStoredInf(const std::string& stored) { DeleteFileA(stored.c_str()); }
+void PutFile(const std::string& path, const std::string& data) { simwin::AddFile(path, {data.begin(), data.end()}); }
 
 // simwin keeps one file per name: the link is a copy, both counted twice.
 bool MakeHardLink(const std::string& link, const std::string& existing)
@@ -40,23 +27,19 @@ bool MakeHardLink(const std::string& link, const std::string& existing)
     return true;
 }
 
-void HoldMutexElsewhere(const char* name) { simwin::MutexHeldElsewhere(name); }
-void AbandonMutexElsewhere(const char* name) { simwin::MutexAbandonedElsewhere(name); }
-
-void AddLanguageModule(const std::string& path)
+void OwnMutexElsewhere(const char* name, bool ends)
 {
-    simwin::AddLanguageModule(path, {{1, CONTRACT_SHORT}, {2, std::string(CONTRACT_PAD, 'a') + CONTRACT_WIDE_END}});
+    ends ? simwin::MutexAbandonedElsewhere(name) : simwin::MutexHeldElsewhere(name);
+}
+
+void AddLanguageModule(const std::string& path)  // U+8868 is e8 a1 a8 in UTF-8
+{
+    simwin::AddLanguageModule(path, {{1, "abcdef"}, {2, std::string(kPad, 'a') + "\xe8\xa1\xa8\xe8\xa1\xa8"}});
 }
 
 void SetUserValue(const char* key, const char* name, DWORD type, const std::string& bytes)
 {
-    simwin::SetUserValue(key, name, type, std::vector<BYTE>(bytes.begin(), bytes.end()));
-}
-
-bool UseAnsiCodePage(UINT codePage)
-{
-    simwin::SetAnsiCodePage(codePage);
-    return true;
+    simwin::SetUserValue(key, name, type, {bytes.begin(), bytes.end()});
 }
 
 std::string DaclOf(const std::string& path)
@@ -64,5 +47,3 @@ std::string DaclOf(const std::string& path)
     const std::string sddl = simwin::SecurityOf(path);
     return sddl.substr(std::min(sddl.find("D:"), sddl.size()));
 }
-
-void RemoveStoredInf(const std::string& stored) { DeleteFileA(stored.c_str()); }

@@ -7,23 +7,19 @@ namespace {
 
 class SimControls : public SimTest {};
 
-const std::vector<BYTE> kNtInf = Text("[Version]\r\nSignature = \"$Windows NT$\"\r\nClass=Modem\r\n");
-
 TEST_F(SimControls, InjectedCopyOpenAndDeleteFailures)
 {
-    simwin::AddFile("C:\\a\\src.bin", Text("new"));
+    for (const char* name : {"C:\\a\\src.bin", "C:\\a\\next.bin", "C:\\a\\open.bin", "C:\\gone\\f.bin"})
+        simwin::AddFile(name, Text("new"));
     simwin::AddFolder("C:\\b");
     const auto before = simwin::ListPaths();
     simwin::FailCopyTo("C:\\b\\full.bin", ERROR_DISK_FULL);
     EXPECT_LAST_ERROR(ERROR_DISK_FULL, EXPECT_FALSE(CopyFileA("C:\\a\\src.bin", "C:\\b\\full.bin", TRUE)));
     EXPECT_EQ(before, simwin::ListPaths());
-
     simwin::FailOpen("C:\\a\\src.bin", ERROR_SHARING_VIOLATION);
     EXPECT_LAST_ERROR(ERROR_SHARING_VIOLATION, EXPECT_FALSE(CopyFileA("C:\\a\\src.bin", "C:\\b\\x.bin", TRUE)));
-    EXPECT_LAST_ERROR(ERROR_SHARING_VIOLATION,
-                      EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA("C:\\a\\src.bin", GENERIC_READ, FILE_SHARE_READ,
-                                                                  nullptr, OPEN_EXISTING, 0, nullptr)));
-    simwin::AddFile("C:\\a\\open.bin", Text("o"));
+    EXPECT_LAST_ERROR(ERROR_SHARING_VIOLATION, EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA("C:\\a\\src.bin",
+                      GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)));
     simwin::FailDelete("C:\\a\\open.bin", ERROR_SHARING_VIOLATION);
     EXPECT_LAST_ERROR(ERROR_SHARING_VIOLATION, EXPECT_FALSE(DeleteFileA("C:\\a\\open.bin")));
     EXPECT_TRUE(simwin::FileExists("C:\\a\\open.bin"));
@@ -32,30 +28,24 @@ TEST_F(SimControls, InjectedCopyOpenAndDeleteFailures)
     simwin::FailCopyTo("C:\\b\\cut.bin", ERROR_DISK_FULL, 2);
     EXPECT_LAST_ERROR(ERROR_FILE_NOT_FOUND, EXPECT_FALSE(CopyFileA("C:\\a\\none.bin", "C:\\b\\cut.bin", FALSE)));
     EXPECT_FALSE(simwin::FileExists("C:\\b\\cut.bin")) << "a missing source writes nothing";
-    simwin::AddFile("C:\\a\\next.bin", Text("new"));
     for (size_t written : {2, 0}) {
-        SCOPED_TRACE(written);
         simwin::FailCopyTo("C:\\b\\cut.bin", ERROR_DISK_FULL, written);
         EXPECT_LAST_ERROR(ERROR_DISK_FULL, EXPECT_FALSE(CopyFileA("C:\\a\\next.bin", "C:\\b\\cut.bin", FALSE)));
         EXPECT_EQ(Text(std::string("new", written)), simwin::FileData("C:\\b\\cut.bin"));
     }
 
-    /* try a folder that goes once a copy is made, whatever its outcome */
-    simwin::AddFile("C:\\gone\\f.bin", Text("f"));
+    /* try a folder that goes once a copy is made, whatever its outcome; then all cleared */
     simwin::VanishAfterCopy("C:\\b\\full.bin", "C:\\Gone");
     EXPECT_LAST_ERROR(ERROR_DISK_FULL, EXPECT_FALSE(CopyFileA("C:\\gone\\f.bin", "C:\\b\\full.bin", TRUE)));
     EXPECT_FALSE(simwin::FolderExists("C:\\gone"));
-
-    /* try them all cleared */
     simwin::ClearInjectedFailures();
     EXPECT_TRUE(CopyFileA("C:\\a\\src.bin", "C:\\b\\full.bin", TRUE)) << GetLastError();
     EXPECT_TRUE(DeleteFileA("C:\\a\\open.bin")) << GetLastError();
 }
 
-// Handles and owners counted; a volume that keeps no ACLs (FAT32), a
-// failure, and the root without its backslash, which Windows answers by
-// the drive's current folder (kernel32's volume.c test) and simwin, which
-// has none, as for a folder below the root.
+// Handles and owners counted; a volume without ACLs (FAT32), a failure, and
+// the root without its backslash, which Windows answers by the drive's current
+// folder (kernel32's volume.c test), simwin as for a folder below the root.
 TEST_F(SimControls, HandlesAndVolumes)
 {
     simwin::AddFile("C:\\a\\f.bin", Text("f"));
@@ -78,23 +68,20 @@ TEST_F(SimControls, HandlesAndVolumes)
     EXPECT_LAST_ERROR(ERROR_NOT_READY, EXPECT_FALSE(volume("C:\\")));
 }
 
-// What was set, part by part, an injected refusal, and the descriptors
-// held until LocalFree.  simwin also refuses the empty string and one
-// closing parenthesis too many, and takes a descriptor without a DACL as
-// none: no source shows Windows' answers (Wine takes both strings and sets
-// its default DACL), and the program passes none of them.
+// What was set, part by part, an injected refusal, and the descriptors held
+// until LocalFree.  simwin refuses the empty string and one closing parenthesis
+// too many, and takes a descriptor without a DACL as none: no source shows
+// Windows' answers (Wine takes both and sets its default DACL); we pass none.
 TEST_F(SimControls, Security)
 {
     simwin::AddFolder("C:\\a");
-    PSECURITY_DESCRIPTOR both = nullptr, owner = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("O:BAD:P(A;OICI;FA;;;SY)", SDDL_REVISION_1,
-                                                                     &both, nullptr));
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("O:SY", SDDL_REVISION_1, &owner, nullptr));
-    for (const char* sddl : {"", "D:P(A;;FA;;;SY))"}) {
-        PSECURITY_DESCRIPTOR p = nullptr;
-        EXPECT_LAST_ERROR(ERROR_INVALID_PARAMETER, EXPECT_FALSE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
-                                                       sddl, SDDL_REVISION_1, &p, nullptr)));
-    }
+    PSECURITY_DESCRIPTOR both = nullptr, owner = nullptr, p = nullptr;
+    const auto convert = [](const char* sddl, PSECURITY_DESCRIPTOR* sd) {
+        return ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, sd, nullptr);
+    };
+    ASSERT_TRUE(convert("O:BAD:P(A;OICI;FA;;;SY)", &both) && convert("O:SY", &owner));
+    for (const char* sddl : {"", "D:P(A;;FA;;;SY))"})
+        EXPECT_LAST_ERROR(ERROR_INVALID_PARAMETER, EXPECT_FALSE(convert(sddl, &p)));
     HANDLE h = CreateFileA("C:\\a", READ_CONTROL | WRITE_DAC | WRITE_OWNER, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     EXPECT_TRUE(SetKernelObjectSecurity(h, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, both));
@@ -107,20 +94,18 @@ TEST_F(SimControls, Security)
 
     /* try a freed descriptor */
     EXPECT_EQ(2u, simwin::HeldSecurityDescriptors());
-    EXPECT_EQ(nullptr, LocalFree(both));
-    EXPECT_EQ(nullptr, LocalFree(owner));
+    for (PSECURITY_DESCRIPTOR sd : {both, owner}) EXPECT_EQ(nullptr, LocalFree(sd));
     EXPECT_EQ(0u, simwin::HeldSecurityDescriptors());
     EXPECT_LAST_ERROR(ERROR_INVALID_SECURITY_DESCR,
                       EXPECT_FALSE(SetKernelObjectSecurity(h, DACL_SECURITY_INFORMATION, both)));
     EXPECT_TRUE(CloseHandle(h));
 }
 
-// simwin names its INFs oemN.inf, refuses an empty one as of the wrong style
-// (Wine: ERROR_FILE_INVALID; no source shows Windows') and can be made to
-// refuse one copy style.
+// INFs named oemN.inf, an empty one refused as of the wrong style (Wine:
+// ERROR_FILE_INVALID; no source shows Windows'), one copy style refused.
 TEST_F(SimControls, InfStore)
 {
-    simwin::AddFile("C:\\pkg\\my.inf", kNtInf);
+    simwin::AddFile("C:\\pkg\\my.inf", Text("[Version]\r\nSignature = \"$Windows NT$\"\r\nClass=Modem\r\n"));
     simwin::AddFile("C:\\pkg\\empty.inf", {});
     char name[MAX_PATH];
     LPSTR component = nullptr;
@@ -140,17 +125,13 @@ TEST_F(SimControls, InfStore)
 // read outside the block, and on VirtualQuery knowing only mapped blocks.
 TEST_F(SimControls, ResourcesOutsideTheirBlockOrImage)
 {
-    const simwin::Resource runaway{6, 1, 0, {0xFF, 0xFF, 1, 0, 'a', 0}};
-    const simwin::Resource outside{6, 1, 0, {0, 0, 1, 0, 'a', 0}, false};
-    simwin::AddLanguageModuleBlocks("C:\\Kit\\Runaway.dll", {runaway});
-    simwin::AddLanguageModuleBlocks("C:\\Kit\\Outside.dll", {outside});
+    simwin::AddLanguageModuleBlocks("C:\\Kit\\Runaway.dll", {{6, 1, 0, {0xFF, 0xFF, 1, 0, 'a', 0}}});
+    simwin::AddLanguageModuleBlocks("C:\\Kit\\Outside.dll", {{6, 1, 0, {0, 0, 1, 0, 'a', 0}, false}});
     char buf[16];
-    HMODULE m = LoadLibraryA("C:\\Kit\\Runaway.dll");
-    ASSERT_NE(nullptr, m);
+    HMODULE m = LoadLibraryA("C:\\Kit\\Runaway.dll"), o = LoadLibraryA("C:\\Kit\\Outside.dll");
+    ASSERT_TRUE(m && o);
     EXPECT_DEATH(LoadStringA(m, 0, buf, sizeof buf), "string runs past the block");
     EXPECT_DEATH(LoadStringA(m, 1, buf, sizeof buf), "length word outside the block");
-    HMODULE o = LoadLibraryA("C:\\Kit\\Outside.dll");
-    ASSERT_NE(nullptr, o);
     EXPECT_DEATH(LoadStringA(o, 1, buf, sizeof buf), "block outside the image");
     const void* p = LockResource(LoadResource(o, FindResourceA(o, MAKEINTRESOURCEA(1), RT_STRING)));
     MEMORY_BASIC_INFORMATION mbi;
