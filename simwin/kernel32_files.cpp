@@ -182,25 +182,16 @@ void FailAttributes(const std::string& path, DWORD error) { W().failAttributes[L
 // Where a path leads: through each junction on the way, and through its
 // last name too when the caller follows it. Each turn starts again from the
 // drive, as the target may hold junctions of its own; a loop gives up.
-static std::string Resolve(const std::string& path, bool followLast)
+static std::string Resolve(const std::string& path, bool followLast, int turns = 0)
 {
-    std::string p = path;
-    for (int turns = 0; turns < 32; ++turns) {
-        bool turned = false;
-        for (size_t cut = p.find('\\');; cut = p.find('\\', cut + 1)) {
-            const bool last = cut == std::string::npos;
-            if (last && !followLast) break;
-            const FileEntry* e = FindPath(Lower(last ? p : p.substr(0, cut)));
-            if (e && e->reparsePoint && !e->target.empty()) {
-                p = e->target + (last ? "" : p.substr(cut));
-                turned = true;
-                break;
-            }
-            if (last) break;
-        }
-        if (!turned) break;
+    for (size_t cut = path.find('\\');; cut = path.find('\\', cut + 1)) {
+        const bool last = cut == std::string::npos;
+        if (last && !followLast) return path;
+        const FileEntry* e = FindPath(Lower(path.substr(0, cut)));
+        if (e && e->reparsePoint && !e->target.empty() && turns < 32)
+            return Resolve(e->target + (last ? "" : path.substr(cut)), followLast, turns + 1);
+        if (last) return path;
     }
-    return p;
 }
 
 }  // namespace simwin
@@ -208,7 +199,6 @@ static std::string Resolve(const std::string& path, bool followLast)
 using namespace simwin;
 
 static bool SharingAllows(unsigned object, DWORD access, DWORD share);
-static const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // The ANSI entry points convert paths through a MAX_PATH buffer; folders
 // also keep room for an 8.3 name inside them.
@@ -279,7 +269,7 @@ BOOL DeleteFileA(LPCSTR lpFileName)
     const FileEntry* e = FindPath(p);
     if (!e) return Fail(MissingError(p));
     if (e->folder || e->readOnly) return Fail(ERROR_ACCESS_DENIED);
-    if (!SharingAllows(e->id, DELETE, kShareAll)) return Fail(ERROR_SHARING_VIOLATION);
+    if (!SharingAllows(e->id, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) return Fail(ERROR_SHARING_VIOLATION);
     W().files.erase(p);
     return TRUE;
 }

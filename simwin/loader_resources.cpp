@@ -23,28 +23,23 @@ std::string NarrowUtf16(const BYTE* p, size_t chars)
     return s;
 }
 
-// Text through iconv, whose tables are the system's code pages; false
-// where a character has no place in the one asked for.
-static bool Convert(const char* to, const char* from, const std::string& in, std::string* out)
+// Text through iconv, whose tables are the system's code pages: "" where a
+// character has no place in the one asked for.
+static std::string Convert(const std::string& to, const char* from, std::string in)
 {
-    iconv_t cd = iconv_open(to, from);
-    if (cd == iconv_t(-1)) return false;
-    std::string buf(4 * in.size() + 4, '\0');
-    char* src = const_cast<char*>(in.data());
-    char* dst = &buf[0];
-    size_t left = in.size(), room = buf.size();
-    const bool ok = iconv(cd, &src, &left, &dst, &room) != size_t(-1);
-    iconv_close(cd);
-    if (ok) *out = buf.substr(0, buf.size() - room);
-    return ok;
+    iconv_t cd = iconv_open(to.c_str(), from);
+    std::string out(4 * in.size() + 4, '\0');
+    char *src = &in[0], *dst = &out[0];
+    size_t left = in.size(), room = out.size();
+    const bool ok = cd != iconv_t(-1) && iconv(cd, &src, &left, &dst, &room) != size_t(-1);
+    if (cd != iconv_t(-1)) iconv_close(cd);
+    return ok ? out.substr(0, out.size() - room) : std::string();
 }
 
 std::string AnsiOf(WORD unit)
 {
-    const std::string wide{char(unit & 0xFF), char(unit >> 8)};
-    std::string ansi;
-    const std::string codePage = "CP" + std::to_string(W().acp);
-    return Convert(codePage.c_str(), "UTF-16LE", wide, &ansi) && !ansi.empty() ? ansi : "?";
+    const std::string ansi = Convert("CP" + std::to_string(W().acp), "UTF-16LE", {char(unit), char(unit >> 8)});
+    return ansi.empty() ? "?" : ansi;
 }
 
 static size_t Align4(size_t n) { return (n + 3) & ~size_t(3); }
@@ -111,8 +106,7 @@ static std::vector<Resource> EncodeStringBlocks(const std::map<UINT, std::string
     for (const auto& b : blocks) {
         Resource r{LOWORD(RT_STRING), b.first, 0, {}};
         for (const std::string& text : b.second) {
-            std::string wide;
-            if (!Convert("UTF-16LE", "UTF-8", text, &wide)) abort();  // a test's text is UTF-8
+            const std::string wide = Convert("UTF-16LE", "UTF-8", text);  // a test's text is UTF-8
             r.data.push_back(BYTE(wide.size() / 2));
             r.data.push_back(BYTE(wide.size() / 2 >> 8));
             r.data.insert(r.data.end(), wide.begin(), wide.end());
@@ -266,8 +260,7 @@ HGLOBAL LoadResource(HMODULE hModule, HRSRC hResInfo)
 {
     if (!hResInfo) return nullptr;
     HINSTANCE__* m = FindModule(hModule);
-    auto placed = m ? m->placed.find(hResInfo->res) : decltype(m->placed.end())();
-    if (m && placed != m->placed.end()) return placed->second;
+    if (m && m->placed.count(hResInfo->res)) return m->placed[hResInfo->res];
     return const_cast<BYTE*>(hResInfo->res->data.data());  // the executable's, or nowhere mapped
 }
 
