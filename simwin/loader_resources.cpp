@@ -13,15 +13,6 @@
 
 namespace simwin {
 
-std::string NarrowUtf16(const BYTE* p, size_t chars)
-{
-    std::string s;
-    for (size_t i = 0; i < chars; ++i) {
-        unsigned c = p[2 * i] | (p[2 * i + 1] << 8);
-        s += c < 0x80 ? char(c) : '?';
-    }
-    return s;
-}
 
 // Text through iconv, whose tables are the system's code pages: "" where a
 // character has no place in the one asked for.
@@ -40,6 +31,13 @@ std::string AnsiOf(WORD unit)
 {
     const std::string ansi = Convert("CP" + std::to_string(W().acp), "UTF-16LE", {char(unit), char(unit >> 8)});
     return ansi.empty() ? "?" : ansi;
+}
+
+std::string NarrowUtf16(const BYTE* p, size_t chars)
+{
+    std::string s;
+    for (size_t i = 0; i < chars; ++i) s += AnsiOf(WORD(p[2 * i] | (p[2 * i + 1] << 8)));
+    return s;
 }
 
 static size_t Align4(size_t n) { return (n + 3) & ~size_t(3); }

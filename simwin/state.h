@@ -223,8 +223,8 @@ const Resource* FindResource(HINSTANCE__* m, WORD type, WORD name);
 // it, trusting the lengths: reading outside the block, or a block that is
 // not mapped or readable, stops the process, named by where.
 size_t StringAt(const Resource& block, UINT id, const std::string& where);
-std::string NarrowUtf16(const BYTE* p, size_t chars);
 std::string AnsiOf(WORD unit);  // one UTF-16 unit in the ANSI code page, '?' if it has none
+std::string NarrowUtf16(const BYTE* p, size_t chars);  // the same, unit by unit
 void MapImage(HINSTANCE__* m);  // lays a language module's resources out in pages
 inline WORD WordAt(const std::vector<BYTE>& d, size_t at) { return WORD(d[at] | (d[at + 1] << 8)); }
 
