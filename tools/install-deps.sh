@@ -22,7 +22,7 @@ packages=(
   clang
 )
 # libFuzzer and the sanitizers' runtime of the clang that is installed.
-clang_major=$(clang --version 2>/dev/null | sed -n 's/.*clang version \([0-9]*\).*/\1/p' | head -1)
+clang_major=$(clang --version 2>/dev/null | sed -n 's/.*clang version \([0-9]*\).*/\1/p' | head -1 || true)
 [ -n "$clang_major" ] && packages+=("libclang-rt-$clang_major-dev")
 
 missing() {
