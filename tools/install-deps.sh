@@ -24,6 +24,8 @@ packages=(
 # libFuzzer and the sanitizers' runtime of the clang that is installed.
 clang_major=$(clang --version 2>/dev/null | sed -n 's/.*clang version \([0-9]*\).*/\1/p' | head -1 || true)
 [ -n "$clang_major" ] && packages+=("libclang-rt-$clang_major-dev")
+# For tools/test-install-deps.sh alone: its own packages in place of these.
+[ -z "${WIRENEST_DEPS_PACKAGES:-}" ] || read -ra packages <<<"$WIRENEST_DEPS_PACKAGES"
 
 missing() {
   for p in "${packages[@]}"; do
@@ -42,14 +44,14 @@ fi
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 if ! $SUDO apt-get update -qq >"$log" 2>&1; then
-  failed=$(sed -n 's/^E: Failed to fetch \([^ ]*\).*/\1/p' "$log" | tr '\n' ' ')
+  failed=$(sed -n 's/^E\(rror\)\?: Failed to fetch \([^ ]*\).*/\2/p' "$log" | paste -sd' ')
   [ -n "$failed" ] || { cat "$log" >&2; echo "install-deps: apt-get update failed" >&2; exit 1; }
   echo "install-deps: passing over the index apt could not fetch: $failed"
 fi
 install() { $SUDO apt-get install -y -qq --no-install-recommends "$@" >"$log" 2>&1; }
 if ! install "${todo[@]}"; then
   release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-  echo "install-deps: the install could not be resolved across every suite; installing from $release alone (-t $release)"
+  echo "install-deps: the install could not be resolved; installing again with $release as the target release (-t $release)"
   if [ -z "$release" ] || ! install -t "$release" "${todo[@]}"; then
     cat "$log" >&2
     echo "install-deps: nothing worked; packages: ${todo[*]}; failed index: ${failed:-none}" >&2
