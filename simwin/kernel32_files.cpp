@@ -23,9 +23,8 @@ static bool IsDriveRoot(const std::string& lowerPath) { return lowerPath.size() 
 
 static bool IsFolder(const std::string& lowerPath)
 {
-    if (IsDriveRoot(lowerPath)) return true;
     const FileEntry* e = FindPath(lowerPath);
-    return e && e->folder;
+    return IsDriveRoot(lowerPath) || (e && e->folder);
 }
 
 // What a missing name answers: the file, or the folder it should be in.
@@ -198,7 +197,29 @@ static std::string Resolve(const std::string& path, bool followLast, int turns =
 
 using namespace simwin;
 
-static bool SharingAllows(unsigned object, DWORD access, DWORD share);
+// The share modes that an access needs of every other handle, and makes
+// every later open grant: Windows weighs them only between opens that
+// read, write or delete data.
+static DWORD SharingNeeded(DWORD access)
+{
+    DWORD needed = 0;
+    if (access & (GENERIC_READ | FILE_READ_DATA | FILE_EXECUTE)) needed |= FILE_SHARE_READ;
+    if (access & (GENERIC_WRITE | FILE_WRITE_DATA | FILE_APPEND_DATA)) needed |= FILE_SHARE_WRITE;
+    if (access & DELETE) needed |= FILE_SHARE_DELETE;
+    return needed;
+}
+
+static bool SharingAllows(unsigned object, DWORD access, DWORD share)
+{
+    const DWORD needed = SharingNeeded(access);
+    if (!needed) return true;
+    for (const auto* list : {&W().handles, &W().elsewhere})
+        for (const OpenFileRecord& r : *list) {
+            const DWORD held = SharingNeeded(r.access);
+            if (r.object == object && held && ((needed & ~r.share) || (held & ~share))) return false;
+        }
+    return true;
+}
 
 // The ANSI entry points convert paths through a MAX_PATH buffer; folders
 // also keep room for an 8.3 name inside them.
@@ -285,11 +306,9 @@ BOOL SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes)
     return TRUE;
 }
 
-// A user moves what is at the name away and plants a junction in its
-// place, right after the program looked at the name or opened it. Windows
-// would refuse the move while a handle that does not share deleting is
-// open; this one does not, so a test can show that the security follows
-// the handle.
+// A user moves what is at the name away and plants a junction in its place.
+// Windows would refuse while a handle that does not share deleting is open;
+// this does not, so a test can show that the security follows the handle.
 static void SwapIfAsked(std::map<std::string, std::string>& asked, const std::string& lowerPath)
 {
     auto swap = asked.find(lowerPath);
@@ -321,31 +340,6 @@ DWORD GetFileAttributesA(LPCSTR lpFileName)
     if (error) SetLastError(error);
     SwapIfAsked(W().swapAfterLook, Lower(path));
     return attributes;
-}
-
-// The share modes that an access needs of every other handle, and makes
-// every later open grant: Windows weighs them only between opens that
-// read, write or delete data.
-static DWORD SharingNeeded(DWORD access)
-{
-    DWORD needed = 0;
-    if (access & (GENERIC_READ | FILE_READ_DATA | FILE_EXECUTE)) needed |= FILE_SHARE_READ;
-    if (access & (GENERIC_WRITE | FILE_WRITE_DATA | FILE_APPEND_DATA)) needed |= FILE_SHARE_WRITE;
-    if (access & DELETE) needed |= FILE_SHARE_DELETE;
-    return needed;
-}
-
-static bool SharingAllows(unsigned object, DWORD access, DWORD share)
-{
-    const DWORD needed = SharingNeeded(access);
-    if (!needed) return true;
-    for (const auto* list : {&W().handles, &W().elsewhere}) {
-        for (const OpenFileRecord& r : *list) {
-            const DWORD held = SharingNeeded(r.access);
-            if (r.object == object && held && ((needed & ~r.share) || (held & ~share))) return false;
-        }
-    }
-    return true;
 }
 
 // Only existing files and folders are opened; folders only with backup

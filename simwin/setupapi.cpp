@@ -6,6 +6,7 @@
 #include "simwin/state.h"
 
 #include <cstring>
+#include <sstream>
 
 namespace simwin {
 
@@ -38,22 +39,15 @@ std::vector<std::string> StoredInfs()
 // [Version] must carry Signature = "$Windows NT$", "$Windows 95$" or "$Chicago$".
 static bool IsWin4Inf(const std::vector<BYTE>& data)
 {
-    std::string text(data.begin(), data.end());
+    std::istringstream text(std::string(data.begin(), data.end()));
     bool inVersion = false;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        std::string line;
-        for (char c : Lower(text.substr(at, end - at)))
+    for (std::string raw, line; std::getline(text, raw); line.clear()) {
+        for (char c : Lower(raw))
             if (c != ' ' && c != '\t' && c != '\r' && c != '"') line += c;
-        at = end + 1;
-        if (!line.empty() && line[0] == '[') {
+        if (!line.empty() && line[0] == '[')
             inVersion = line == "[version]";
-        } else if (inVersion && line.compare(0, 10, "signature=") == 0) {
-            std::string value = line.substr(10);
-            return value == "$windowsnt$" || value == "$windows95$" || value == "$chicago$";
-        }
+        else if (inVersion && line.compare(0, 10, "signature=") == 0)
+            return line == "signature=$windowsnt$" || line == "signature=$windows95$" || line == "signature=$chicago$";
     }
     return false;
 }
