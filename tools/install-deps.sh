@@ -59,4 +59,5 @@ if ! install "${todo[@]}"; then
   fi
 fi
 # clang came with this run: its runtime's package name is known only now.
-if [ -z "$clang_major" ]; then exec "$0"; fi
+# Once only, should its version not read as expected.
+[ -n "$clang_major" ] || [ -n "${WIRENEST_DEPS_AGAIN:-}" ] || WIRENEST_DEPS_AGAIN=1 exec "$0"
