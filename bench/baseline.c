@@ -1,15 +1,11 @@
 /*
  * Baseline.exe: the installer's work written straight against the Windows
- * API, with no framework, as the yardstick Wirenest.exe is timed against.
- * It is linked with Wirenest's own resources, so the dialog is the same,
- * and makes the same calls for the same user-visible result: language
- * module from the phone suite's settings, the two instruction lines, the
- * icon, the About entry of the window menu, the centred dialog; on OK the
- * folders with their owner and protected DACL, the three copies checked
- * against the package under a named mutex, one registration of the INF
- * through setupapi.dll loaded by full path, and the result box.  Like
- * Wirenest it confines the DLL search at start and maps the language
- * module as data.  A reference, not a product.
+ * API, the yardstick Wirenest.exe is timed against.  Linked with
+ * Wirenest's own resources, it makes the same calls for the same visible
+ * result: the DLL search confined, the language module mapped as data, the
+ * dialog with its lines, icon and About entry, centred; on OK the secured
+ * folders, the three copies checked under a named mutex, one registration
+ * through setupapi.dll by full path, and the result box.  Not a product.
  */
 #include <windows.h>
 #include <sddl.h>
@@ -159,27 +155,22 @@ static BOOL Install(void)
     size_t i;
     HANDLE lock = CreateMutexA(NULL, FALSE, "Baseline." PACKAGE);
 
-    if (!lock) return FALSE;
-    if (WaitForSingleObject(lock, 30000) == WAIT_TIMEOUT)
+    if (!lock || WaitForSingleObject(lock, 30000) == WAIT_TIMEOUT)
     {
-        CloseHandle(lock);
+        if (lock) CloseHandle(lock);
         return FALSE;
     }
     CreateDirectoryA(TARGET_ROOT, NULL);
     CreateDirectoryA(TARGET_FOLDER, NULL);
     ok = Protect();
-    for (i = 0; i < FILE_COUNT && ok; i++)
+    /* All three copied, then all three checked: they have to hold up
+       before the INF goes to the system. */
+    for (i = 0; i < 2 * FILE_COUNT && ok; i++)
     {
-        wsprintfA(source, "%s\\" PACKAGE "\\%s", g_szDir, g_files[i]);
-        wsprintfA(target, TARGET_FOLDER "\\%s", g_files[i]);
-        CopyFileA(source, target, TRUE);
-    }
-    /* The copies have to hold up before the INF goes to the system. */
-    for (i = 0; i < FILE_COUNT && ok; i++)
-    {
-        wsprintfA(source, "%s\\" PACKAGE "\\%s", g_szDir, g_files[i]);
-        wsprintfA(target, TARGET_FOLDER "\\%s", g_files[i]);
-        ok = SameBytes(source, target);
+        wsprintfA(source, "%s\\" PACKAGE "\\%s", g_szDir, g_files[i % FILE_COUNT]);
+        wsprintfA(target, TARGET_FOLDER "\\%s", g_files[i % FILE_COUNT]);
+        if (i < FILE_COUNT) CopyFileA(source, target, TRUE);
+        else ok = SameBytes(source, target);
     }
     ok = ok && Register();
     ReleaseMutex(lock);
@@ -191,19 +182,17 @@ static void OnOK(HWND hDlg)
 {
     char text[1024];
     DWORD version = GetVersion();
-    if (version & 0x80000000)
+    /* Not the NT family: Windows 9x ends quietly, Win32s is told why. */
+    if ((version & 0x80000000) && LOBYTE(version) < 4)
     {
-        /* Not the NT family: Windows 9x ends quietly, Win32s is told why. */
-        if (LOBYTE(version) < 4)
-        {
-            MessageBoxA(hDlg, "For Windows only !", g_szName, MB_OK | MB_ICONHAND);
-            return;
-        }
-        EndDialog(hDlg, IDOK);
+        MessageBoxA(hDlg, "For Windows only !", g_szName, MB_OK | MB_ICONHAND);
         return;
     }
-    LoadStringA(g_hLang, Install() ? 3 : 4, text, sizeof(text));
-    MessageBoxA(hDlg, text, g_szName, MB_OK | MB_ICONINFORMATION);
+    if (!(version & 0x80000000))
+    {
+        LoadStringA(g_hLang, Install() ? 3 : 4, text, sizeof(text));
+        MessageBoxA(hDlg, text, g_szName, MB_OK | MB_ICONINFORMATION);
+    }
     EndDialog(hDlg, IDOK);
 }
 

@@ -4,16 +4,13 @@ resources), in one Wine prefix and one run of wnbench.
 
 For each program: start to dialog visible and OK to result box visible
 (median, min-max, interquartile range), the ratio ours/baseline of the
-medians, the executable's size and the peak working set.  Prints a table
-and writes the same as JSON.  It reports: a missed target is printed, not
-failed on.  The exit code is non-zero only when the runs themselves failed.
+medians, the executable's size and the peak working set, as a table and as
+JSON.  A missed target is printed, not failed on: the exit code is non-zero
+only when the runs themselves failed.
 
-Environment (set by CMake):
-  WIRENEST_KIT_DIR    the kit: Wirenest.exe, the modules, the driver package
-  WNAGENT             wnagent.exe (the Wine environment needs it)
-  WNBENCH             wnbench.exe
-  WNBASELINE          Baseline.exe
-  WIRENEST_BENCH_DIR  work folder: its own Wine prefix and session lock
+Environment (set by CMake): WIRENEST_KIT_DIR (the kit), WNAGENT, WNBENCH,
+WNBASELINE (the three programs), WIRENEST_BENCH_DIR (its own Wine prefix
+and session lock).
 """
 
 import argparse
@@ -71,10 +68,7 @@ def missing_resources(resources):
     missing = []
     for type_id, names in sorted(EXPECTED_RESOURCES.items()):
         have = resources.get(type_id)
-        if not have:
-            missing.append("type %d" % type_id)
-        else:
-            missing += ["type %d id %d" % (type_id, n) for n in sorted(names - have)]
+        missing += ["type %d id %d" % (type_id, n) for n in sorted(names - have)] if have else ["type %d" % type_id]
     return missing
 
 
@@ -90,9 +84,7 @@ def spread(values):
 
 
 def ratio(ours, baseline):
-    if not ours or not baseline or not baseline["median"]:
-        return None
-    return ours["median"] / baseline["median"]
+    return ours["median"] / baseline["median"] if ours and baseline and baseline["median"] else None
 
 
 def ratio_interval(ours, baseline, rounds=2000, level=0.90):
@@ -166,10 +158,8 @@ def print_report(report, out=sys.stdout):
         w("%s\n" % title)
         for name in (OURS, BASELINE):
             s = p[name][key]
-            if s is None:
-                w("  %-22s %9s\n" % (name, "no runs"))
-                continue
-            w("  %-22s %9.1f %9.1f %9.1f   %.1f-%.1f\n" % (name, s["median"], s["min"], s["max"], s["q1"], s["q3"]))
+            w("  %-22s %9s\n" % (name, "no runs") if s is None else "  %-22s %9.1f %9.1f %9.1f   %.1f-%.1f\n"
+              % (name, s["median"], s["min"], s["max"], s["q1"], s["q3"]))
         r, band = report["ratios"][key], report["ratios"][key + "_interval90"]
         w("  %-22s %9s   (90%% of redrawn runs: %s; target <= %.2f: %s)\n"
           % ("ratio ours/baseline", "n/a" if r is None else "%.3f" % r, "n/a" if band is None
@@ -177,17 +167,13 @@ def print_report(report, out=sys.stdout):
     w("peak working set, KiB\n")
     for name in (OURS, BASELINE):
         s = p[name]["peak_working_set_bytes"]
-        if s is None:
-            w("  %-22s %9s\n" % (name, "n/a"))
-        else:
-            w("  %-22s %9.0f %9.0f %9.0f\n" % (name, s["median"] / 1024, s["min"] / 1024, s["max"] / 1024))
+        w("  %-22s %9s\n" % (name, "n/a") if s is None else "  %-22s %9.0f %9.0f %9.0f\n"
+          % (name, s["median"] / 1024, s["min"] / 1024, s["max"] / 1024))
     w("executable size\n")
     for name in (OURS, BASELINE):
         q = p[name]
-        notes = ["stripped" if q["stripped"] else "NOT stripped",
-                 "all resources" if not q["resources_missing"]
-                 else "missing " + ", ".join(q["resources_missing"])]
-        w("  %-22s %9d bytes (%s)\n" % (name, q["size_bytes"], ", ".join(notes)))
+        w("  %-22s %9d bytes (%s, %s)\n" % (name, q["size_bytes"], "stripped" if q["stripped"] else "NOT stripped",
+          "missing " + ", ".join(q["resources_missing"]) if q["resources_missing"] else "all resources"))
     w("  %s within %d bytes, stripped, with every resource: %s\n" % (OURS, MAX_SIZE, met(report["targets"]["size"])))
     failed = sum(q["runs_failed"] for q in p.values()) + report["warmup_failed"]
     if failed:
@@ -198,6 +184,16 @@ def print_report(report, out=sys.stdout):
 
 
 # ---- running -------------------------------------------------------------
+
+def paths():
+    """The kit, the three programs and the work folder CMake names (by
+    default bench/ beside the kit); KeyError names one that is not set."""
+    winenv.select_wine()  # which may point the paths CMake gives elsewhere
+    found = {n: os.environ[n] for n in ("WIRENEST_KIT_DIR", "WNAGENT", "WNBENCH", "WNBASELINE")}
+    beside_kit = os.path.join(os.path.dirname(os.path.abspath(found["WIRENEST_KIT_DIR"])), "bench")
+    found["WIRENEST_BENCH_DIR"] = os.environ.get("WIRENEST_BENCH_DIR") or beside_kit
+    return found
+
 
 def run_wnbench(env, wnbench, exes, runs, warmup, timeout_ms):
     """wnbench's JSON lines and Wine's crash reports: (runs, summary, crash lines)."""
@@ -222,14 +218,10 @@ def main(argv=None):
     parser.add_argument("--timeout-ms", type=int, default=20000, help="limit of each wait in a run")
     parser.add_argument("--json", help="where to write the results (default <work>/bench-results.json)")
     a = parser.parse_args(argv)
-    winenv.select_wine()  # which may point the paths CMake gives elsewhere
-
     try:
-        names = ("WIRENEST_KIT_DIR", "WNAGENT", "WNBENCH", "WNBASELINE")
-        kit, helper, wnbench, baseline = [os.environ[n] for n in names]
+        kit, helper, wnbench, baseline, work = paths().values()
     except KeyError as e:
         parser.error("set %s (the bench target and CTest do)" % e)
-    work = os.environ.get("WIRENEST_BENCH_DIR") or os.path.join(os.path.dirname(os.path.abspath(kit)), "bench")
     json_path = a.json or os.path.join(work, "bench-results.json")
     exe_files = {OURS: os.path.join(kit, OURS), BASELINE: baseline}
 
@@ -252,20 +244,11 @@ def main(argv=None):
         if r["ok"] and r["box_text"] != installed_text:
             r["ok"], r["error"] = False, "the result box said %r" % r["box_text"]
     programs, ratios, targets = summarize(runs, (OURS, BASELINE), exe_files)
-    report = {
-        "date": datetime.datetime.now().astimezone().isoformat(timespec="seconds"),
-        "machine": machine(),
-        "runs_per_program": a.runs,
-        "warmup_per_program": a.warmup,
-        "warmup_failed": sum(1 for r in runs if r["warmup"] and not r["ok"]),
-        "programs": programs,
-        "ratios": ratios,
-        "targets": targets,
-        "targets_limits": {"ratio": MAX_RATIO, "size_bytes": MAX_SIZE},
-        "crash_lines": crashes,
-        "wnbench_summary": summary,
-        "runs": runs,
-    }
+    report = {"date": datetime.datetime.now().astimezone().isoformat(timespec="seconds"), "machine": machine(),
+              "runs_per_program": a.runs, "warmup_per_program": a.warmup,
+              "warmup_failed": sum(1 for r in runs if r["warmup"] and not r["ok"]), "programs": programs,
+              "ratios": ratios, "targets": targets, "targets_limits": {"ratio": MAX_RATIO, "size_bytes": MAX_SIZE},
+              "crash_lines": crashes, "wnbench_summary": summary, "runs": runs}
     os.makedirs(os.path.dirname(os.path.abspath(json_path)), exist_ok=True)
     winenv.write(json_path, json.dumps(report, indent=1).encode())
     print_report(report)

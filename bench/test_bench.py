@@ -1,10 +1,8 @@
 """The benchmark's machinery works: its figures are computed right, its
 executable checks see what is in the files, a few real runs of both
 programs complete with numbers, and a run that goes wrong is counted as
-failed.  Nothing here looks at a time or a ratio.
-
-Environment: as for bench.py (CTest sets it).
-"""
+failed.  Nothing here looks at a time or a ratio.  Environment: as for
+bench.py (CTest sets it)."""
 
 import json
 import os
@@ -25,12 +23,10 @@ SMOKE_RUNS = 3
 
 
 def environment_or_skip():
-    winenv.select_wine()  # which may point the paths CTest gives elsewhere
-    names = ("WIRENEST_KIT_DIR", "WNAGENT", "WNBENCH", "WNBASELINE", "WIRENEST_BENCH_DIR")
-    missing = [n for n in names if not os.environ.get(n)]
-    if missing:
-        raise unittest.SkipTest("set %s (CTest does)" % ", ".join(missing))
-    return {n: os.environ[n] for n in names}
+    try:
+        return bench.paths()
+    except KeyError as e:
+        raise unittest.SkipTest("set %s (CTest does)" % e)
 
 
 def fake_run(name, start, ok_ms, warmup=False, ok=True, ws=20000 * 1024):
@@ -39,20 +35,16 @@ def fake_run(name, start, ok_ms, warmup=False, ok=True, ws=20000 * 1024):
 
 
 class Figures(unittest.TestCase):
-    def test_spread_of_odd_list(self):
+    def test_spread_of_odd_list_of_one_value_and_of_none(self):
         s = bench.spread([5.0, 1.0, 3.0, 2.0, 4.0])
         self.assertEqual((s["median"], s["min"], s["max"], s["q1"], s["q3"], s["n"]), (3.0, 1.0, 5.0, 2.0, 4.0, 5), s)
-
-    def test_spread_of_one_value_and_of_none(self):
         self.assertEqual(bench.spread([7.5]), {"median": 7.5, "min": 7.5, "max": 7.5, "q1": 7.5, "q3": 7.5, "n": 1})
         self.assertIsNone(bench.spread([]))
 
-    def test_ratio_is_ours_over_baseline(self):
+    def test_ratio_is_ours_over_baseline_and_its_interval_brackets_it(self):
         self.assertAlmostEqual(bench.ratio({"median": 120.0}, {"median": 100.0}), 1.2)
         self.assertIsNone(bench.ratio({"median": 120.0}, None))
         self.assertIsNone(bench.ratio(None, {"median": 100.0}))
-
-    def test_ratio_interval_brackets_the_ratio(self):
         self.assertEqual(bench.ratio_interval([2.0] * 5, [1.0] * 7), (2.0, 2.0))
         low, high = bench.ratio_interval([100.0, 110.0, 120.0, 130.0, 140.0], [100.0] * 5)
         self.assertTrue(1.0 <= low < 1.2 < high <= 1.4, (low, high))

@@ -1,16 +1,13 @@
 /*
  * wnbench [-n runs] [-w warmup runs] [-c caption] [-t timeout_ms] exe...:
  * times installer programs from inside the Wine prefix, all runs in this
- * one process (a Wine process start costs more than what is timed).
- *
- * The programs take turns (A, B, A, B...), each started from its own
- * folder.  Before every run the machine is put back as OK found it: no
- * target tree on drive C and nothing in the INF store or the driver store
- * beyond what was there when wnbench started, so every run is a first
- * install.  Per run: start -> the dialog with the caption visible; OK
- * posted -> the result box visible; the peak working set; then the box's
- * OK and the exit.  A run counts only if the driver really was installed.
- * One JSON line per run, and a last one with "summary":true.
+ * one process (a Wine process start costs more than what is timed).  The
+ * programs take turns (A, B, A...), each from its own folder, each on a
+ * first install: no target tree, nothing in the INF or driver store beyond
+ * what was there at the start.  Per run: start -> the dialog visible; OK
+ * posted -> the result box visible; the peak working set; the box's OK and
+ * the exit.  A run counts only if the driver was installed.  One JSON line
+ * per run, and a last one with "summary":true.
  */
 
 #include "wnlib.h"
