@@ -784,6 +784,10 @@ TEST_F(Install, FolderSecurity)
         {"earlier target refuses",
          [] { AddTargets({INF, SYS}); simwin::FailSecurity(Target(SYS), ERROR_ACCESS_DENIED); },
          false, 4, F, F, {T, "", ""}},
+        // Taken for absent, it would be kept as it is and registered.
+        {"earlier target whose attributes cannot be read",
+         [] { AddTargets({INF, SYS}); simwin::FailAttributes(Target(INF), ERROR_ACCESS_DENIED); },
+         false, 2, F, F, {"", "", ""}},
         {"file in the way of the package folder", [&] { simwin::AddFile(kTarget, inTheWay); }, false, 1,
          F, "", {"", "", ""}},
         // Followed, it would carry the package folder to wherever it points.
