@@ -65,6 +65,15 @@ static int DuToPxY(int du) { return du * 13 / 8; }
 static const int kFrame = 3;
 static const int kCaption = 19;
 
+// The window menu every dialog starts with.
+static std::unique_ptr<HMENU__> StandardSystemMenu()
+{
+    return std::unique_ptr<HMENU__>(new HMENU__{
+        {{MF_STRING, SC_RESTORE, "&Restore"}, {MF_STRING, SC_MOVE, "&Move"}, {MF_STRING, SC_SIZE, "&Size"},
+         {MF_STRING, SC_MINIMIZE, "Mi&nimize"}, {MF_STRING, SC_MAXIMIZE, "Ma&ximize"}, {MF_SEPARATOR, 0, ""},
+         {MF_STRING, SC_CLOSE, "&Close"}}});
+}
+
 struct TemplateReader {
     const BYTE* p;
     size_t at = 0;
@@ -146,11 +155,7 @@ static HWND CreateFromTemplate(const Resource& res, HWND owner)
     dlg->rect = {left, top, left + dlg->clientWidth + 2 * kFrame,
                  top + dlg->clientHeight + 2 * kFrame + kCaption};
     dlg->owner = owner;
-    dlg->sysMenu.reset(new HMENU__);
-    dlg->sysMenu->items = {{MF_STRING, SC_RESTORE, "&Restore"}, {MF_STRING, SC_MOVE, "&Move"},
-                           {MF_STRING, SC_SIZE, "&Size"},    {MF_STRING, SC_MINIMIZE, "Mi&nimize"},
-                           {MF_STRING, SC_MAXIMIZE, "Ma&ximize"}, {MF_SEPARATOR, 0, ""},
-                           {MF_STRING, SC_CLOSE, "&Close"}};
+    dlg->sysMenu = StandardSystemMenu();
     W().dialogs.push_back(std::move(dlg));
     return W().dialogs.back().get();
 }
@@ -356,10 +361,13 @@ int GetSystemMetrics(int nIndex)
     }
 }
 
-HMENU GetSystemMenu(HWND hWnd, BOOL)
+// Reverting puts the standard menu back, the old one destroyed, and hands
+// out no menu, as Windows does (Wine's NtUserGetSystemMenu likewise).
+HMENU GetSystemMenu(HWND hWnd, BOOL bRevert)
 {
     Log("GetSystemMenu");
-    return W().systemMenuAvailable ? hWnd->sysMenu.get() : nullptr;
+    if (bRevert) hWnd->sysMenu = StandardSystemMenu();
+    return W().systemMenuAvailable && !bRevert ? hWnd->sysMenu.get() : nullptr;
 }
 
 BOOL AppendMenuA(HMENU hMenu, UINT uFlags, UINT_PTR uIDNewItem, LPCSTR lpNewItem)
