@@ -295,6 +295,15 @@ void Modules()
     ok(mbi.State == MEM_FREE, "after FreeLibrary: State %x", mbi.State);
 }
 
+// Asked to revert, GetSystemMenu puts the standard menu back and hands out none.
+void WindowMenu()
+{
+    const HWND window = MakeWindow();
+    ok(GetSystemMenu(window, FALSE) != nullptr, "the window menu of %p", (void*)window);
+    const HMENU reverted = GetSystemMenu(window, TRUE);
+    ok(!reverted, "reverted: %p", (void*)reverted);
+}
+
 // LoadStringA converts to the ANSI code page into buflen - 1 bytes and never
 // writes half a double-byte character.
 void CodePage(UINT cp)
@@ -412,7 +421,7 @@ int main(int argc, char** argv)
 {
     StartMachine(kRoot);
     for (void (*checks)() : {FoldersCopiesAndDeletes, AttributesReadsAndLinks, ShareModes, Junctions,
-                             VolumeAndSecurity, Mutexes, Modules, RegistryNamesAndFormats, InfStore})
+                             VolumeAndSecurity, Mutexes, Modules, WindowMenu, RegistryNamesAndFormats, InfStore})
         checks();
     for (UINT cp : {1252, 932})
         if (argc < 2 || UINT(atoi(argv[1])) == cp) CodePage(cp);

@@ -30,3 +30,4 @@ void SetUserValue(const char* key, const char* name, DWORD type, const std::stri
 bool UseAnsiCodePage(UINT codePage);  // set on the host, in force on Windows
 std::string DaclOf(const std::string& path);  // the "D:..." part of its SDDL
 void RemoveStoredInf(const std::string& stored);  // the INF store's copy and its .pnf
+HWND MakeWindow();  // a top-level window with a window menu

@@ -19,6 +19,15 @@ bool UseAnsiCodePage(UINT codePage) { return simwin::SetAnsiCodePage(codePage), 
 void RemoveStoredInf(const std::string& stored) { DeleteFileA(stored.c_str()); }
 void PutFile(const std::string& path, const std::string& data) { simwin::AddFile(path, {data.begin(), data.end()}); }
 
+// The installer's dialog, ended at once: its record and window menu stay.
+HWND MakeWindow()
+{
+    simwin::Script({simwin::Inspect([](HWND h) { EndDialog(h, 0); })});
+    DialogBoxParamA(simwin::Executable(), MAKEINTRESOURCEA(102), nullptr,
+                    [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
+    return simwin::Dialogs().back();
+}
+
 // simwin keeps one file per name: the link is a copy, both counted twice.
 bool MakeHardLink(const std::string& link, const std::string& existing)
 {

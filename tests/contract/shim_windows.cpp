@@ -5,6 +5,10 @@
 bool RunningOnWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
 bool UseAnsiCodePage(UINT codePage) { return GetACP() == codePage; }
 void StartMachine(const std::string& root) { CreateDirectoryA(root.c_str(), nullptr); }  // the runner empties it
+HWND MakeWindow()
+{
+    return CreateWindowExA(0, "STATIC", "", WS_OVERLAPPEDWINDOW, 0, 0, 99, 99, nullptr, nullptr, nullptr, nullptr);
+}
 void Cleanup() { RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\WirenestContract"); }
 
 void PutFile(const std::string& path, const std::string& bytes)
