@@ -22,11 +22,15 @@ TEST(CStringTest, BuildsAndJoins)
 
 TEST(CStringTest, AppendsItself)
 {
-    CString s("abc");
-    s += s;
-    EXPECT_STREQ("abcabc", s);
-    for (int i = 0; i < 6; ++i) s += s;  // grows through several reallocations
-    EXPECT_EQ(6 * 64, s.GetLength());
+    // 32 characters: doubled, they fill the first allocation to its last
+    // byte, 64 characters and the terminator after them.
+    for (const std::string start : {"abc", "0123456789abcdef0123456789ABCDEF"}) {
+        CString s(start.c_str());
+        s += s;
+        EXPECT_EQ(start + start, std::string(s));
+        for (int i = 0; i < 6; ++i) s += s;  // grows through several reallocations
+        EXPECT_EQ(int(start.size()) * 128, s.GetLength());
+    }
 }
 
 TEST(CStringTest, FormatsLongTexts)
