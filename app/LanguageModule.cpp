@@ -38,15 +38,18 @@ static BOOL IsModuleMemory(HMODULE hModule, const BYTE* p, DWORD cb)
     return TRUE;
 }
 
-// LoadStringA trusts the module's string table: a damaged module can point
-// its block outside the image, or give a length that runs past the block,
-// and LoadStringA then reads whatever lies there or faults. TRUE when
-// string nID and every length word before it lie inside a readable block.
+// Windows trusts the module's resource offsets: a damaged module can point
+// its data entry or its block outside the image, or give a length that runs
+// past the block, and SizeofResource or LoadStringA then reads whatever lies
+// there or faults. TRUE when the data entry, string nID and every length
+// word before it lie inside the module.
 static BOOL IsStringWithinModule(HMODULE hModule, DWORD nID)
 {
     const WORD id = LOWORD(nID);  // as LoadStringA reads it
+    // The handle is the data entry's address, wherever the directory put it.
     HRSRC hRes = ::FindResourceA(hModule, MAKEINTRESOURCEA(id / 16 + 1), RT_STRING);
-    if (!hRes) return FALSE;
+    if (!hRes || !IsModuleMemory(hModule, reinterpret_cast<const BYTE*>(hRes), sizeof(IMAGE_RESOURCE_DATA_ENTRY)))
+        return FALSE;
     const DWORD cb = ::SizeofResource(hModule, hRes);
     HGLOBAL hData = ::LoadResource(hModule, hRes);
     const BYTE* p = hData ? static_cast<const BYTE*>(::LockResource(hData)) : nullptr;

@@ -45,8 +45,9 @@ static HMODULE MapSystemDll(const std::string& lowerName)
     return m;
 }
 
-// A language module: as an image its DllMain runs on the first load; as data
-// it is a mapping of its own, handed out with the low bit set.
+// A language module, its file mapped: as an image its DllMain runs on the
+// first load; as data it is a mapping of its own, handed out with the low bit
+// set. Neither checks more of the file than its DOS and PE signatures.
 static HMODULE MapModule(const std::string& path, bool dataFile)
 {
     if (path.size() >= MAX_PATH) return Fail<HMODULE>(ERROR_FILENAME_EXCED_RANGE);  // the loader gives up
@@ -54,22 +55,20 @@ static HMODULE MapModule(const std::string& path, bool dataFile)
     HINSTANCE__* module = nullptr;
     for (const auto& m : W().loaded)
         if (Lower(m->path) == key && m->dataFile == dataFile) module = m.get();
-    auto blocks = W().moduleBlocks.find(key);
-    if (!module && blocks != W().moduleBlocks.end() && FileExists(path)) {
+    if (!module && FileExists(path)) {
         W().loaded.emplace_back(new HINSTANCE__);
         module = W().loaded.back().get();
         module->path = path;
         module->dataFile = dataFile;
-        module->resources = blocks->second;
-        MapImage(module);
+        if (!MapFile(*module, FileData(path), dataFile ? MEM_MAPPED : MEM_IMAGE)) {
+            W().loaded.pop_back();
+            return Fail<HMODULE>(ERROR_BAD_EXE_FORMAT);
+        }
         if (!dataFile) Log("DllMain " + path);
     }
-    if (!module)
-        return Fail<HMODULE>(FolderExists(path) ? ERROR_ACCESS_DENIED
-                             : FileExists(path) ? ERROR_BAD_EXE_FORMAT
-                                                : ERROR_MOD_NOT_FOUND);
+    if (!module) return Fail<HMODULE>(FolderExists(path) ? ERROR_ACCESS_DENIED : ERROR_MOD_NOT_FOUND);
     ++module->refs;
-    return reinterpret_cast<HMODULE>(reinterpret_cast<UINT_PTR>(module->mappings[0].base.get()) | (dataFile ? 1 : 0));
+    return reinterpret_cast<HMODULE>(reinterpret_cast<UINT_PTR>(module->map.base) | (dataFile ? 1 : 0));
 }
 
 static BOOL WINAPI SimSetDefaultDllDirectories(DWORD directoryFlags)
@@ -118,7 +117,7 @@ BOOL FreeLibrary(HMODULE hLibModule)
 
 HMODULE GetModuleHandleA(LPCSTR lpModuleName)
 {
-    if (!lpModuleName) return W().exe.get();
+    if (!lpModuleName) return Executable();
     std::string name = Lower(lpModuleName);
     if (name.find('.') == std::string::npos) name += ".dll";
     // kernel32 is in every process from its start.

@@ -34,15 +34,19 @@ struct DrawIconRecord {
     HICON icon;
 };
 
-// Raw resource as found in a compiled .res file.
+// A resource as a compiled .res file holds it, and where a module that
+// ModuleFile writes puts it: in the file; or, as a damaged module may, with
+// the directory's entry for it pointing outside the file (FindResourceA hands
+// that address out), or its data entry pointing far past the file's end, at
+// data the file cuts after its first `cut` bytes (the rest lies on the free
+// page past the module's last page), or at the module mapped before it.
 struct Resource {
     WORD type;
     WORD name;
     WORD language;
     std::vector<BYTE> data;
-    bool mapped = true;  // false: a damaged module points it outside its image
-    bool readable = true;  // false: inside it, on a page that cannot be read
-    bool foreign = false;  // true: it lies in another module's committed, readable memory
+    enum Place { kInFile, kEntryOutside, kOutside, kCut, kForeign } place = kInFile;
+    size_t cut = 0;
 };
 
 // What the user does while the topmost dialog runs.
@@ -151,10 +155,11 @@ HINSTANCE Executable();
 // Its strings are UTF-8, held as UTF-16 as a resource compiler does; LoadStringA
 // gives them in the ANSI code page (SetAnsiCodePage).
 void AddLanguageModule(const std::string& path, const std::map<UINT, std::string>& strings);
-// A language module carrying these raw RT_STRING blocks (name: first ID / 16
-// + 1), as a damaged module may. Reading outside a block, or anywhere in an
-// unmapped one, stops the process as an access violation would on Windows.
-void AddLanguageModuleBlocks(const std::string& path, const std::vector<Resource>& blocks);
+// A resource-only PE32 DLL holding these resources, for AddFile: a language
+// module with raw RT_STRING blocks (name: first ID / 16 + 1), damaged or not.
+// Modules are mapped as their files, in whole pages; reading outside every
+// module stops the process, as an access violation would on Windows.
+std::vector<BYTE> ModuleFile(const std::vector<Resource>& resources);
 // Appends a counted string as a block holds it: the length word (which a
 // damaged block may get wrong), then each byte of text as one UTF-16 unit.
 void PutString(std::vector<BYTE>& block, WORD len, const std::string& text);

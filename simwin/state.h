@@ -12,29 +12,23 @@ struct HKEY__ { std::string path; bool open; };
 struct HMENU__ { std::vector<simwin::MenuItem> items; };
 struct HICON__ { std::string name; };  // "module-path#id"
 struct HDC__ {};                        // a window's paint context
-struct HRSRC__ { const simwin::Resource* res; };
 
 namespace simwin {
-// Pages of memory as the loader maps them: committed, each with its protection.
+// A module's file in memory: committed, read-only pages.
 struct Mapping {
-    struct Free { void operator()(BYTE* p) const { std::free(p); } };
-    std::unique_ptr<BYTE, Free> base;
-    std::vector<DWORD> pages;  // protection of each page
-    DWORD type = 0;            // MEM_IMAGE or MEM_MAPPED
+    BYTE* base = nullptr;
+    size_t size = 0;  // the file's size in whole pages
+    DWORD type = 0;   // MEM_IMAGE or MEM_MAPPED
 };
 }  // namespace simwin
 
 struct HINSTANCE__ {
     std::string path;
     int refs = 0;
-    std::vector<simwin::Resource> resources;
-    std::list<HRSRC__> handles;             // stable HRSRC values
+    std::vector<simwin::Resource> resources;  // the executable's, for its dialogs and icons
     std::map<WORD, std::unique_ptr<HICON__>> icons;  // shared icons, one per id
     bool dataFile = false;                  // mapped with LOAD_LIBRARY_AS_DATAFILE
-    // A language module's image (its base is the handle), then another
-    // module's pages that a damaged table may point into.
-    std::vector<simwin::Mapping> mappings;
-    std::map<const simwin::Resource*, BYTE*> placed;  // where each mapped resource lies
+    simwin::Mapping map;                    // its base is the handle
     std::set<std::string> exports;          // system DLLs: what GetProcAddress finds
 };
 
@@ -137,7 +131,6 @@ struct World {
 
     // The loader: the executable and the language modules.
     std::unique_ptr<HINSTANCE__> exe;
-    std::map<std::string, std::vector<Resource>> moduleBlocks;  // lower-case path -> string blocks
     std::list<std::unique_ptr<HINSTANCE__>> loaded;
     // The system folder's DLLs by lower-case file name, with their exports,
     // and those mapped (kernel32 always is, once asked for).
@@ -218,14 +211,9 @@ inline OpenFileRecord* FindFileHandle(HANDLE h) { return FindByAddress(W().handl
 FileEntry* FindObject(unsigned id, std::string* lowerPath = nullptr);
 // Modules (simwin/loader_resources.cpp).
 HINSTANCE__* FindModule(HMODULE h);  // executable or a loaded module, else null
-const Resource* FindResource(HINSTANCE__* m, WORD type, WORD name);
-// Where string id's length word lies in its block, walked as Windows walks
-// it, trusting the lengths: reading outside the block, or a block that is
-// not mapped or readable, stops the process, named by where.
-size_t StringAt(const Resource& block, UINT id, const std::string& where);
-std::string AnsiOf(WORD unit);  // one UTF-16 unit in the ANSI code page, '?' if it has none
-std::string NarrowUtf16(const BYTE* p, size_t chars);  // the same, unit by unit
-void MapImage(HINSTANCE__* m);  // lays a language module's resources out in pages
-inline WORD WordAt(const std::vector<BYTE>& d, size_t at) { return WORD(d[at] | (d[at + 1] << 8)); }
+const Resource* FindResource(HINSTANCE__* m, WORD type, WORD name);  // in its resources list
+std::string NarrowUtf16(const BYTE* p, size_t chars);  // in the ANSI code page, '?' where it has none
+// Maps a module's file; false when its DOS header leads to no PE header.
+bool MapFile(HINSTANCE__& m, const std::vector<BYTE>& file, DWORD type);
 
 }  // namespace simwin

@@ -1,5 +1,5 @@
 // user32: dialogs as records built from the executable's templates, run by
-// a scripted user; strings and icons read from modules' resources; message
+// a scripted user; icons read from modules' resources; message
 // boxes, menus and painting logged for tests.
 #include "simwin/state.h"
 
@@ -411,30 +411,6 @@ BOOL WinHelpA(HWND, LPCSTR lpszHelp, UINT uCommand, UINT_PTR)
 {
     Log(std::string("WinHelpA ") + (lpszHelp ? lpszHelp : "") + " " + std::to_string(uCommand));
     return TRUE;
-}
-
-int LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax)
-{
-    HINSTANCE__* m = FindModule(hInstance);
-    Log("LoadStringA " + std::to_string(uID) + " " + (m ? m->path : std::string("?")));
-    if (cchBufferMax <= 0) return 0;
-    lpBuffer[0] = 0;
-    if (!m) return 0;
-    // Walk the block to the string as Windows does, trusting its lengths.
-    const WORD id = LOWORD(uID);
-    const Resource* block = FindResource(m, LOWORD(RT_STRING), WORD(id / 16 + 1));
-    if (!block) return 0;
-    const size_t at = StringAt(*block, id, "LoadStringA " + std::to_string(id) + " in " + m->path);
-    // In the ANSI code page, as much as fits before the terminator: a
-    // double-byte character that does not fit whole is left out.
-    std::string text;
-    for (size_t i = 0, len = WordAt(block->data, at); i < len; ++i) {
-        const std::string c = AnsiOf(WordAt(block->data, at + 2 + 2 * i));
-        if (text.size() + c.size() > size_t(cchBufferMax - 1)) break;
-        text += c;
-    }
-    memcpy(lpBuffer, text.c_str(), text.size() + 1);
-    return int(text.size());
 }
 
 HICON LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName)

@@ -274,14 +274,20 @@ void Modules()
     ok(image && FreeLibrary(image), "a module by another case of its path, freed");
     ok(!FreeLibrary(image), "freed twice");
 
-    // As data: the handle is the base with its low bit set; a block's
-    // memory lies in whole pages of that mapping.
+    // As data: the handle is the base with its low bit set; the resource
+    // handle is the data entry's address in the file's mapping, and a
+    // block's memory lies in whole pages of it.
     HMODULE data = LoadLibraryExA(In("lang.dll").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ok(data && (UINT_PTR(data) & 3) == 1, "a data file's handle: %p", (void*)data);
+    ok_fails(ERROR_RESOURCE_TYPE_NOT_FOUND, FindResourceA(data, MAKEINTRESOURCEA(1), RT_DIALOG), "a missing type");
+    ok_fails(ERROR_RESOURCE_NAME_NOT_FOUND, FindResourceA(data, MAKEINTRESOURCEA(9), RT_STRING), "a missing block");
     HRSRC found = FindResourceA(data, MAKEINTRESOURCEA(1), RT_STRING);
+    const auto* entry = reinterpret_cast<const IMAGE_RESOURCE_DATA_ENTRY*>(found);
+    MEMORY_BASIC_INFORMATION mbi = {};
+    ok(found && VirtualQuery(entry, &mbi, sizeof mbi) && mbi.AllocationBase == (void*)(UINT_PTR(data) & ~UINT_PTR(3)) &&
+           SizeofResource(data, found) == entry->Size, "the data entry %p in %p", (void*)entry, mbi.AllocationBase);
     const BYTE* block = static_cast<const BYTE*>(LockResource(LoadResource(data, found)));
     const UINT_PTR middle = UINT_PTR(block + 3), end = UINT_PTR(block + SizeofResource(data, found));
-    MEMORY_BASIC_INFORMATION mbi = {};
     ok(block && VirtualQuery(block + 3, &mbi, sizeof mbi) == sizeof mbi, "VirtualQuery of %p", (void*)block);
     const UINT_PTR base = UINT_PTR(mbi.BaseAddress);
     ok(mbi.AllocationBase == (void*)(UINT_PTR(data) & ~UINT_PTR(3)), "AllocationBase %p", mbi.AllocationBase);

@@ -208,9 +208,9 @@ TEST_F(LanguageModuleTest, DestructionWithoutModuleCallsNothing)
 }
 
 // ---------------------------------------------------------------------------
-// Damaged string tables: the simulated LoadStringA faults on exactly what
-// would send Windows reading outside the block, so a string that reaches it
-// unchecked ends the test.
+// Damaged modules: simwin's resource functions read the module's own bytes
+// and fault where Windows' would read outside every module, so a string that
+// reaches them unchecked ends the test, or reads what is not its own.
 
 class DamagedStringTable : public SimTest
 {
@@ -226,16 +226,16 @@ protected:
         return b;
     }
 
-    static simwin::Resource Block(WORD name, const std::vector<BYTE>& data, bool mapped = true,
-                                  bool readable = true, bool foreign = false)
+    static simwin::Resource Block(WORD name, const std::vector<BYTE>& data,
+                                  simwin::Resource::Place place = simwin::Resource::kInFile, size_t cut = 0)
     {
-        return {6, name, 0, data, mapped, readable, foreign};
+        return {6, name, 0, data, place, cut};
     }
 
     // Loads the module with these blocks and reads strings 1 to 4.
     std::vector<std::string> Lines(const std::vector<simwin::Resource>& blocks)
     {
-        simwin::AddLanguageModuleBlocks(kEng, blocks);
+        simwin::AddFile(kEng, simwin::ModuleFile(blocks));
         CLanguageModule module;
         EXPECT_TRUE(module.Load(kEng));
         std::vector<std::string> lines;
@@ -291,17 +291,22 @@ TEST_F(DamagedStringTable, BlockCutInsideALengthWord)
     EXPECT_EQ(none, Lines({Block(1, {})})) << "a block of no bytes";
 }
 
-TEST_F(DamagedStringTable, BlockOutsideTheImage)
+TEST_F(DamagedStringTable, BlockOrItsDataEntryOutsideTheImage)
 {
-    EXPECT_EQ(none, Lines({Block(1, FourStrings(), false)}));
-    EXPECT_EQ(none, Lines({Block(1, FourStrings(), true, false)})) << "inside it, on a page that cannot be read";
-    EXPECT_EQ(none, Lines({Block(1, FourStrings(), true, true, true)})) << "in another module's memory";
+    using R = simwin::Resource;
+    EXPECT_EQ(none, Lines({Block(1, FourStrings(), R::kOutside)}));
+    EXPECT_EQ(none, Lines({Block(1, FourStrings(), R::kCut, 0)})) << "on the page past the image, not readable";
+    EXPECT_EQ(none, Lines({Block(1, FourStrings(), R::kCut, 10)})) << "from its last readable bytes into that page";
+    EXPECT_EQ(none, Lines({Block(1, FourStrings(), R::kForeign)})) << "in another module's memory";
+    EXPECT_EQ(none, Lines({Block(1, FourStrings(), R::kEntryOutside)})) << "its data entry outside";
 }
 
 TEST_F(DamagedStringTable, DamageInAnotherBlockDoesNotMatter)
 {
     std::vector<BYTE> other = {0xFF, 0xFF};
-    EXPECT_EQ(whole, Lines({Block(2, other), Block(1, FourStrings()), Block(3, FourStrings(), false)}));
+    using R = simwin::Resource;
+    EXPECT_EQ(whole, Lines({Block(2, other), Block(1, FourStrings()), Block(3, FourStrings(), R::kOutside),
+                            Block(4, FourStrings(), R::kEntryOutside)}));
 }
 
 // ---------------------------------------------------------------------------

@@ -101,8 +101,8 @@ TEST_F(Startup, ChosenModuleMissingNamesThatModule)
 TEST_F(Startup, DamagedStringTableShowsEmptyLines)
 {
     // String 0's length runs far past the block, so strings 1 to 4 are lost.
-    simwin::AddLanguageModuleBlocks("C:\\Kit\\DravikEngRes.dll",
-                                    {{6, 1, 0, {0xFF, 0xFF, 3, 0, 'o', 0, 'n', 0, 'e', 0}}});
+    simwin::AddFile("C:\\Kit\\DravikEngRes.dll",
+                    simwin::ModuleFile({{6, 1, 0, {0xFF, 0xFF, 3, 0, 'o', 0, 'n', 0, 'e', 0}}}));
     const std::vector<std::string> lines = LinesShown();
     EXPECT_EQ("", lines[0]);
     EXPECT_EQ("", lines[1]);
