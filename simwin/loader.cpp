@@ -45,9 +45,8 @@ static HMODULE MapSystemDll(const std::string& lowerName)
     return m;
 }
 
-// A language module, its file mapped: as an image its DllMain runs on the
-// first load; as data it is a mapping of its own, handed out with the low bit
-// set. Neither checks more of the file than its DOS and PE signatures.
+// A language module's file mapped: as an image its DllMain runs on the first
+// load; as data it is a mapping of its own, handed out with the low bit set.
 static HMODULE MapModule(const std::string& path, bool dataFile)
 {
     if (path.size() >= MAX_PATH) return Fail<HMODULE>(ERROR_FILENAME_EXCED_RANGE);  // the loader gives up

@@ -5,6 +5,7 @@
 // a read outside every module stops the process, as it faults on Windows.
 #include "simwin/state.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -57,14 +58,10 @@ static WORD WordAt(const std::vector<BYTE>& d, size_t at) { return WORD(d[at] | 
 // Reads a name-or-ordinal field; string names are not used by this program.
 static WORD ReadId(const std::vector<BYTE>& f, size_t& at)
 {
-    if (WordAt(f, at) == 0xFFFF) {
-        WORD id = WordAt(f, at + 2);
-        at += 4;
-        return id;
-    }
-    while (f[at] || f[at + 1]) at += 2;
-    at += 2;
-    return 0;
+    const bool ordinal = WordAt(f, at) == 0xFFFF;
+    while (!ordinal && WordAt(f, at)) at += 2;
+    at += ordinal ? 4 : 2;
+    return ordinal ? WordAt(f, at - 2) : 0;
 }
 
 static std::vector<Resource> ParseResFile(const std::string& path)
@@ -72,18 +69,15 @@ static std::vector<Resource> ParseResFile(const std::string& path)
     std::ifstream in(path, std::ios::binary);
     std::vector<BYTE> f((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::vector<Resource> out;
-    size_t at = 0;
-    while (at + 32 <= f.size()) {
+    for (size_t at = 0; at + 32 <= f.size();) {
         DWORD dataSize, headerSize;
         memcpy(&dataSize, &f[at], 4);
         memcpy(&headerSize, &f[at + 4], 4);
-        size_t p = at + 8;
+        size_t p = at + 8, data = at + headerSize;
         Resource r;
         r.type = ReadId(f, p);
         r.name = ReadId(f, p);
-        p = Align(p, 4);
-        memcpy(&r.language, &f[p + 6], 2);
-        size_t data = at + headerSize;
+        r.language = WordAt(f, Align(p, 4) + 6);
         if (data + dataSize > f.size()) break;
         r.data.assign(f.begin() + long(data), f.begin() + long(data + dataSize));
         if (r.type && r.name) out.push_back(r);
@@ -96,12 +90,8 @@ static std::vector<Resource> ParseResFile(const std::string& path)
 // code page 932 ones included, come back unchanged from LoadStringA.
 void PutString(std::vector<BYTE>& block, WORD len, const std::string& text)
 {
-    block.push_back(BYTE(len));
-    block.push_back(BYTE(len >> 8));
-    for (char c : text) {
-        block.push_back(BYTE(c));
-        block.push_back(0);
-    }
+    block.insert(block.end(), {BYTE(len), BYTE(len >> 8)});
+    for (char c : text) block.insert(block.end(), {BYTE(c), 0});
 }
 
 static void Put(std::vector<BYTE>& f, size_t at, size_t v, int bytes = 4)
@@ -145,26 +135,21 @@ std::vector<BYTE> ModuleFile(const std::vector<Resource>& resources)
         leaf.first = f.size();
         f.resize(f.size() + 16);
     }
-    // The data in the file; then a block the file's end cuts; then those past
+    // The data in the file, a block the file's end cuts last, then those past
     // the end, which the section still claims.
-    const auto rank = [](Resource::Place p) {
-        return p == Resource::kCut ? 1 : p == Resource::kOutside || p == Resource::kForeign ? 2 : 0;
-    };
+    std::stable_sort(leaves.begin(), leaves.end(), [](auto& a, auto& b) { return a.second->place < b.second->place; });
     size_t end = f.size();
-    for (int pass = 0; pass < 3; ++pass) {
-        for (const auto& leaf : leaves) {
-            const Resource& r = *leaf.second;
-            if (rank(r.place) != pass) continue;
-            size_t at = r.place == Resource::kCut ? Align(f.size() + r.cut, kPage) - r.cut : Align(f.size(), 4);
-            if (pass == 2) at = Align(f.size(), kPage) + (r.place == Resource::kForeign ? kPage : kFar);
-            Put(f, leaf.first, at - kHeaders + kSectionRva);
-            Put(f, leaf.first + 4, r.data.size());
-            end = std::max(end, at + r.data.size());
-            if (pass == 2) continue;
-            f.resize(at);
-            const size_t inFile = pass ? std::min(r.cut, r.data.size()) : r.data.size();
-            f.insert(f.end(), r.data.begin(), r.data.begin() + long(inFile));
-        }
+    for (const auto& [entry, r] : leaves) {
+        const bool past = r->place >= Resource::kOutside;
+        size_t at = r->place == Resource::kCut ? Align(f.size() + r->cut, kPage) - r->cut : Align(f.size(), 4);
+        if (past) at = Align(f.size(), kPage) + (r->place == Resource::kForeign ? kPage : kFar);
+        Put(f, entry, at - kHeaders + kSectionRva);
+        Put(f, entry + 4, r->data.size());
+        end = std::max(end, at + r->data.size());
+        if (past) continue;
+        f.resize(at);
+        const size_t inFile = r->place == Resource::kCut ? std::min(r->cut, r->data.size()) : r->data.size();
+        f.insert(f.end(), r->data.begin(), r->data.begin() + long(inFile));
     }
     f.resize(Align(f.size(), 0x200));
     const size_t raw = Align(end, 0x200) - kHeaders;
@@ -193,17 +178,15 @@ void AddLanguageModule(const std::string& path, const std::map<UINT, std::string
     std::vector<Resource> blocks;
     for (const auto& b : texts) {
         blocks.push_back({LOWORD(RT_STRING), b.first, 0, {}});
+        std::vector<BYTE>& d = blocks.back().data;
         for (const std::string& text : b.second) {
             const std::string wide = Convert("UTF-16LE", "UTF-8", text);  // a test's text is UTF-8
-            blocks.back().data.insert(blocks.back().data.end(), {BYTE(wide.size() / 2), BYTE(wide.size() / 2 >> 8)});
-            blocks.back().data.insert(blocks.back().data.end(), wide.begin(), wide.end());
+            d.insert(d.end(), {BYTE(wide.size() / 2), BYTE(wide.size() / 2 >> 8)});
+            d.insert(d.end(), wide.begin(), wide.end());
         }
     }
     AddFile(path, ModuleFile(blocks));
 }
-
-// ---------------------------------------------------------------------------
-// Modules in memory.
 
 template <class F> static void EachModule(F f)
 {
@@ -222,8 +205,7 @@ static BYTE* Place(size_t size)
     BYTE* low = range + kRange;
     EachModule([&low](const HINSTANCE__& m) { low = m.map.base ? std::min(low, m.map.base) : low; });
     if (range == MAP_FAILED || size_t(low - range) < size + kPage) Stop("no room left to map a module");
-    memset(low - kPage - size, 0, size);
-    return low - kPage - size;
+    return static_cast<BYTE*>(memset(low - kPage - size, 0, size));
 }
 
 static HINSTANCE__* ModuleAt(UINT_PTR at)
@@ -249,9 +231,8 @@ template <class T> static T Read(UINT_PTR at)
 static UINT_PTR NtHeader(UINT_PTR base)
 {
     try {
-        if (Read<WORD>(base) != 0x5A4D) return 0;
         const UINT_PTR nt = base + UINT_PTR(LONG(Read<DWORD>(base + 0x3C)));
-        return Read<DWORD>(nt) == 0x4550 ? nt : 0;
+        return Read<WORD>(base) == 0x5A4D && Read<DWORD>(nt) == 0x4550 ? nt : 0;
     } catch (PageFault) {
         return 0;
     }
@@ -260,9 +241,8 @@ static UINT_PTR NtHeader(UINT_PTR base)
 bool MapFile(HINSTANCE__& m, const std::vector<BYTE>& file, DWORD type)
 {
     m.map = {nullptr, Align(file.size(), kPage), type};
-    if (file.empty()) return false;
     m.map.base = Place(m.map.size);
-    memcpy(m.map.base, file.data(), file.size());
+    std::copy(file.begin(), file.end(), m.map.base);
     return NtHeader(UINT_PTR(m.map.base)) != 0;
 }
 
@@ -287,8 +267,7 @@ static UINT_PTR ResourceRoot(UINT_PTR base)
     if (magic != 0x10B && magic != 0x20B) return 0;  // PE32, PE32+
     const UINT_PTR directories = nt + (magic == 0x10B ? 120 : 136);
     const DWORD rva = Read<DWORD>(directories - 4) > 2 ? Read<DWORD>(directories + 16) : 0;
-    if (!rva) return 0;
-    return rva < Read<DWORD>(nt + 84) ? base + rva : RvaToVa(base, nt, rva);  // in the headers: as it is
+    return !rva ? 0 : rva < Read<DWORD>(nt + 84) ? base + rva : RvaToVa(base, nt, rva);  // in the headers: as is
 }
 
 // Where a directory entry leads, root + its offset unchecked, if to a

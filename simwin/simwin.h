@@ -34,18 +34,16 @@ struct DrawIconRecord {
     HICON icon;
 };
 
-// A resource as a compiled .res file holds it, and where a module that
-// ModuleFile writes puts it: in the file; or, as a damaged module may, with
-// the directory's entry for it pointing outside the file (FindResourceA hands
-// that address out), or its data entry pointing far past the file's end, at
-// data the file cuts after its first `cut` bytes (the rest lies on the free
-// page past the module's last page), or at the module mapped before it.
+// A resource as a .res file holds it, and where ModuleFile puts it: in the
+// file, or as damage: its directory entry outside the file; its data cut by
+// the file's end after `cut` bytes (the rest on the free page past the last
+// one), far past that end, or in the module mapped before this one.
 struct Resource {
     WORD type;
     WORD name;
     WORD language;
     std::vector<BYTE> data;
-    enum Place { kInFile, kEntryOutside, kOutside, kCut, kForeign } place = kInFile;
+    enum Place { kInFile, kEntryOutside, kCut, kOutside, kForeign } place = kInFile;
     size_t cut = 0;
 };
 
@@ -155,10 +153,9 @@ HINSTANCE Executable();
 // Its strings are UTF-8, held as UTF-16 as a resource compiler does; LoadStringA
 // gives them in the ANSI code page (SetAnsiCodePage).
 void AddLanguageModule(const std::string& path, const std::map<UINT, std::string>& strings);
-// A resource-only PE32 DLL holding these resources, for AddFile: a language
-// module with raw RT_STRING blocks (name: first ID / 16 + 1), damaged or not.
-// Modules are mapped as their files, in whole pages; reading outside every
-// module stops the process, as an access violation would on Windows.
+// A resource-only PE32 DLL of these resources, for AddFile: say a language
+// module of RT_STRING blocks (name: first ID / 16 + 1), damaged or not. A
+// read outside every module stops the process, as it faults on Windows.
 std::vector<BYTE> ModuleFile(const std::vector<Resource>& resources);
 // Appends a counted string as a block holds it: the length word (which a
 // damaged block may get wrong), then each byte of text as one UTF-16 unit.

@@ -274,9 +274,8 @@ void Modules()
     ok(image && FreeLibrary(image), "a module by another case of its path, freed");
     ok(!FreeLibrary(image), "freed twice");
 
-    // As data: the handle is the base with its low bit set; the resource
-    // handle is the data entry's address in the file's mapping, and a
-    // block's memory lies in whole pages of it.
+    // As data: the handle is the base with its low bit set; a resource's, its
+    // data entry's address there; a block's memory lies in whole pages of it.
     HMODULE data = LoadLibraryExA(In("lang.dll").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ok(data && (UINT_PTR(data) & 3) == 1, "a data file's handle: %p", (void*)data);
     ok_fails(ERROR_RESOURCE_TYPE_NOT_FOUND, FindResourceA(data, MAKEINTRESOURCEA(1), RT_DIALOG), "a missing type");

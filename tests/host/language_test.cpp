@@ -30,98 +30,54 @@ TEST(LanguageTable, EveryRowAndFallback)
     }
 }
 
-class LanguageSettings : public SimTest
-{
-protected:
-    DWORD prim = 0xDEAD, sub = 0xBEEF;
-    void Read() { ReadLanguageSettings(&prim, &sub); }
-};
+class LanguageSettings : public SimTest {};
 
 TEST_F(LanguageSettings, MissingKeyReadsNothing)
 {
-    Read();
+    DWORD prim = 0xDEAD, sub = 0xBEEF;
+    ReadLanguageSettings(&prim, &sub);
     EXPECT_EQ(0u, prim);
     EXPECT_EQ(0u, sub);
     EXPECT_FALSE(simwin::Called("RegQueryValueExA")) << "a value was queried without the key";
 }
 
-TEST_F(LanguageSettings, KeyWithoutValues)
+// The key with its two values as they may lie there (type 0: absent): what
+// is read, and whether SubLangID is asked for (only after PrimLangID).
+TEST_F(LanguageSettings, ValuesAsTheyLie)
 {
-    simwin::CreateUserKey(kSettingsKey);
-    Read();
-    EXPECT_EQ(0u, prim);
-    EXPECT_EQ(0u, sub);
-    EXPECT_FALSE(simwin::Called("RegQueryValueExA SubLangID"));
-    EXPECT_EQ(0u, simwin::OpenKeyCount()) << "the settings key was left open";
-}
-
-TEST_F(LanguageSettings, BothValuesReadInOrder)
-{
-    simwin::SetUserDword(kSettingsKey, "PrimLangID", 4);
-    simwin::SetUserDword(kSettingsKey, "SubLangID", 2);
-    Read();
-    EXPECT_EQ(4u, prim);
-    EXPECT_EQ(2u, sub);
-    size_t primAt = simwin::CallIndex("RegQueryValueExA PrimLangID");
-    size_t subAt = simwin::CallIndex("RegQueryValueExA SubLangID");
-    ASSERT_NE(std::string::npos, subAt);
-    EXPECT_LT(primAt, subAt) << "SubLangID was read before PrimLangID";
-    EXPECT_EQ(0u, simwin::OpenKeyCount());
-}
-
-TEST_F(LanguageSettings, SubLangIdIsNotReadWithoutPrimLangId)
-{
-    simwin::SetUserDword(kSettingsKey, "SubLangID", 2);
-    Read();
-    EXPECT_EQ(0u, prim);
-    EXPECT_EQ(0u, sub);
-    EXPECT_FALSE(simwin::Called("RegQueryValueExA SubLangID"));
-}
-
-TEST_F(LanguageSettings, PrimLangIdWithoutSubLangId)
-{
-    simwin::SetUserDword(kSettingsKey, "PrimLangID", 4);
-    Read();
-    EXPECT_EQ(4u, prim);
-    EXPECT_EQ(0u, sub);
-}
-
-TEST_F(LanguageSettings, TypeIsIgnoredAndBytesAreLittleEndian)
-{
-    // The digit 4 with its terminator, as a text value: 0x34 = 52.
-    simwin::SetUserValue(kSettingsKey, "PrimLangID", REG_SZ, Bytes({'4', 0}));
-    simwin::SetUserValue(kSettingsKey, "SubLangID", REG_BINARY, Bytes({0x01, 0x02, 0x03}));
-    Read();
-    EXPECT_EQ(52u, prim);
-    EXPECT_EQ(0x030201u, sub);
-}
-
-TEST_F(LanguageSettings, EmptyValueReadsAsZero)
-{
-    simwin::SetUserValue(kSettingsKey, "PrimLangID", REG_BINARY, {});
-    simwin::SetUserDword(kSettingsKey, "SubLangID", 9);
-    Read();
-    EXPECT_EQ(0u, prim);
-    EXPECT_EQ(9u, sub) << "an empty PrimLangID still counts as read";
-}
-
-TEST_F(LanguageSettings, ValueLongerThanFourBytesReadsAsAbsent)
-{
-    simwin::SetUserValue(kSettingsKey, "PrimLangID", REG_QWORD, Bytes({4, 0, 0, 0, 0, 0, 0, 0}));
-    simwin::SetUserDword(kSettingsKey, "SubLangID", 1);
-    Read();
-    EXPECT_EQ(0u, prim) << "the buffer of a failed query must not be used";
-    EXPECT_EQ(0u, sub);
-    EXPECT_FALSE(simwin::Called("RegQueryValueExA SubLangID"));
-}
-
-TEST_F(LanguageSettings, LongSubLangIdKeepsPrimLangId)
-{
-    simwin::SetUserDword(kSettingsKey, "PrimLangID", 30);
-    simwin::SetUserValue(kSettingsKey, "SubLangID", REG_SZ, Bytes({'1', '2', '3', '4', 0}));
-    Read();
-    EXPECT_EQ(30u, prim);
-    EXPECT_EQ(0u, sub);
+    const auto dword = [](int v) { return Bytes({v, 0, 0, 0}); };
+    struct Row {
+        const char* what;
+        DWORD primType; std::vector<BYTE> prim;
+        DWORD subType; std::vector<BYTE> sub;
+        DWORD wantPrim, wantSub;
+        bool subAsked;
+    } rows[] = {
+        {"no values", 0, {}, 0, {}, 0, 0, false},
+        {"both", REG_DWORD, dword(4), REG_DWORD, dword(2), 4, 2, true},
+        {"SubLangID alone", 0, {}, REG_DWORD, dword(2), 0, 0, false},
+        {"PrimLangID alone", REG_DWORD, dword(4), 0, {}, 4, 0, true},
+        // The digit 4 with its terminator, as a text value: 0x34 = 52.
+        {"type ignored, little-endian", REG_SZ, Bytes({'4', 0}), REG_BINARY, Bytes({1, 2, 3}), 52, 0x030201, true},
+        {"an empty PrimLangID still counts as read", REG_BINARY, {}, REG_DWORD, dword(9), 0, 9, true},
+        // The buffer of a failed query must not be used.
+        {"PrimLangID over four bytes", REG_QWORD, Bytes({4, 0, 0, 0, 0, 0, 0, 0}), REG_DWORD, dword(1), 0, 0, false},
+        {"SubLangID over four bytes", REG_DWORD, dword(30), REG_SZ, Bytes({'1', '2', '3', '4', 0}), 30, 0, true},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        UseExecutable(kExePath);
+        simwin::CreateUserKey(kSettingsKey);
+        if (r.primType) simwin::SetUserValue(kSettingsKey, "PrimLangID", r.primType, r.prim);
+        if (r.subType) simwin::SetUserValue(kSettingsKey, "SubLangID", r.subType, r.sub);
+        DWORD prim = 0xDEAD, sub = 0xBEEF;
+        ReadLanguageSettings(&prim, &sub);
+        EXPECT_EQ(r.wantPrim, prim);
+        EXPECT_EQ(r.wantSub, sub);
+        EXPECT_EQ(r.subAsked, simwin::Called("RegQueryValueExA SubLangID"));
+        EXPECT_LT(simwin::CallIndex("RegQueryValueExA PrimLangID"), simwin::CallIndex("RegQueryValueExA SubLangID"));
+        EXPECT_EQ(0u, simwin::OpenKeyCount()) << "the settings key was left open";
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -187,8 +143,10 @@ TEST_F(LanguageModuleTest, FailedLoad)
     EXPECT_STREQ("", module.LoadString(1));
 }
 
-TEST_F(LanguageModuleTest, ReleasedAtDestruction)
+TEST_F(LanguageModuleTest, ReleasedAtDestructionIfLoaded)
 {
+    { CLanguageModule module; }
+    EXPECT_FALSE(simwin::Called("FreeLibrary")) << "nothing was loaded";
     AddModule(kEng, "eng");
     {
         CLanguageModule module;
@@ -197,14 +155,6 @@ TEST_F(LanguageModuleTest, ReleasedAtDestruction)
     }
     EXPECT_EQ(0, simwin::LoadedModuleCount());
     EXPECT_TRUE(simwin::Called("FreeLibrary C:\\Kit\\DravikEngRes.dll"));
-}
-
-TEST_F(LanguageModuleTest, DestructionWithoutModuleCallsNothing)
-{
-    {
-        CLanguageModule module;
-    }
-    EXPECT_FALSE(simwin::Called("FreeLibrary"));
 }
 
 // ---------------------------------------------------------------------------
@@ -313,61 +263,30 @@ TEST_F(DamagedStringTable, DamageInAnotherBlockDoesNotMatter)
 
 class ModuleDirectoryTest : public SimTest {};
 
-TEST_F(ModuleDirectoryTest, CutAtTheLastBackslash)
+TEST_F(ModuleDirectoryTest, CutAtTheLastBackslashOfTheCodePage)
 {
-    EXPECT_STREQ("C:\\Kit", ModuleDirectory());
-}
-
-TEST_F(ModuleDirectoryTest, NoBackslashKeepsTheNameWhole)
-{
-    UseExecutable("Wirenest.exe");
-    EXPECT_STREQ("Wirenest.exe", ModuleDirectory());
-}
-
-TEST_F(ModuleDirectoryTest, TrailByteEqualToBackslashUnderCodePage932)
-{
-    // 0x95 0x5C is one double-byte character of code page 932; the last
-    // 0x5C byte of the path is its trail byte, not a separator.
-    const std::string folder = "C:\\Kit\x95\x5C";
-    UseExecutable(folder + "\\\x95\x5C.exe");
-    simwin::SetAnsiCodePage(932);
-    _setmbcp(_MB_CP_ANSI);
-    EXPECT_STREQ(folder.c_str(), ModuleDirectory());
-}
-
-TEST_F(ModuleDirectoryTest, TheSameBytesUnderASingleByteCodePage)
-{
-    UseExecutable("C:\\Kit\x95\x5C\\\x95\x5C.exe");
-    simwin::SetAnsiCodePage(1252);
-    _setmbcp(_MB_CP_ANSI);
-    EXPECT_STREQ("C:\\Kit\x95\x5C\\\x95", ModuleDirectory());
-}
-
-TEST_F(ModuleDirectoryTest, OtherDoubleByteCodePages)
-{
-    for (UINT cp : {936u, 949u, 950u}) {
-        SCOPED_TRACE(cp);
-        UseExecutable("D:\\\xB1\x5C\\\xB1\x5C.exe");
-        simwin::SetAnsiCodePage(cp);
+    const std::string longFolder = "C:\\" + std::string(300, 'k'), fullFolder = "C:\\" + std::string(244, 'k');
+    const struct { std::string exe; UINT codePage; std::string want; } rows[] = {
+        {"C:\\Kit\\Wirenest.exe", 1252, "C:\\Kit"},
+        {"Wirenest.exe", 1252, "Wirenest.exe"},  // no backslash: the name whole
+        // 0x95 0x5C is one double-byte character of code page 932; the last
+        // 0x5C byte of the path is its trail byte, not a separator.
+        {"C:\\Kit\x95\x5C\\\x95\x5C.exe", 932, "C:\\Kit\x95\x5C"},
+        {"C:\\Kit\x95\x5C\\\x95\x5C.exe", 1252, "C:\\Kit\x95\x5C\\\x95"},
+        {"D:\\\xB1\x5C\\\xB1\x5C.exe", 936, "D:\\\xB1\x5C"},
+        {"D:\\\xB1\x5C\\\xB1\x5C.exe", 949, "D:\\\xB1\x5C"},
+        {"D:\\\xB1\x5C\\\xB1\x5C.exe", 950, "D:\\\xB1\x5C"},
+        {longFolder + "\\Wirenest.exe", 1252, longFolder},  // read whole past the path limit
+        {fullFolder + "\\Wirenest.exe", 1252, fullFolder},  // 260 characters: no room for a terminator
+    };
+    ASSERT_EQ(260u, (fullFolder + "\\Wirenest.exe").size());
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.exe.substr(0, 20) + " in " + std::to_string(r.codePage));
+        UseExecutable(r.exe);
+        simwin::SetAnsiCodePage(r.codePage);
         _setmbcp(_MB_CP_ANSI);
-        EXPECT_STREQ("D:\\\xB1\x5C", ModuleDirectory());
+        EXPECT_EQ(r.want, std::string(ModuleDirectory()));
     }
-}
-
-TEST_F(ModuleDirectoryTest, PathLongerThanMaxPathIsReadWhole)
-{
-    std::string folder = "C:\\" + std::string(300, 'k');
-    UseExecutable(folder + "\\Wirenest.exe");
-    EXPECT_STREQ(folder.c_str(), ModuleDirectory());
-}
-
-TEST_F(ModuleDirectoryTest, PathOfExactlyMaxPathIsReadWhole)
-{
-    // 260 characters fill the first buffer with no room for a terminator.
-    std::string folder = "C:\\" + std::string(260 - 3 - 13, 'k');
-    UseExecutable(folder + "\\Wirenest.exe");
-    ASSERT_EQ(260u, (folder + "\\Wirenest.exe").size());
-    EXPECT_STREQ(folder.c_str(), ModuleDirectory());
 }
 
 }  // namespace

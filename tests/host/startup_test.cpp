@@ -46,31 +46,22 @@ TEST_F(Startup, NoSettingsKeyShowsTheEnglishModule)
 
 TEST_F(Startup, RegistryChoosesTheModule)
 {
+    const auto dword = [](int v) { return Bytes({v, 0, 0, 0}); };
     struct Case {
-        DWORD prim, sub;
+        std::vector<BYTE> prim;  // PrimLangID's bytes, whatever its type
+        DWORD sub;
         const char* tag;
-    } cases[] = {{4, 1, "cht"}, {4, 2, "chs"},  {4, 5, "eng"},  {10, 3, "spn"},
-                 {10, 1, "eng"}, {30, 0, "thai"}, {0, 0, "eng"}};
+    } cases[] = {{dword(4), 1, "cht"},  {dword(4), 2, "chs"},   {dword(4), 5, "eng"}, {dword(10), 3, "spn"},
+                 {dword(10), 1, "eng"}, {dword(30), 0, "thai"}, {dword(0), 0, "eng"},
+                 {Bytes({'4', 0}), 1, "eng"},  // the text "4" is 52
+                 // Whatever lands in the buffer of a failed query must not choose a module.
+                 {Bytes({30, 0, 0, 0, 0}), 0, "eng"}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.prim) + "/" + std::to_string(c.sub));
-        simwin::SetUserDword(kSettingsKey, "PrimLangID", c.prim);
+        SCOPED_TRACE(std::to_string(c.prim[0]) + "/" + std::to_string(c.sub));
+        simwin::SetUserValue(kSettingsKey, "PrimLangID", REG_BINARY, c.prim);
         simwin::SetUserDword(kSettingsKey, "SubLangID", c.sub);
         EXPECT_EQ(std::string(c.tag) + " step 1", FirstLineShown());
     }
-}
-
-TEST_F(Startup, TextValueFourIsEnglish)
-{
-    simwin::SetUserValue(kSettingsKey, "PrimLangID", REG_SZ, Bytes({'4', 0}));
-    simwin::SetUserDword(kSettingsKey, "SubLangID", 1);
-    EXPECT_EQ("eng step 1", FirstLineShown());
-}
-
-TEST_F(Startup, LongPrimLangIdIsEnglish)
-{
-    // Whatever lands in the buffer of a failed query must not choose a module.
-    simwin::SetUserValue(kSettingsKey, "PrimLangID", REG_BINARY, Bytes({30, 0, 0, 0, 0}));
-    EXPECT_EQ("eng step 1", FirstLineShown());
 }
 
 TEST_F(Startup, MissingModuleShowsTheErrorBoxAndNothingElse)
