@@ -1,5 +1,4 @@
-// advapi32's registry: HKEY_CURRENT_USER with typed values; the program
-// only reads it.
+// advapi32's registry: HKEY_CURRENT_USER with typed values; the program only reads it.
 #include "simwin/state.h"
 
 #include <cstring>

@@ -69,22 +69,18 @@ BOOL ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR StringSecurityD
 
 // A part that the flags name and the descriptor lacks is taken away; for
 // the DACL that means no DACL at all, which lets everyone do anything.
-static void Apply(FileEntry* e, SECURITY_INFORMATION SecurityInformation,
-                  const std::string& descriptor)
+static void Apply(FileEntry* e, SECURITY_INFORMATION SecurityInformation, const std::string& descriptor)
 {
     std::map<char, std::string> parts;
     SplitSddl(descriptor, &parts);
     const SECURITY_INFORMATION flags[4] = {OWNER_SECURITY_INFORMATION, GROUP_SECURITY_INFORMATION,
                                            DACL_SECURITY_INFORMATION, SACL_SECURITY_INFORMATION};
     for (int i = 0; i < 4; ++i) {
+        const char c = kParts[i];
         if (!(SecurityInformation & flags[i])) continue;
-        auto part = parts.find(kParts[i]);
-        if (part != parts.end())
-            e->security[kParts[i]] = part->second;
-        else if (kParts[i] == 'D')
-            e->security['D'] = "NO_ACCESS_CONTROL";
-        else
-            e->security.erase(kParts[i]);
+        if (parts.count(c)) e->security[c] = parts[c];
+        else if (c == 'D') e->security['D'] = "NO_ACCESS_CONTROL";
+        else e->security.erase(c);
     }
 }
 

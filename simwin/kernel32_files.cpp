@@ -5,7 +5,6 @@
 // replaced where the caller said so. Volumes say whether they keep ACLs.
 #include "simwin/state.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace simwin {
@@ -47,29 +46,19 @@ bool FileExists(const std::string& path)
     return e && !e->folder;
 }
 
-static void Put(const std::string& path, FileEntry entry)
+// The entry placed at the path, a new object.
+static FileEntry& Put(const std::string& path, FileEntry entry = {})
 {
     const std::string p = Lower(path), parent = ParentOf(p);
     // Tests lay out whole trees in one call.
     if (!parent.empty() && !IsDriveRoot(parent) && !FindPath(parent))
         AddFolder(path.substr(0, parent.size()));
     entry.name = path;
-    W().files[p] = std::move(entry);
+    return W().files[p] = std::move(entry);
 }
 
-void AddFolder(const std::string& path)
-{
-    FileEntry e;
-    e.folder = true;
-    Put(path, e);
-}
-
-void AddFile(const std::string& path, const std::vector<BYTE>& data)
-{
-    FileEntry e;
-    e.data = data;
-    Put(path, e);
-}
+void AddFolder(const std::string& path) { Put(path).folder = true; }
+void AddFile(const std::string& path, const std::vector<BYTE>& data) { Put(path).data = data; }
 
 std::vector<std::string> ListPaths()
 {
@@ -159,10 +148,9 @@ void ReadInPieces(const std::string& path, size_t bytes) { W().readPieces[Lower(
 void MakeJunction(const std::string& path, const std::string& target)
 {
     Remove(Lower(path));
-    FileEntry junction;
+    FileEntry& junction = Put(path);
     junction.folder = junction.reparsePoint = true;
     junction.target = target;
-    Put(path, junction);
 }
 void SwapForJunction(const std::string& folder, const std::string& aside)
 {
@@ -449,25 +437,18 @@ size_t simwin::HandlesElsewhere(const std::string& path)
                                 [e](const OpenFileRecord& r) { return e && r.object == e->id; }));
 }
 
-// Only the file-system flags: NTFS or FAT32, the same for every drive.
-BOOL GetVolumeInformationA(LPCSTR lpRootPathName, LPSTR lpVolumeNameBuffer, DWORD nVolumeNameSize,
-                           LPDWORD lpVolumeSerialNumber, LPDWORD lpMaximumComponentLength,
-                           LPDWORD lpFileSystemFlags, LPSTR lpFileSystemNameBuffer,
-                           DWORD nFileSystemNameSize)
+// Only the file-system flags, of NTFS or FAT32, the same for every drive:
+// the program asks for nothing else.
+BOOL GetVolumeInformationA(LPCSTR lpRootPathName, LPSTR, DWORD, LPDWORD, LPDWORD, LPDWORD lpFileSystemFlags, LPSTR,
+                           DWORD)
 {
     const std::string root = Logged("GetVolumeInformationA", lpRootPathName);
     // Windows wants the root with its backslash ("C:\"); Wine takes "C:" too.
     if (root.size() != 3 || root[1] != ':' || root[2] != '\\') return Fail(ERROR_INVALID_NAME);
     if (W().failVolume) return Fail(W().failVolume);
-    const bool acls = W().volumeKeepsAcls;
-    if (lpVolumeNameBuffer && nVolumeNameSize) lpVolumeNameBuffer[0] = 0;
-    if (lpVolumeSerialNumber) *lpVolumeSerialNumber = 0x5E1F0C4D;
-    if (lpMaximumComponentLength) *lpMaximumComponentLength = 255;
     if (lpFileSystemFlags)
-        *lpFileSystemFlags = acls ? FS_CASE_SENSITIVE | FS_CASE_IS_PRESERVED |
-                                        FS_UNICODE_STORED_ON_DISK | FS_PERSISTENT_ACLS
-                                  : FS_CASE_IS_PRESERVED | FS_UNICODE_STORED_ON_DISK;
-    if (lpFileSystemNameBuffer)
-        snprintf(lpFileSystemNameBuffer, nFileSystemNameSize, "%s", acls ? "NTFS" : "FAT32");
+        *lpFileSystemFlags = W().volumeKeepsAcls ? FS_CASE_SENSITIVE | FS_CASE_IS_PRESERVED |
+                                                       FS_UNICODE_STORED_ON_DISK | FS_PERSISTENT_ACLS
+                                                 : FS_CASE_IS_PRESERVED | FS_UNICODE_STORED_ON_DISK;
     return TRUE;
 }

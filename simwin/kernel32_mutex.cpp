@@ -40,17 +40,11 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
     Log("WaitForSingleObject " + h->name + " " +
         (dwMilliseconds == INFINITE ? std::string("INFINITE") : std::to_string(dwMilliseconds)));
     MutexState& m = W().mutexes[h->name];
-    switch (m.elsewhere) {
-    case MutexState::kHeldElsewhere:
-        return WAIT_TIMEOUT;  // even for INFINITE: the test would hang
-    case MutexState::kAbandoned:
-        m.elsewhere = MutexState::kFree;
-        ++m.ownedHere;
-        return WAIT_ABANDONED;
-    default:
-        ++m.ownedHere;
-        return WAIT_OBJECT_0;
-    }
+    if (m.elsewhere == MutexState::kHeldElsewhere) return WAIT_TIMEOUT;  // even for INFINITE: the test would hang
+    const bool abandoned = m.elsewhere == MutexState::kAbandoned;
+    m.elsewhere = MutexState::kFree;
+    ++m.ownedHere;
+    return abandoned ? WAIT_ABANDONED : WAIT_OBJECT_0;
 }
 
 BOOL ReleaseMutex(HANDLE hMutex)

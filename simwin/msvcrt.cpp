@@ -10,13 +10,8 @@ namespace simwin {
 // Lead-byte ranges of the double-byte ANSI code pages.
 static bool IsLeadByte(int codePage, unsigned char b)
 {
-    switch (codePage) {
-    case 932: return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-    case 936:
-    case 949:
-    case 950: return b >= 0x81 && b <= 0xFE;
-    default: return false;
-    }
+    if (codePage == 932) return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+    return (codePage == 936 || codePage == 949 || codePage == 950) && b >= 0x81 && b <= 0xFE;
 }
 
 }  // namespace simwin

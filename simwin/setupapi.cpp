@@ -18,11 +18,9 @@ void RefuseInfStore(DWORD error, DWORD copyStyle)
     W().refuseStyle = copyStyle;
 }
 
-static std::string StorePrefix() { return Lower(kInfStoreFolder) + "\\"; }
-
 static bool IsStoredInf(const std::string& lowerPath, const FileEntry& e)
 {
-    const std::string prefix = StorePrefix();
+    const std::string prefix = Lower(kInfStoreFolder) + "\\";
     return !e.folder && lowerPath.compare(0, prefix.size(), prefix) == 0 &&
            lowerPath.find('\\', prefix.size()) == std::string::npos && lowerPath.size() > 4 &&
            lowerPath.compare(lowerPath.size() - 4, 4, ".inf") == 0;
