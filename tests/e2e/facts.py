@@ -30,9 +30,8 @@ def load_error(kit, module=ENGLISH):
     return "Couldn't load file with path: C:\\kits\\%s\\%s." % (kit, module)
 
 
-# The installer dialog's template: WS_POPUP | WS_VISIBLE | WS_CAPTION |
-# DS_MODALFRAME | DS_SETFONT, WS_EX_APPWINDOW, and its own texts, which the
-# running dialog must never show.
+# The installer dialog's template (WS_POPUP | WS_VISIBLE | WS_CAPTION |
+# DS_MODALFRAME | DS_SETFONT, WS_EX_APPWINDOW) and texts, never shown running.
 INSTALLER_STYLE, INSTALLER_EXSTYLE = 0x90C000C0, 0x00040000
 TEMPLATE_STEP1 = "1. Please remove your USB data cable first."
 TEMPLATE_STEP2 = "2. Click [OK] to install, [Cancel] to abort."
@@ -44,9 +43,8 @@ ABOUT_VERSION, COPYRIGHT = "Wirenest version 1.0", "Copyright (C) Ombrel Mobile"
 # same under Wine): WS_CLIPSIBLINGS | DS_3DLOOK.
 SYSTEM_ADDED_STYLE = 0x04000000 | 0x00000004
 
-# The manifest names the processor twice (itself and the common controls).
-# The x86_64 build, run where the kernel runs no 32-bit code, names amd64:
-# a 64-bit process activates nothing named x86.
+# The manifest names the processor twice (itself and the common controls);
+# the x86_64 build names amd64: a 64-bit process activates nothing x86.
 SHIPPED_ARCH, X64_ARCH = b'processorArchitecture="X86"', b'processorArchitecture="amd64"'
 
 # Code page 932: U+8868 is 0x95 0x5C there, its second byte the backslash

@@ -1,7 +1,7 @@
-"""What a run of the installer did, as the install and fault tests check
-it: the registration calls in Wine's setupapi trace, the security set on
-files and folders in a Wine server's trace, what the installation left,
-and the test case that runs OK and checks the result box."""
+"""What a run of the installer did, for the install and fault tests: the
+registration calls in Wine's setupapi trace, the security set in a Wine
+server's trace, what the installation left, and the test case that runs OK
+and checks the result box."""
 
 import re
 
@@ -27,28 +27,21 @@ def registrations(app):
 
 def security_set(output):
     """(path, information flags, descriptor) of every security set on a file
-    or folder in a server trace, in order: the handle's path is that of the
+    or folder in a server trace, in order; a handle's path is that of the
     create_file whose reply in the same thread gave it."""
     sets, asked, handles = [], {}, {}
     for line in output.splitlines():
-        found = CREATE_FILE.match(line)
-        if found:
+        if found := CREATE_FILE.match(line):
             name = found.group(2).replace("\\\\", "\\")
             asked[found.group(1)] = name[4:] if name.startswith("\\??\\") else name
-            continue
-        found = CREATE_REPLY.match(line)
-        if found:
+        elif found := CREATE_REPLY.match(line):
             path = asked.pop(found.group(1), None)
             if found.group(2) == "0" and path is not None:
                 handles[found.group(1), found.group(3)] = path
-            continue
-        found = CLOSE_HANDLE.match(line)
-        if found:
-            handles.pop((found.group(1), found.group(2)), None)
-            continue
-        found = SET_SECURITY.match(line)
-        if found and (found.group(1), found.group(2)) in handles:
-            sets.append((handles[found.group(1), found.group(2)], int(found.group(3), 16), found.group(4)))
+        elif found := CLOSE_HANDLE.match(line):
+            handles.pop(found.group(1, 2), None)
+        elif (found := SET_SECURITY.match(line)) and found.group(1, 2) in handles:
+            sets.append((handles[found.group(1, 2)], int(found.group(3), 16), found.group(4)))
     return sets
 
 
@@ -57,8 +50,7 @@ class InstallChecks:
 
     def check_installed(self, package=None, calls=None, stored=1):
         """The targets hold the package's bytes ({name: bytes}; default the
-        kit's sample), the INF store its INF stored times, and calls, when
-        traced, a registration."""
+        sample), the store its INF stored times, and calls, if traced, one."""
         env = winenv.WineEnv.active
         package = package or {name: winenv.read(env.package_file(name)) for name in PACKAGE_FILES}
         for name in PACKAGE_FILES:
@@ -79,8 +71,8 @@ class InstallTestCase(InstallChecks, winenv.TestCase):
         self.addCleanup(self.env.remove_installation)
 
     def check_staged(self, added):
-        """What of a store listing's new names the driver store holds: the
-        INF and the driver where Wine stages packages, nothing where not."""
+        """A store listing's new names in the driver store: the INF and the
+        driver where Wine stages packages, nothing where not."""
         staged = sorted(name.rsplit("/", 1)[-1].lower() for name in added if name.startswith("driverstore/"))
         self.assertEqual(staged, ["omk58cdc.inf", "omk58cdc.sys"] if winenv.select_wine().keeps_driver_store
                          else [], "added to the store: %s" % sorted(added))
@@ -95,11 +87,10 @@ class InstallTestCase(InstallChecks, winenv.TestCase):
                        dialog["hwnd"])
 
     def install(self, name, string_id, caption="Wirenest", security=False, before_ok=None, **run):
-        """One run that presses OK (after before_ok(app), when given), checks
-        the result box, closes it, and returns the program's registration
-        calls.  The store listing before it is left in self.store_before;
-        with security, the security the program set in self.security (from
-        the server's trace)."""
+        """One run that presses OK (after before_ok(app), if given), checks
+        and closes the result box, and returns the registration calls; the
+        store listing before it in self.store_before, and with security, the
+        security set (from the server's trace) in self.security."""
         self.store_before = self.env.store_listing()
         with self.run_kit(name, server_trace=security, **run) as app:
             if before_ok:

@@ -1,19 +1,16 @@
 """Faults during OK under Wine: a full disk, copies cut short, targets that
-are not the package's, a package file another program holds, and two
-installers pressed at once.  A failed or interrupted run must never block
-the next one: a failed copy leaves nothing new behind, a target that is
-the start of its package file is copied again, every other target stays
-as it was (bytes and times), and once the fault is cleared the next OK
-installs (string 3, the three targets identical, the INF in the store).
+are not the package's, a file another program holds, and two installers
+pressed at once.  A failed run never blocks the next: a failed copy leaves
+nothing new behind, a target that is the start of its package file is
+copied again, every other target stays as it was (bytes and times), and
+once the fault is cleared the next OK installs.
 
 The full disk is a small tmpfs mounted by the test (CI runs as root) that
-becomes drive C itself, holding links to everything else of drive C; the
-program creates C:\\RuruRIZIrizuViz on it as a real folder.  (A link or a
-mount point at C:\\RuruRIZIrizuViz would be a reparse point to Wine, which
-the program rightly refuses to secure or copy into.)  A package file or a
-target held open is held by wnagent hold, with the access and sharing of
-the case."""
+becomes drive C itself, with links to the rest of drive C: a link or mount
+point at C:\\RuruRIZIrizuViz would be a reparse point to Wine, which the
+program rightly refuses."""
 
+import contextlib
 import os
 import shutil
 import subprocess
@@ -43,7 +40,7 @@ def big_bytes(size=BIG):
 
 
 def big_inf():
-    """The sample INF, padded with comment lines to a big one."""
+    """The sample INF, padded with comment lines."""
     inf = winenv.read(env.package_file(INF))
     line = b"; padding to make the INF larger than the disk it is copied to\r\n"
     return inf + line * ((BIG - len(inf)) // len(line) + 1)
@@ -56,9 +53,8 @@ class FaultTestCase(InstallTestCase):
         self.addCleanup(shutil.rmtree, self.scratch, ignore_errors=True)
 
     def hold(self, path, access=GENERIC_READ, sharing=0, timeout_ms=60000):
-        """wnagent hold on a file or folder (its Windows path), by default
-        for reading and shared with nobody; returns the function that lets
-        go (also called at the end of the test)."""
+        """wnagent hold on a Windows path, by default for reading and shared
+        with nobody; returns the function that lets go (also a cleanup)."""
         self.holds = getattr(self, "holds", 0) + 1
         release = os.path.join(self.scratch, "release%d" % self.holds)
         out = tempfile.TemporaryFile()
@@ -83,10 +79,10 @@ class FaultTestCase(InstallTestCase):
         return let_go
 
     def fresh_package(self, read_only=False, **files):
-        """A clean machine and, in an empty scratch folder, a package folder:
-        the sample's files, any of them replaced by the bytes given (inf=,
-        sys=, exe=), all read-only if asked (as on a CD: Windows and Wine give
-        a copy the read-only attribute of its source).  Returns {name: bytes}."""
+        """A clean machine and a package folder in an empty scratch folder:
+        the sample's files, any replaced by the bytes given (inf=, sys=,
+        exe=), all read-only if asked (as on a CD: a copy keeps the source's
+        read-only attribute).  Returns {name: bytes}."""
         env.restore_state()
         shutil.rmtree(self.scratch)
         folder = os.path.join(self.scratch, PACKAGE)
@@ -101,8 +97,7 @@ class FaultTestCase(InstallTestCase):
         return package
 
     def lay_targets(self, targets):
-        """What an earlier run left: {name: bytes, or None for a folder} in
-        the target folder."""
+        """What an earlier run left: {name: bytes, or None for a folder}."""
         os.makedirs(env.drive_c(TARGET_ROOT, PACKAGE), exist_ok=True)
         for name, data in targets.items():
             os.mkdir(env.target(name)) if data is None else winenv.write(env.target(name), data)
@@ -110,7 +105,6 @@ class FaultTestCase(InstallTestCase):
         return {name: env.target_state(name) for name in FILES}
 
     def run_ok(self, name, expect, **run):
-        """install() on the package made by fresh_package."""
         return self.install(name, expect, extra={PACKAGE: self.package_dir}, **run)
 
     def check_failed(self, package, calls, kept=None):
@@ -147,16 +141,13 @@ class TargetsLeftBehindTest(FaultTestCase):
             ("a target that differs in its first bytes", {}, {SYS: bytes(early)}, False),
             ("a target of the same length that differs only after byte 4,096", {"sys": big},
              {SYS: bytes(late)}, False),
-            # No read-only cut-short target here: Wine keeps the read-only
-            # attribute in the Unix mode bits, which the program's setting of
-            # the file's DACL rewrites, so under Wine such a target becomes
-            # deletable.  Windows keeps the two apart; the host table
-            # (Install.FaultsDuringOK) has that case.
+            # No read-only cut-short target: Wine keeps read-only in the Unix
+            # mode bits, which the program's DACL rewrites, so it becomes
+            # deletable; Windows keeps them apart (Install.FaultsDuringOK).
             ("a folder in a target's place", {}, {EXE: None}, False),
             # A handle opened before the program's changes keeps what it may
-            # do: one that may write to the driver or delete the root stops
-            # the installation, one that only reads does not.  Once the
-            # writer lets go, the next run installs.
+            # do: a writer or deleter stops the installation, a reader does
+            # not; once the writer lets go, the next run installs.
             ("an identical driver held open by a writer", {}, {SYS: sample_sys}, False,
              (SYS, GENERIC_WRITE, SHARE_ALL)),
             ("an identical driver held open by a reader", {}, {SYS: sample_sys}, True,
@@ -185,38 +176,33 @@ class FullDiskTest(FaultTestCase):
     """The target tree on a small tmpfs: the disk fills during one of the
     three copies; then it grows and the next run installs."""
 
-    def mount_small_disk(self):
-        """Drive C on the small tmpfs (see above), the target root reached
-        from the prefix's drive_c, where the checks look, through a link.
-        Returns the mount point, which the caller unmounts."""
-        disk = os.path.join(self.scratch, "disk")
+    @contextlib.contextmanager
+    def small_disk(self):
+        """Drive C on the small tmpfs, the target root linked from drive_c,
+        where the checks look; yields the mount point."""
+        disk, root = os.path.join(self.scratch, "disk"), env.drive_c(TARGET_ROOT)
+        letter = os.path.join(env.prefix, "dosdevices", "c:")
         os.makedirs(disk)
         done = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + SMALL_DISK, "tmpfs", disk],
                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=30)
         if done.returncode:
             self.fail("mounting a %s tmpfs at %s was refused (exit %d: %s); the fault tests need root, as CI has"
                       % (SMALL_DISK, disk, done.returncode, done.stdout.decode("utf-8", "replace").strip()))
-        drive_c = env.drive_c()
-        for name in os.listdir(drive_c):
-            os.symlink(os.path.join(drive_c, name), os.path.join(disk, name))
-        os.symlink(os.path.join(disk, TARGET_ROOT), env.drive_c(TARGET_ROOT))
-        os.remove(self.drive_letter())
-        os.symlink(disk, self.drive_letter())
-        return disk
-
-    @staticmethod
-    def drive_letter():
-        return os.path.join(env.prefix, "dosdevices", "c:")
-
-    def unmount(self, disk):
-        if os.path.islink(self.drive_letter()):
-            os.remove(self.drive_letter())
-        os.symlink("../drive_c", self.drive_letter())
-        root = env.drive_c(TARGET_ROOT)
-        if os.path.islink(root):
-            os.remove(root)
-        if subprocess.run(["umount", disk], stderr=subprocess.DEVNULL, timeout=30).returncode:
-            subprocess.run(["umount", "-l", disk], timeout=30, check=True)
+        try:
+            for name in os.listdir(env.drive_c()):
+                os.symlink(env.drive_c(name), os.path.join(disk, name))
+            os.symlink(os.path.join(disk, TARGET_ROOT), root)
+            os.remove(letter)
+            os.symlink(disk, letter)
+            yield disk
+        finally:
+            if os.path.islink(letter):
+                os.remove(letter)
+            os.symlink("../drive_c", letter)
+            if os.path.islink(root):
+                os.remove(root)
+            if subprocess.run(["umount", disk], stderr=subprocess.DEVNULL, timeout=30).returncode:
+                subprocess.run(["umount", "-l", disk], timeout=30, check=True)
 
     def test_disk_fills(self):
         cases = [
@@ -228,16 +214,10 @@ class FullDiskTest(FaultTestCase):
         for i, (what, files) in enumerate(cases):
             with self.subTest(disk_fills=what):
                 package = self.fresh_package(**files)
-                disk = self.mount_small_disk()
-                try:
-                    calls = self.run_ok("full%d" % i, IDS_INSTALL_FAILED)
-                    self.check_failed(package, calls)
-
+                with self.small_disk() as disk:
+                    self.check_failed(package, self.run_ok("full%d" % i, IDS_INSTALL_FAILED))
                     subprocess.run(["mount", "-o", "remount,size=" + BIG_DISK, disk], timeout=30, check=True)
-                    calls = self.run_ok("freed%d" % i, IDS_INSTALL_OK)
-                    self.check_installed(package, calls)
-                finally:
-                    self.unmount(disk)
+                    self.check_installed(package, self.run_ok("freed%d" % i, IDS_INSTALL_OK))
 
 
 class LockedPackageTest(FaultTestCase):
@@ -256,12 +236,10 @@ class LockedPackageTest(FaultTestCase):
 
 
 class DoubleStartTest(FaultTestCase):
-    """Two installers, OK pressed in both at once: both end with string 3
-    and the targets are the package's.  A 64 MiB driver keeps the first
-    copy going while the second installer starts on it; if they did not
-    take turns, the second would see the first's copy half made (measured:
-    string 4 in every run so, and in one run of four with a 200,000-byte
-    driver)."""
+    """Two installers, OK pressed in both at once: both end with string 3.
+    A 64 MiB driver keeps the first copy going while the second starts on
+    it; if they did not take turns, the second would see a half-made copy
+    (measured: string 4 in every run so; one in four at 200,000 bytes)."""
 
     def test_two_installers_pressed_at_once(self):
         package = self.fresh_package(sys=big_bytes(64 << 20))

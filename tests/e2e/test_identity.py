@@ -1,12 +1,9 @@
-"""What the built Wirenest.exe tells about itself, read under Wine the way
-Windows reads it (wnagent: version API, resource API, dialog manager):
-the version block, the manifest, both dialog templates, the icon group,
-and the version 6 common controls that the manifest makes the running
-process bind.
-
-Every expected value is written down here or in facts.py as the
-program's identity defines it; nothing is read back from the resource
-script."""
+"""What the built Wirenest.exe tells about itself, read under Wine as
+Windows reads it (wnagent: version API, resource API, dialog manager): the
+version block, the manifest, both dialog templates, the icon group, and the
+version 6 common controls that the manifest makes the process bind.  Every
+expected value is written here or in facts.py, never read back from the
+resource script."""
 
 import os
 import unittest
@@ -22,18 +19,10 @@ REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 LANG_EN_US, LANG_ZH_TW = 1033, 1028
 
 VERSION_STRINGS = [  # in block order
-    ("Comments", ""),
-    ("CompanyName", "Ombrel Mobile"),
-    ("FileDescription", ""),
-    ("FileVersion", "1, 0, 0, 0"),
-    ("InternalName", "Wirenest"),
-    ("LegalCopyright", COPYRIGHT),
-    ("LegalTrademarks", ""),
-    ("OriginalFilename", "Wirenest.exe"),
-    ("PrivateBuild", ""),
-    ("ProductName", "Wirenest Application"),
-    ("ProductVersion", "1, 0, 0, 0"),
-    ("SpecialBuild", ""),
+    ("Comments", ""), ("CompanyName", "Ombrel Mobile"), ("FileDescription", ""), ("FileVersion", "1, 0, 0, 0"),
+    ("InternalName", "Wirenest"), ("LegalCopyright", COPYRIGHT), ("LegalTrademarks", ""),
+    ("OriginalFilename", "Wirenest.exe"), ("PrivateBuild", ""), ("ProductName", "Wirenest Application"),
+    ("ProductVersion", "1, 0, 0, 0"), ("SpecialBuild", ""),
 ]
 
 MANIFEST = b"\r\n".join([
@@ -53,8 +42,7 @@ MANIFEST = b"\r\n".join([
 ])
 
 def manifest_of_this_build(shipped):
-    """The x86_64 build's manifest differs in the processor alone, so the
-    check stays byte for byte."""
+    """The x86_64 build's differs in the processor alone: still byte for byte."""
     return shipped if winenv.select_wine().runs_32bit else shipped.replace(SHIPPED_ARCH, X64_ARCH)
 
 
@@ -93,8 +81,7 @@ INSTALLER = {
 
 
 def comctl6_folder():
-    """The side-by-side store names the folder after the processor; a
-    64-bit process (the x86_64 build) binds the amd64 assembly."""
+    """The side-by-side folder, named after the processor the process runs as."""
     return (("x86" if winenv.select_wine().runs_32bit else "amd64")
             + "_microsoft.windows.common-controls_6595b64144ccf1df_6.0.")
 
@@ -129,14 +116,12 @@ class VersionBlockTest(unittest.TestCase):
     def test_translation(self):
         self.assertEqual(self.info["translations"], [[0x0409, 0x04B0]])
 
-    def test_strings(self):
+    def test_strings_in_block_order(self):
+        strings = dict(self.info["strings"])
         for key, value in VERSION_STRINGS:
             with self.subTest(key=key):
-                self.assertEqual(self.info["strings"][key], value,
-                                 "VerQueryValueA \\StringFileInfo\\040904b0\\%s" % key)
-
-    def test_keys_in_order(self):
-        self.assertEqual(self.info["keys"], [k for k, _ in VERSION_STRINGS])
+                self.assertEqual(strings.get(key), value, "VerQueryValueA \\StringFileInfo\\040904b0\\%s" % key)
+        self.assertEqual([k for k, _ in self.info["strings"]], [k for k, _ in VERSION_STRINGS])
 
 
 class ResourcesTest(unittest.TestCase):
@@ -176,10 +161,24 @@ class ResourcesTest(unittest.TestCase):
         self.assertEqual(shipped.count(SHIPPED_ARCH), 2, "res/Wirenest.manifest names processor x86 twice")
         self.assertEqual(self.manifest(), manifest_of_this_build(shipped))
 
+    def test_icon_group_of_two_16_colour_images(self):
+        g = env.must("icongroup", kit_exe(), IDI_APP, LANG_ZH_TW)
+        self.assertEqual(g["type"], 1, "not an icon group")
+        self.assertEqual([(e["width"], e["height"], e["bits"], e["planes"], e["colors"]) for e in g["entries"]],
+                         [(32, 32, 4, 1, 16), (16, 16, 4, 1, 16)], g)
+        for e in g["entries"]:
+            with self.subTest(id=e["id"]):
+                self.assertIsNotNone(e["image"], "the system made no icon from image %d" % e["id"])
+                self.assertEqual((e["image"]["width"], e["image"]["height"], e["image"]["header_bits"]),
+                                 (e["width"], e["height"], 4), e["image"])
+        # The system's own choice of image for each size.
+        ids = {(e["width"], e["height"]): e["id"] for e in g["entries"]}
+        self.assertEqual((g["pick_32"], g["pick_16"]), (ids[(32, 32)], ids[(16, 16)]))
+
 
 class DialogTemplateTest(unittest.TestCase):
-    """Each template as the dialog manager builds it (CreateDialogParam from
-    the executable's resources, rectangles through MapDialogRect)."""
+    """Each template as the dialog manager builds it (CreateDialogParam,
+    rectangles through MapDialogRect)."""
 
     def check_dialog(self, template_id, want):
         d = env.must("dialog", kit_exe(), template_id)
@@ -223,32 +222,13 @@ class DialogTemplateTest(unittest.TestCase):
         self.check_dialog(IDD_INSTALLER, INSTALLER)
 
 
-class IconGroupTest(unittest.TestCase):
-    def test_two_16_colour_images(self):
-        g = env.must("icongroup", kit_exe(), IDI_APP, LANG_ZH_TW)
-        self.assertEqual(g["type"], 1, "not an icon group")
-        self.assertEqual([(e["width"], e["height"], e["bits"], e["planes"], e["colors"]) for e in g["entries"]],
-                         [(32, 32, 4, 1, 16), (16, 16, 4, 1, 16)], g)
-        for e in g["entries"]:
-            with self.subTest(id=e["id"]):
-                self.assertIsNotNone(e["image"], "the system made no icon from image %d" % e["id"])
-                self.assertEqual((e["image"]["width"], e["image"]["height"], e["image"]["header_bits"]),
-                                 (e["width"], e["height"], 4), e["image"])
-        # The system's own choice of image for each size.
-        ids = {(e["width"], e["height"]): e["id"] for e in g["entries"]}
-        self.assertEqual((g["pick_32"], g["pick_16"]), (ids[(32, 32)], ids[(16, 16)]))
-
-
 class CommonControlsTest(unittest.TestCase):
-    """Which comctl32 the running program bound.  Wirenest imports no
-    comctl32: the dialog's buttons make user32 load the common controls
-    named by the process's activation context, which the manifest's
-    dependency makes the version 6 assembly from the side-by-side store.
-
-    Under Wine the one built-in comctl32 reports 5.81 in its version
-    resource and DllGetVersion whichever assembly it is loaded for, so the
-    version is told by the assembly folder it was loaded from; the same
-    executable whose manifest names no dependency is the control case."""
+    """Which comctl32 the running program bound: Wirenest imports none, the
+    dialog's buttons make user32 load the one the manifest's dependency
+    names, version 6 from the side-by-side store.  Wine's one comctl32
+    reports 5.81 for either assembly, so the folder it was loaded from
+    tells; the executable whose manifest names no dependency is the
+    control case."""
 
     def comctl32_of_running(self, name, exe_source=None):
         with env.run(name, exe_source=exe_source) as app:
@@ -261,12 +241,15 @@ class CommonControlsTest(unittest.TestCase):
         loaded = self.comctl32_of_running("comctl6")
         self.assertEqual(len(loaded), 1, "comctl32 modules: %s" % loaded)
         folder = loaded[0]["path"].lower().split("\\")[-2]
-        self.assertTrue(folder.startswith(comctl6_folder()),
-                        "comctl32 loaded from %s (file version %s)" % (loaded[0]["path"], loaded[0]["version"]))
+        self.assertTrue(folder.startswith(comctl6_folder()), "comctl32 loaded from %s" % loaded[0]["path"])
 
     def test_without_the_dependency_no_version_6(self):
+        # The same executable, its manifest's dependency blanked out in place.
+        data = winenv.read(os.path.join(env.kit_dir, EXE_NAME))
+        start, end = data.index(b"<dependency>"), data.index(b"</dependency>") + len(b"</dependency>")
+        self.assertEqual((data.count(b"<dependency>"), data.count(b"</dependency>")), (1, 1))
         plain = os.path.join(env.work_dir, "nodependency.exe")
-        env.must("nodependency", kit_exe(), winenv.windows_path(plain))
+        winenv.write(plain, data[:start] + b" " * (end - start) + data[end:])
         try:
             loaded = self.comctl32_of_running("comctl-none", plain)
         finally:

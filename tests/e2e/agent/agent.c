@@ -1,13 +1,11 @@
 /*
- * wnagent <command> [arguments...]: the program of the Wine suite that runs
- * inside the prefix beside the program under test.  It drives that
- * program's windows as a user would, reads files as Windows reads them,
- * lays out the registry, and runs the program many times from a case file.
- *
- * Every command prints one JSON line: {"ok":true,...} and exit code 0, or
- * {"ok":false,"error":"...",...} and 1 (2 for wrong arguments).  Without a
- * command it prints its usage and does nothing else: the suite also runs
- * it as "a program that does nothing".
+ * wnagent <command> [arguments...]: the Wine suite's program inside the
+ * prefix.  It drives the program under test as a user would, reads files
+ * as Windows reads them, lays out the registry, and runs the program many
+ * times from a case file.  Every command prints one JSON line:
+ * {"ok":true,...} and exit code 0, or {"ok":false,"error":"...",...} and 1
+ * (2 for wrong arguments).  Without a command it prints its usage and does
+ * nothing else: the suite also runs it as "a program that does nothing".
  */
 
 #include "agent.h"
@@ -49,9 +47,8 @@ int CmdRegDel(char **argv)
 typedef BOOL (WINAPI *COPYOEMINF)(PCSTR, PCSTR, DWORD, DWORD, PSTR, DWORD, PDWORD, PSTR *);
 
 /* Registers an INF as the installer does (SPOST_PATH, by default
-   SP_COPY_NOOVERWRITE).  setupapi is loaded by full path, and only here:
-   the suite plants a setupapi.dll beside programs and runs the agent
-   among them as a program that does nothing, which must not load it. */
+   SP_COPY_NOOVERWRITE).  setupapi by full path, and only here: the agent
+   also runs among planted DLLs as a program that does nothing. */
 int CmdInfCopy(char **argv)
 {
     char name[MAX_PATH] = "", path[MAX_PATH];
@@ -75,9 +72,8 @@ int CmdInfCopy(char **argv)
 }
 
 /* Opens a file or folder as another program would, by default for reading
-   and shared with nobody (0x40000000 7: a writer sharing everything); says
-   so at once and keeps it open until the release file exists or the time
-   is up.  The answer is out already: the exit code says how that ended. */
+   and shared with nobody, says so at once and keeps it open until the
+   release file exists (exit 0) or the time is up (exit 3). */
 int CmdHold(char **argv)
 {
     DWORD access = argv[3] ? strtoul(argv[3], NULL, 0) : GENERIC_READ;

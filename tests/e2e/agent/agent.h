@@ -32,7 +32,6 @@
     X(Dialog, "dialog <file> <id>") \
     X(LoadString, "loadstring <module> <id>") \
     X(Modules, "modules <pid|exe name>") \
-    X(NoDependency, "nodependency <source> <copy>") \
     /* agent.c: the machine */ \
     X(RegSet, "regset <HKCU\\key> <value> <type> <hex bytes|->") \
     X(RegDel, "regdel <HKCU\\key>") \

@@ -1,18 +1,15 @@
 /*
- * The commands that read what an executable carries the way Windows itself
- * reads it (version API, resource API, the dialog manager) and what a
- * running process has loaded.  No parsing of the file of our own: every
- * value comes back from a platform call.
+ * The commands that read what an executable carries as Windows reads it
+ * (version API, resource API, dialog manager), never by parsing the file
+ * ourselves, and what a running process has loaded.
  */
 
 #include "agent.h"
 #include <tlhelp32.h>
 
 /* Without running any of the file's code. */
-static HMODULE LoadResources(const char *path)
-{
-    return LoadLibraryExA(path, NULL, LOAD_LIBRARY_AS_DATAFILE);
-}
+#define LoadResources(path) LoadLibraryExA((path), NULL, LOAD_LIBRARY_AS_DATAFILE)
+#define ArgResId(s) MAKEINTRESOURCEA(strtoul((s), NULL, 0))
 
 /* The failure, told before the module is let go. */
 static int FailFree(HMODULE mod, const char *what)
@@ -31,51 +28,13 @@ static const BYTE *LockRes(HMODULE mod, LPCSTR type, LPCSTR name, WORD lang, DWO
     return data ? (const BYTE *)LockResource(data) : NULL;
 }
 
-static LPCSTR ArgResId(const char *s)
-{
-    return MAKEINTRESOURCEA(strtoul(s, NULL, 0));
-}
-
 /* ---- version --------------------------------------------------------- */
-
-static const char *const version_keys[] = {
-    "Comments", "CompanyName", "FileDescription", "FileVersion", "InternalName",
-    "LegalCopyright", "LegalTrademarks", "OriginalFilename", "PrivateBuild",
-    "ProductName", "ProductVersion", "SpecialBuild",
-};
-
-/* A file's version block (free it) and its fixed part; NULL, and what
-   failed in *error, if there is none. */
-static BYTE *ReadVersion(const char *path, VS_FIXEDFILEINFO **ffi, const char **error)
-{
-    DWORD handle = 0, size = GetFileVersionInfoSizeA(path, &handle);
-    BYTE *info = size ? (BYTE *)malloc(size) : NULL;
-    UINT len;
-
-    *error = "GetFileVersionInfoSizeA failed";
-    if (!info) return NULL;
-    *error = "GetFileVersionInfoA failed";
-    if (GetFileVersionInfoA(path, 0, size, info))
-    {
-        *error = "no fixed file info";
-        if (VerQueryValueA(info, "\\", (void **)ffi, &len) && len >= sizeof(**ffi)) return info;
-    }
-    free(info);
-    return NULL;
-}
 
 /* GetFileVersionInfoA fills in the documented VS_VERSIONINFO tree: each
    node is wLength, wValueLength, wType, a key, its value and children,
    each aligned on 4 bytes. */
-static const BYTE *Align4(const BYTE *p)
-{
-    return (const BYTE *)(((ULONG_PTR)p + 3) & ~3);
-}
-
-static const WCHAR *NodeKey(const BYTE *node)
-{
-    return (const WCHAR *)(node + 6);
-}
+#define Align4(p) ((const BYTE *)(((ULONG_PTR)(p) + 3) & ~3))
+#define NodeKey(node) ((const WCHAR *)((node) + 6))
 
 static const BYTE *FirstChild(const BYTE *node)
 {
@@ -83,34 +42,51 @@ static const BYTE *FirstChild(const BYTE *node)
     return Align4(value + *(const WORD *)(node + 2));
 }
 
-/* The keys below StringFileInfo\<table> in stored order; depth 0: root. */
-static void PutTableKeys(const BYTE *node, int depth, const WCHAR *table, int *count)
+/* [key, value] of each string below StringFileInfo\040904b0 of the block
+   info, in stored order, the value read back with VerQueryValueA; node at
+   depth 0: the root. */
+static void PutStrings(const BYTE *info, const BYTE *node, int depth, int *count)
 {
     const BYTE *end = node + *(const WORD *)node, *p;
+    char key[256], query[300], *value;
+    UINT len;
+
     for (p = FirstChild(node); p + 6 < end && *(const WORD *)p; p = Align4(p + *(const WORD *)p))
     {
-        if (depth == 0 && !lstrcmpW(NodeKey(p), L"StringFileInfo")) PutTableKeys(p, 1, table, count);
-        else if (depth == 1 && !lstrcmpiW(NodeKey(p), table)) PutTableKeys(p, 2, table, count);
-        else if (depth == 2) printf("%s%s", (*count)++ ? "," : "", JsonW(NodeKey(p), lstrlenW(NodeKey(p))));
+        if (depth == 0 && !lstrcmpW(NodeKey(p), L"StringFileInfo")) PutStrings(info, p, 1, count);
+        else if (depth == 1 && !lstrcmpiW(NodeKey(p), L"040904b0")) PutStrings(info, p, 2, count);
+        else if (depth == 2 && WideCharToMultiByte(CP_ACP, 0, NodeKey(p), -1, key, sizeof(key), NULL, NULL))
+        {
+            sprintf(query, "\\StringFileInfo\\040904b0\\%s", key);
+            printf("%s[%s,%s]", (*count)++ ? "," : "", Json(key),
+                   VerQueryValueA(info, query, (void **)&value, &len) ? Json(value) : "null");
+        }
     }
 }
 
 #define VERSION_ARGS(ms, ls) HIWORD(ms), LOWORD(ms), HIWORD(ls), LOWORD(ls)
 
-/* The fixed part, the translation list and the "040904b0" strings, each
-   read back with VerQueryValueA. */
+/* The fixed part, the translation list and the "040904b0" strings. */
 int CmdVersion(char **argv)
 {
     VS_FIXEDFILEINFO *ffi;
-    const char *error;
-    char query[128], *value;
+    const char *error = NULL;
+    DWORD handle = 0, size;
     WORD *trans;
     UINT len, i;
-    BYTE *info;
-    int keys = 0;
+    BYTE *info = NULL;
+    int strings = 0;
 
     SetLastError(0xdeadbeef);
-    if (!(info = ReadVersion(argv[0], &ffi, &error))) return Fail(error);
+    if (!(size = GetFileVersionInfoSizeA(argv[0], &handle)) || !(info = (BYTE *)malloc(size)))
+        error = "GetFileVersionInfoSizeA failed";
+    else if (!GetFileVersionInfoA(argv[0], 0, size, info)) error = "GetFileVersionInfoA failed";
+    else if (!VerQueryValueA(info, "\\", (void **)&ffi, &len) || len < sizeof(*ffi)) error = "no fixed file info";
+    if (error)
+    {
+        free(info);
+        return Fail(error);
+    }
     printf("{\"ok\":true,\"signature\":%lu,\"struc_version\":%lu,"
            "\"file_version\":[%u,%u,%u,%u],\"product_version\":[%u,%u,%u,%u],"
            "\"flags_mask\":%lu,\"flags\":%lu,\"os\":%lu,\"type\":%lu,\"subtype\":%lu,"
@@ -122,15 +98,8 @@ int CmdVersion(char **argv)
     if (VerQueryValueA(info, "\\VarFileInfo\\Translation", (void **)&trans, &len))
         for (i = 0; i < len / 4; i++)
             printf("%s[%u,%u]", i ? "," : "", trans[2 * i], trans[2 * i + 1]);
-    printf("],\"strings\":{");
-    for (i = 0; i < ARRAY_SIZE(version_keys); i++)
-    {
-        sprintf(query, "\\StringFileInfo\\040904b0\\%s", version_keys[i]);
-        printf("%s\"%s\":%s", i ? "," : "", version_keys[i],
-               VerQueryValueA(info, query, (void **)&value, &len) ? Json(value) : "null");
-    }
-    printf("},\"keys\":[");
-    PutTableKeys(info, 0, L"040904b0", &keys);
+    printf("],\"strings\":[");
+    PutStrings(info, info, 0, &strings);
     printf("]}\n");
     free(info);
     return 0;
@@ -198,13 +167,8 @@ int CmdResource(char **argv)
 /* ---- icons ----------------------------------------------------------- */
 
 #pragma pack(push, 2)
-typedef struct
-{
-    BYTE bWidth, bHeight, bColorCount, bReserved;
-    WORD wPlanes, wBitCount;
-    DWORD dwBytesInRes;
-    WORD nID;
-} GRPICONDIRENTRY;
+typedef struct { BYTE bWidth, bHeight, bColorCount, bReserved; WORD wPlanes, wBitCount; DWORD dwBytesInRes; WORD nID; }
+    GRPICONDIRENTRY;
 typedef struct { WORD idReserved, idType, idCount; GRPICONDIRENTRY idEntries[1]; } GRPICONDIR;
 #pragma pack(pop)
 
@@ -278,7 +242,7 @@ int CmdIconGroup(char **argv)
 
 static INT_PTR CALLBACK ProbeDialogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp)
 {
-    (void)h; (void)wp; (void)lp;
+    (void)h, (void)wp, (void)lp;
     return msg == WM_INITDIALOG;
 }
 
@@ -354,7 +318,7 @@ int CmdDialog(char **argv)
            dpi);
     for (h = GetWindow(dlg, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT))
     {
-        PutChildFields(n++ ? ",{" : "{", dlg, h, "");
+        PutWindowFields(n++ ? ",{" : "{", dlg, h, "");
         if (IsIconStatic(h)) PutIconControl(mod, h);
         printf("}");
     }
@@ -388,19 +352,6 @@ int CmdLoadString(char **argv)
 
 /* ---- a running process ----------------------------------------------- */
 
-static const char *JsonFileVersion(const char *path)
-{
-    char *version = TempString(32);
-    VS_FIXEDFILEINFO *ffi;
-    const char *error;
-    BYTE *info = ReadVersion(path, &ffi, &error);
-
-    if (!info) return "null";
-    sprintf(version, "\"%u.%u.%u.%u\"", VERSION_ARGS(ffi->dwFileVersionMS, ffi->dwFileVersionLS));
-    free(info);
-    return version;
-}
-
 int CmdModules(char **argv)
 {
     MODULEENTRY32 me;
@@ -414,44 +365,9 @@ int CmdModules(char **argv)
     me.dwSize = sizeof(me);
     printf("{\"ok\":true,\"pid\":%lu,\"modules\":[", pid);
     for (BOOL more = Module32First(snap, &me); more; more = Module32Next(snap, &me))
-        printf("%s{\"name\":%s,\"base\":%lu,\"path\":%s,\"version\":%s}", n++ ? "," : "", Json(me.szModule),
-               (ULONG)(ULONG_PTR)me.modBaseAddr, Json(me.szExePath), JsonFileVersion(me.szExePath));
+        printf("%s{\"name\":%s,\"base\":%lu,\"path\":%s}", n++ ? "," : "", Json(me.szModule),
+               (ULONG)(ULONG_PTR)me.modBaseAddr, Json(me.szExePath));
     printf("]}\n");
     CloseHandle(snap);
-    return 0;
-}
-
-/* A copy of the executable whose manifest (24, 1, language 1028) names no
-   dependency: the control case for what the dependency changes.  Replaced,
-   as Wine 8 keeps a resource UpdateResource is asked to delete; it names
-   this build's processor, as the program's own does, or the x86_64 suite
-   would compare against a manifest that cannot be activated at all. */
-#ifdef _WIN64
-#define MANIFEST_ARCH "amd64"
-#else
-#define MANIFEST_ARCH "X86"
-#endif
-int CmdNoDependency(char **argv)
-{
-    static const char plain[] =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
-        "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">\r\n"
-        "\t<assemblyIdentity version=\"0.1.0.0\" processorArchitecture=\"" MANIFEST_ARCH "\" "
-        "name=\"Ombrel.Wirenest\" type=\"win32\"/>\r\n"
-        "</assembly>\r\n";
-    HANDLE upd;
-
-    if (!CopyFileA(argv[0], argv[1], FALSE)) return Fail("CopyFileA failed");
-    if (!(upd = BeginUpdateResourceA(argv[1], FALSE))) return Fail("BeginUpdateResourceA failed");
-    if (!UpdateResourceA(upd, (LPCSTR)RT_MANIFEST, MAKEINTRESOURCEA(1),
-                         MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL), (void *)plain,
-                         sizeof(plain) - 1))
-    {
-        int ret = Fail("UpdateResourceA failed");
-        EndUpdateResourceA(upd, TRUE);
-        return ret;
-    }
-    if (!EndUpdateResourceA(upd, FALSE)) return Fail("EndUpdateResourceA failed");
-    printf("{\"ok\":true,\"size\":%u}\n", (unsigned)(sizeof(plain) - 1));
     return 0;
 }

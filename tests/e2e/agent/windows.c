@@ -9,16 +9,21 @@
 #define POLL_MS 50
 #define MAX_LISTED 256
 
-static DWORD ArgTimeout(const char *s)
-{
-    return s ? strtoul(s, NULL, 0) : DEFAULT_TIMEOUT_MS;
-}
+#define ArgTimeout(s) ((s) ? strtoul((s), NULL, 0) : DEFAULT_TIMEOUT_MS)
+#define ArgHwnd(s) ((HWND)(ULONG_PTR)strtoul((s), NULL, 0))
 
 /* A window handle that names a window; NULL if it names none. */
 static HWND ArgWindow(const char *s)
 {
     HWND h = ArgHwnd(s);
     return IsWindow(h) ? h : NULL;
+}
+
+/* The GUI state of the window's thread: active, focus, capture, move loop. */
+static BOOL GetThreadState(HWND h, GUITHREADINFO *gti)
+{
+    gti->cbSize = sizeof(*gti);
+    return GetGUIThreadInfo(GetWindowThreadProcessId(h, NULL), gti);
 }
 
 /* ---- finding and reading windows ------------------------------------ */
@@ -50,7 +55,7 @@ int CmdWait(char **argv)
     fc.process = argv[1] ? argv[2] : NULL;
     if (WaitWindow(FindCaption, &fc, NULL, ArgTimeout(argv[1]), POLL_MS, &found) != WAIT_FOUND)
         return FailWith(ERROR_TIMEOUT, "no visible window with that caption");
-    PutWindowFields("{\"ok\":true,", found, "");
+    PutWindowFields("{\"ok\":true,", NULL, found, "");
     printf(",\"waited_ms\":%lu}\n", GetTickCount() - start);
     return 0;
 }
@@ -72,7 +77,7 @@ int CmdWindow(char **argv)
     HWND h = ArgWindow(argv[0]);
 
     if (!h) return Fail("no such window");
-    PutWindowFields("{\"ok\":true,", h, "}\n");
+    PutWindowFields("{\"ok\":true,", NULL, h, "}\n");
     return 0;
 }
 
@@ -85,7 +90,7 @@ int CmdWindows(char **argv)
 
     if (!pid) return FailWith(ERROR_NOT_FOUND, "no such process");
     printf("{\"ok\":true,\"pid\":%lu,\"windows\":[", pid);
-    for (i = 0; i < n; i++) PutWindowFields(i ? ",{" : "{", windows[i], "}");
+    for (i = 0; i < n; i++) PutWindowFields(i ? ",{" : "{", NULL, windows[i], "}");
     printf("]}\n");
     return 0;
 }
@@ -111,12 +116,27 @@ int CmdChildren(char **argv)
     if (!parent) return Fail("no such window");
     printf("{\"ok\":true,\"children\":[");
     for (h = GetWindow(parent, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT))
-        PutChildFields(n++ ? ",{" : "{", parent, h, "}");
+        PutWindowFields(n++ ? ",{" : "{", parent, h, "}");
     printf("]}\n");
     return 0;
 }
 
 /* ---- message boxes --------------------------------------------------- */
+
+/* A copy of a screen rectangle from the screen DC: under Wine's virtual
+   desktop an X screenshot of the root shows some windows as black. */
+static BOOL CaptureScreen(DIB *dib, const RECT *r)
+{
+    HDC screen = GetDC(NULL);
+    BOOL ok = OpenDib(dib, r->right - r->left, r->bottom - r->top);
+
+    if (ok)
+        BitBlt(dib->dc, 0, 0, r->right - r->left, r->bottom - r->top, screen, r->left, r->top,
+               SRCCOPY | CAPTUREBLT);
+    GdiFlush();
+    ReleaseDC(NULL, screen);
+    return ok;
+}
 
 /* Icon handles mean nothing in another process, so a message box's icon is
    told by the colours it put on the screen. */
@@ -174,7 +194,7 @@ int CmdMsgBox(char **argv)
     const char *icon;
 
     if (!h) return Fail("no such window");
-    PutWindowFields("{\"ok\":true,", h, "");
+    PutWindowFields("{\"ok\":true,", NULL, h, "");
     printf(",\"message\":%s,\"buttons\":[", JsonText(GetDlgItem(h, MSGBOX_TEXT_ID)));
     EnumChildWindows(h, MsgBoxChildProc, (LPARAM)&mc);
     icon = ClassifyIcon(mc.icon, &red, &blue, &yellow);
@@ -183,34 +203,28 @@ int CmdMsgBox(char **argv)
     return 0;
 }
 
-/* The focus and active window as the window's own thread has them, not
-   the agent's; and the system's foreground window. */
-int CmdFocus(char **argv)
-{
-    GUITHREADINFO gti;
-
-    if (!GetThreadState(ArgHwnd(argv[0]), &gti)) return Fail("GetGUIThreadInfo failed");
-    printf("{\"ok\":true,\"foreground\":%lu,\"active\":%lu,\"focus\":%lu",
-           HandleToULong(GetForegroundWindow()), HandleToULong(gti.hwndActive),
-           HandleToULong(gti.hwndFocus));
-    if (gti.hwndFocus) PutWindowFields(",\"window\":{", gti.hwndFocus, "}");
-    printf("}\n");
-    return 0;
-}
-
-/* "flags" has GUI_INMOVESIZE (2) while the system's move or size loop runs. */
+/* The GUI state of the window's thread as that thread has it, not the
+   agent's, with the focus window's fields; and the system's foreground
+   window.  "flags" has GUI_INMOVESIZE (2) while a move or size loop runs. */
 int CmdThreadState(char **argv)
 {
     GUITHREADINFO gti;
     HWND h = ArgHwnd(argv[0]);
 
     if (!GetThreadState(h, &gti)) return Fail("GetGUIThreadInfo failed");
-    printf("{\"ok\":true,\"flags\":%lu,\"active\":%lu,\"focus\":%lu,\"capture\":%lu,"
-           "\"movesize\":%lu,\"iconic\":%s,\"style\":%lu}\n",
-           gti.flags, HandleToULong(gti.hwndActive), HandleToULong(gti.hwndFocus),
-           HandleToULong(gti.hwndCapture), HandleToULong(gti.hwndMoveSize),
+    printf("{\"ok\":true,\"flags\":%lu,\"foreground\":%lu,\"active\":%lu,\"focus\":%lu,\"capture\":%lu,"
+           "\"movesize\":%lu,\"iconic\":%s,\"style\":%lu",
+           gti.flags, HandleToULong(GetForegroundWindow()), HandleToULong(gti.hwndActive),
+           HandleToULong(gti.hwndFocus), HandleToULong(gti.hwndCapture), HandleToULong(gti.hwndMoveSize),
            JSON_BOOL(IsIconic(h)), (ULONG)GetWindowLongA(h, GWL_STYLE));
+    if (gti.hwndFocus) PutWindowFields(",\"window\":{", NULL, gti.hwndFocus, "}");
+    printf("}\n");
     return 0;
+}
+
+int CmdFocus(char **argv)
+{
+    return CmdThreadState(argv);
 }
 
 /* ---- driving windows ------------------------------------------------- */
@@ -287,23 +301,19 @@ int CmdSysCommand(char **argv)
 int CmdScreenshot(char **argv)
 {
     BITMAPFILEHEADER bf = { 0x4D42 /* "BM" */, 0, 0, 0, sizeof(bf) + sizeof(BITMAPINFOHEADER) };
-    const char *error = NULL;
     RECT r;
     DIB dib;
-    DWORD written;
-    HANDLE f = INVALID_HANDLE_VALUE;
+    const char *error = NULL;
+    FILE *f = NULL;
 
     SetRect(&r, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
     bf.bfSize = bf.bfOffBits + r.right * r.bottom * 4;
     if (!CaptureScreen(&dib, &r)) error = "CreateDIBSection failed";
-    else if ((f = CreateFileA(argv[0], GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              NULL)) == INVALID_HANDLE_VALUE)
-        error = "cannot create the file";
-    else if (!WriteFile(f, &bf, sizeof(bf), &written, NULL)
-             || !WriteFile(f, &dib.bh, sizeof(dib.bh), &written, NULL)
-             || !WriteFile(f, dib.bits, dib.bh.biSizeImage, &written, NULL))
+    else if (!(f = fopen(argv[0], "wb"))) error = "cannot create the file";
+    else if (!fwrite(&bf, sizeof(bf), 1, f) || !fwrite(&dib.bh, sizeof(dib.bh), 1, f)
+             || !fwrite(dib.bits, dib.bh.biSizeImage, 1, f))
         error = "cannot write the file";
-    if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
+    if (f && fclose(f) && !error) error = "cannot write the file";
     CloseDib(&dib);
     if (error) return Fail(error);
     printf("{\"ok\":true,\"width\":%ld,\"height\":%ld}\n", r.right, r.bottom);

@@ -6,9 +6,8 @@
 
 /* ---- output ---------------------------------------------------------- */
 
-/* A fresh buffer, freed 16 calls later: long enough for all the values of
-   one printf, and short-lived programs need no more.  Out of memory, a
-   program of the suite has nothing more to say. */
+/* A fresh buffer, freed 16 calls later: enough for the values of one
+   printf.  Out of memory, a program of the suite has nothing more to say. */
 char *TempString(size_t size)
 {
     static char *ring[16];
@@ -66,11 +65,6 @@ int FailWith(DWORD err, const char *what)
 }
 
 /* ---- arguments ------------------------------------------------------- */
-
-HWND ArgHwnd(const char *s)
-{
-    return (HWND)(ULONG_PTR)strtoul(s, NULL, 0);
-}
 
 DWORD ArgProcess(const char *s)
 {
@@ -222,8 +216,10 @@ static BOOL IsCentred(const RECT *w, const RECT *area)
     return dx >= -1 && dx <= 1 && dy >= -1 && dy <= 1;
 }
 
-/* The common fields of a window: identity, styles, geometry, owner. */
-void PutWindowFields(const char *before, HWND h, const char *after)
+/* A window's fields; a child's rectangle in the parent's client
+   coordinates, a top-level window's on the screen, with its process,
+   owner and placement. */
+void PutWindowFields(const char *before, HWND parent, HWND h, const char *after)
 {
     char cls[256];
     WCHAR text[1024];
@@ -232,41 +228,22 @@ void PutWindowFields(const char *before, HWND h, const char *after)
 
     GetClassNameA(h, cls, sizeof(cls));
     GetWindowRect(h, &r);
-    SetRect(&screen, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
-    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
-    printf("%s\"hwnd\":%lu,\"pid\":%lu,\"tid\":%lu,\"class\":%s,\"text\":%s,\"id\":%ld,\"style\":%lu,"
-           "\"exstyle\":%lu,\"visible\":%s,\"enabled\":%s,\"owner\":%lu,\"rect\":%s,\"screen\":%s,"
-           "\"workarea\":%s,\"centred_screen\":%s,\"centred_workarea\":%s%s",
-           before, HandleToULong(h), pid, tid, Json(cls), JsonW(text, GetTextW(h, text, 1024)),
-           (long)GetWindowLongPtrA(h, GWLP_ID), (ULONG)GetWindowLongA(h, GWL_STYLE),
-           (ULONG)GetWindowLongA(h, GWL_EXSTYLE), JSON_BOOL(IsWindowVisible(h)),
-           JSON_BOOL(IsWindowEnabled(h)), HandleToULong(GetWindow(h, GW_OWNER)), JsonRect(&r),
-           JsonRect(&screen), JsonRect(&work), JSON_BOOL(IsCentred(&r, &screen)),
-           JSON_BOOL(IsCentred(&r, &work)), after);
-}
-
-/* A child window's fields, its rectangle in the parent's client coordinates. */
-void PutChildFields(const char *before, HWND parent, HWND h, const char *after)
-{
-    char cls[256];
-    WCHAR text[1024];
-    RECT r;
-
-    GetClassNameA(h, cls, sizeof(cls));
-    GetWindowRect(h, &r);
-    MapWindowPoints(NULL, parent, (POINT *)&r, 2);
+    if (parent) MapWindowPoints(NULL, parent, (POINT *)&r, 2);
     printf("%s\"hwnd\":%lu,\"class\":%s,\"id\":%ld,\"text\":%s,\"style\":%lu,\"exstyle\":%lu,"
-           "\"visible\":%s,\"rect\":%s%s",
+           "\"visible\":%s,\"rect\":%s",
            before, HandleToULong(h), Json(cls), (long)GetWindowLongPtrA(h, GWLP_ID),
            JsonW(text, GetTextW(h, text, 1024)), (ULONG)GetWindowLongA(h, GWL_STYLE),
-           (ULONG)GetWindowLongA(h, GWL_EXSTYLE), JSON_BOOL(IsWindowVisible(h)), JsonRect(&r), after);
-}
-
-/* The GUI state of the window's thread: active, focus, capture, move loop. */
-BOOL GetThreadState(HWND h, GUITHREADINFO *gti)
-{
-    gti->cbSize = sizeof(*gti);
-    return GetGUIThreadInfo(GetWindowThreadProcessId(h, NULL), gti);
+           (ULONG)GetWindowLongA(h, GWL_EXSTYLE), JSON_BOOL(IsWindowVisible(h)), JsonRect(&r));
+    if (!parent)
+    {
+        SetRect(&screen, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+        SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+        printf(",\"pid\":%lu,\"tid\":%lu,\"enabled\":%s,\"owner\":%lu,\"screen\":%s,\"workarea\":%s,"
+               "\"centred_screen\":%s,\"centred_workarea\":%s",
+               pid, tid, JSON_BOOL(IsWindowEnabled(h)), HandleToULong(GetWindow(h, GW_OWNER)),
+               JsonRect(&screen), JsonRect(&work), JSON_BOOL(IsCentred(&r, &screen)), JSON_BOOL(IsCentred(&r, &work)));
+    }
+    printf("%s", after);
 }
 
 typedef struct { DWORD pid; BOOL visible; HWND except, *found; int max, count; } LISTWINDOWS;
@@ -281,8 +258,8 @@ static BOOL CALLBACK ListWindowsProc(HWND h, LPARAM lp)
     return lw->count < lw->max;
 }
 
-/* The top-level windows of a process (pid 0: of every process) in Z
-   order, but one, and only the visible ones if asked; at most max. */
+/* At most max top-level windows of a process (pid 0: any) in Z order,
+   but one, and only the visible ones if asked. */
 int ListWindows(DWORD pid, BOOL visible, HWND except, HWND *found, int max)
 {
     LISTWINDOWS lw = { pid, visible, except, found, max, 0 };
@@ -290,8 +267,8 @@ int ListWindows(DWORD pid, BOOL visible, HWND except, HWND *found, int max)
     return lw.count;
 }
 
-/* Polls find() every poll ms until it gives a window, the process (if one
-   is given) ends, or the time is up. */
+/* Polls find() every poll ms until it gives a window, the process (if
+   given) ends, or the time is up. */
 WAITRESULT WaitWindow(FINDWINDOW find, void *ctx, HANDLE process, DWORD timeout, DWORD poll,
                       HWND *found)
 {
@@ -327,20 +304,4 @@ void CloseDib(DIB *dib)
     if (dib->old) SelectObject(dib->dc, dib->old);
     if (dib->bmp) DeleteObject(dib->bmp);
     if (dib->dc) DeleteDC(dib->dc);
-}
-
-/* A copy of a screen rectangle, read from the screen DC: under Wine's
-   virtual desktop this sees what the user sees, where an X screenshot of
-   the root shows some windows as black. */
-BOOL CaptureScreen(DIB *dib, const RECT *r)
-{
-    HDC screen = GetDC(NULL);
-    BOOL ok = OpenDib(dib, r->right - r->left, r->bottom - r->top);
-
-    if (ok)
-        BitBlt(dib->dc, 0, 0, r->right - r->left, r->bottom - r->top, screen, r->left, r->top,
-               SRCCOPY | CAPTUREBLT);
-    GdiFlush();
-    ReleaseDC(NULL, screen);
-    return ok;
 }

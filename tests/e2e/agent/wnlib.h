@@ -1,11 +1,9 @@
 /*
- * What the programs that run inside the Wine prefix share (wnagent and
- * wnbench): JSON output, registry writes, starting, waiting for and ending
- * a program, reading another process's windows, 32-bit DIBs.
- *
- * Output is one JSON object per line on stdout; texts go out as \uXXXX
- * escapes, so the caller sees the exact characters whatever the code page.
- * Window handles go out as decimal numbers (HandleToULong).
+ * What wnagent and wnbench share inside the Wine prefix: JSON output,
+ * registry writes, starting, waiting for and ending a program, reading
+ * another process's windows, 32-bit DIBs.  Output is one JSON object per
+ * line; texts go out as \uXXXX escapes, exact whatever the code page, and
+ * window handles as decimal numbers.
  */
 #ifndef WNLIB_H
 #define WNLIB_H
@@ -33,7 +31,6 @@ const char *JsonRect(const RECT *r);
 int FailWith(DWORD err, const char *what);   /* {"ok":false,...}; 1 */
 #define Fail(what) FailWith(GetLastError(), (what))
 
-HWND ArgHwnd(const char *s);
 DWORD ArgProcess(const char *s);             /* by id or exe name; 0 if none */
 int ParseHex(const char *hex, BYTE *data, DWORD max);
 
@@ -49,9 +46,7 @@ int GetTextW(HWND h, WCHAR *buf, int cch);
 const char *JsonText(HWND h);                /* null for no window or no answer */
 BOOL HasCaption(HWND h, const WCHAR *caption);
 BOOL IsIconStatic(HWND h);
-void PutWindowFields(const char *before, HWND h, const char *after);
-void PutChildFields(const char *before, HWND parent, HWND h, const char *after);
-BOOL GetThreadState(HWND h, GUITHREADINFO *gti);
+void PutWindowFields(const char *before, HWND parent, HWND h, const char *after);  /* parent: of a child */
 int ListWindows(DWORD pid, BOOL visible, HWND except, HWND *found, int max);
 
 typedef enum { WAIT_FOUND, WAIT_ENDED, WAIT_TIMED_OUT } WAITRESULT;
@@ -65,6 +60,5 @@ typedef struct { BITMAPINFOHEADER bh; HDC dc; HBITMAP bmp; HGDIOBJ old; DWORD *b
 
 BOOL OpenDib(DIB *dib, int width, int height);
 void CloseDib(DIB *dib);
-BOOL CaptureScreen(DIB *dib, const RECT *r);
 
 #endif
