@@ -1,8 +1,7 @@
-"""Import audit: what Wirenest.exe and the language modules of the kit
-import, against the reviewed list in imports.txt.  A new import fails here
-until someone has checked it exists in Windows 2000 and added it.
-
-Environment (set by CTest): WIRENEST_KIT_DIR, the kit folder."""
+"""Import audit: what Wirenest.exe and the kit's language modules import,
+against the reviewed list in imports.txt: a new import fails here until
+someone has checked it exists in Windows 2000 and added it.  Environment
+(set by CTest): WIRENEST_KIT_DIR, the kit folder."""
 
 import os
 import re
@@ -16,16 +15,14 @@ LIST = os.path.join(os.path.dirname(os.path.abspath(__file__)), "imports.txt")
 OBJDUMP = "i686-w64-mingw32-objdump"
 
 # DLLs that Windows maps from its own folder whatever lies beside the
-# program: known DLLs on every NT from 2000 on (msvcrt from Windows 7 on,
-# and on 2000 and XP as an import of the known DLLs, which \KnownDlls holds
-# too).  A static import of any other DLL is looked for beside the program
-# first, before any of our code runs.
+# program: known DLLs on every NT from 2000 on (msvcrt from Windows 7 on, and
+# before as an import of the known DLLs).  Any other static import is looked
+# for beside the program first, before any of our code runs.
 KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll"}
 
 
 def read_imports(path):
-    """{(dll, function)}; delay-loaded DLLs end in "(delay)", ordinals
-    read "#n"."""
+    """{(dll, function)}; delay-loaded DLLs end in "(delay)", ordinals read "#n"."""
     image = pefile.PE(path, fast_load=True)
     image.parse_data_directories(directories=[
         pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_IMPORT"],
@@ -42,9 +39,7 @@ def read_imports(path):
 
 
 def reviewed_list(path=LIST):
-    """{file name: {(dll, function): whether it may be missing}} from
-    imports.txt, where a third word "optional" marks an import that only
-    some toolchains' start-up code makes."""
+    """{file name: {(dll, function): whether it is "optional"}} from imports.txt."""
     listed, current = {}, None
     with open(path, encoding="ascii") as f:
         for number, line in enumerate(f, 1):
@@ -58,11 +53,13 @@ def reviewed_list(path=LIST):
                     raise ValueError("%s:%d: %s listed twice" % (path, number, current))
                 listed[current] = {}
                 continue
-            parts = line.split()
-            if current is None or len(parts) not in (2, 3) or parts[2:] not in ([], ["optional"]):
-                raise ValueError("%s:%d: expected 'DLL function [optional]' under a [file] line: %r"
+            dll, *functions = line.split()
+            if current is None or not functions or functions[0] == "optional":
+                raise ValueError("%s:%d: expected 'DLL function [optional] ...' under a [file] line: %r"
                                  % (path, number, line))
-            listed[current][tuple(parts[:2])] = len(parts) == 3
+            for function, after in zip(functions, functions[1:] + [""]):
+                if function != "optional":
+                    listed[current][dll, function] = after == "optional"
     return listed
 
 
@@ -100,8 +97,8 @@ class ImportAudit(unittest.TestCase):
                                              "replace: %s" % (name, others))
 
     def test_no_delay_loaded_or_ordinal_imports(self):
-        # An ordinal means different functions in different DLL versions, and
-        # a delay-loaded DLL fails only when first called.
+        # An ordinal means different functions in different DLL versions; a
+        # delay-loaded DLL fails only when first called.
         for name in sorted(self.listed):
             with self.subTest(file=name):
                 odd = [i for i in self.imports_of(name) if i[0].endswith("(delay)") or i[1].startswith("#")]

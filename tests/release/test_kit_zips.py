@@ -1,19 +1,14 @@
 """The two downloads: Wirenest-kit.zip holds the executable and the text on
-where the maker's files go; Wirenest-demo-kit.zip holds a whole kit of our
-sample files.  Both hold exactly the files of the build, nothing stale.
-
-Environment (set by CTest): WIRENEST_KIT_DIR (the kit folder) and
-WIRENEST_ZIP_DIR (where the archives are built)."""
+where the maker's files go; Wirenest-demo-kit.zip a whole kit of our sample
+files.  Both hold exactly the files of the build, nothing stale.  Environment
+(set by CTest): WIRENEST_KIT_DIR (the kit) and WIRENEST_ZIP_DIR (the archives)."""
 
 import os
-import sys
 import unittest
 import zipfile
 
-SOURCE = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
-sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
+from test_reproducible import SOURCE, read  # which puts tests/e2e on the path
 from facts import MODULES, PACKAGE, PACKAGE_FILES  # noqa: E402
-from machine import read  # noqa: E402
 
 
 class KitArchives(unittest.TestCase):

@@ -1,10 +1,8 @@
 """Reproducible build: two clean builds of the Windows preset from the same
 sources, in different folders, at different times, under a different time
 zone and umask, give byte-identical Wirenest.exe, language modules and kit
-archives, and none of them holds a build or source path.
-
-Environment (set by CTest): WIRENEST_REPRO_DIR, a scratch folder of the
-build tree for the two builds."""
+archives, none holding a build or source path.  Environment (set by CTest):
+WIRENEST_REPRO_DIR, a scratch folder of the build tree for the two builds."""
 
 import os
 import shutil
@@ -26,8 +24,7 @@ TARGETS = ("Wirenest", "sample_modules", "kit_zips")
 
 def build_environment():
     """The caller's environment less its make settings, with the date the
-    archives carry: the last commit's.  Both builds must agree on it, so it
-    is fixed here rather than read by each build from its own copy."""
+    archives carry, the last commit's: fixed here, so both builds agree."""
     env = {k: v for k, v in os.environ.items() if k not in ("MAKEFLAGS", "MFLAGS", "MAKELEVEL")}
     try:
         date = subprocess.run(["git", "-C", SOURCE, "log", "-1", "--format=%ct"], capture_output=True,
@@ -40,8 +37,7 @@ def build_environment():
 
 def build(source, binary, env, options=(), must=True):
     """Configures the Windows preset's build with extra -D options and builds
-    the shipped files.  Returns (the step that failed or None, its output);
-    a failure raises when the build must succeed."""
+    the shipped files: (the step that failed or None, its output), or raises."""
     failed = None
     for step in (["cmake", "-S", source, "-B", binary, "-G", "Unix Makefiles",
                   "-DCMAKE_TOOLCHAIN_FILE=%s/cmake/mingw-i686.cmake" % source,

@@ -1,9 +1,7 @@
 """Signed builds: a throwaway CA and certificates made with openssl, one
 build of the Windows preset in a scratch folder, first unsigned and then
-signed, and the bad inputs that must stop a signed build.
-
-Environment (set by CTest): WIRENEST_SIGN_DIR, a scratch folder of the
-build tree."""
+signed, and the bad inputs that must stop a signed build.  Environment (set
+by CTest): WIRENEST_SIGN_DIR, a scratch folder of the build tree."""
 
 import os
 import re
@@ -48,9 +46,8 @@ def openssl(*args, cwd):
 
 
 def make_certificates(folder):
-    """A CA, and two certificates of one key signed by it: good.p12 for code
-    signing, server.p12 for TLS servers only; both under the password in
-    password.txt."""
+    """A CA, and two certificates of one key signed by it, under the password
+    in password.txt: good.p12 for code signing, server.p12 for TLS only."""
     openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem",
             "-days", "30", "-subj", "/CN=Wirenest throwaway CA",
             "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign", cwd=folder)
@@ -109,8 +106,7 @@ class SignedBuild(unittest.TestCase):
 
     @classmethod
     def build_signed(cls, **change):
-        """Builds signed from a kit without program files; returns (the
-        step that failed or None, its output)."""
+        """Builds signed from a kit without program files: (failed step or None, output)."""
         for name in PROGRAMS:
             if os.path.exists(os.path.join(cls.kit, name)):
                 os.remove(os.path.join(cls.kit, name))
