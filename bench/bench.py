@@ -118,21 +118,16 @@ def summarize(runs, exes, exe_files):
     timed = {name: [r for r in runs if r["name"] == name and not r["warmup"] and r["ok"]] for name in exes}
     for name, mine in timed.items():
         stripped, resources = read_pe(exe_files[name])
-        ws = [r["peak_working_set"] for r in mine if r["peak_working_set"]]
         programs[name] = {
-            "runs_ok": len(mine),
+            "runs_ok": len(mine), "size_bytes": os.path.getsize(exe_files[name]), "stripped": stripped,
             "runs_failed": sum(1 for r in runs if r["name"] == name and not r["warmup"] and not r["ok"]),
-            "size_bytes": os.path.getsize(exe_files[name]),
-            "stripped": stripped,
             "resources_missing": missing_resources(resources),
-            "peak_working_set_bytes": spread(ws),
-        }
-        for key, _ in METRICS:
-            programs[name][key] = spread([r[key] for r in mine])
+            "peak_working_set_bytes": spread([r["peak_working_set"] for r in mine if r["peak_working_set"]]),
+            **{key: spread([r[key] for r in mine]) for key, _ in METRICS}}
     ours, base = programs[OURS], programs[BASELINE]
     ratios = {key: ratio(ours[key], base[key]) for key, _ in METRICS}
-    for key, _ in METRICS:
-        ratios[key + "_interval90"] = ratio_interval(*([r[key] for r in timed[name]] for name in exes))
+    ratios.update({key + "_interval90": ratio_interval(*([r[key] for r in timed[name]] for name in exes))
+                   for key, _ in METRICS})
     targets = {key + "_ratio": ratios[key] is not None and ratios[key] <= MAX_RATIO for key, _ in METRICS}
     # The size target is the shipped PE32's; the x86_64 build's size says
     # nothing about it, so that build leaves the target unjudged (None).
