@@ -6,6 +6,7 @@
  *   delkey <HKCU\key>                        the key and all below it
  *   mkkey  <HKCU\key>                        an (empty) key
  *   set    <HKCU\key> <name> <type> <hex|->  a value of exactly these bytes
+ *   copy   <file> <to>                       a file put in place (a module of the next run)
  *   run    <id> <exe path> <cancel|ok>       start the program, see what it shows
  *
  * Each run prints one JSON line: "outcome" is "dialog" (a visible window
@@ -15,8 +16,8 @@
  * "other", "exited" (before any window showed) or "hang"; "windows" the
  * captions of its visible windows then; "result" (ok pressed) the caption
  * and text of the box OK brought up; "exit" the exit code, null if it had
- * to be killed; "values" each value set since the previous run as the
- * registry gives it back (type, hex bytes) or the error reading it.
+ * to be killed.  After each set, one line tells the value as the registry
+ * gives it back ("key", "name", "type", "hex") or the error reading it.
  * A step that cannot be done prints {"ok":false,...} and the sweep goes on.
  *
  * Around each run "sweep: begin <id>" / "sweep: end <id>" go to stderr,
@@ -30,7 +31,6 @@
 #define DEFAULT_TIMEOUT_MS 10000
 #define POLL_MS 20
 #define MAX_FIELDS 8
-#define MAX_SET 16
 #define MAX_WINDOWS 16
 
 static DWORD g_timeout = DEFAULT_TIMEOUT_MS;
@@ -45,7 +45,7 @@ static LONG MakeKey(const char *path)
 
 /* The value as a program reading it with RegQueryValueExA gets it, given
    room enough. */
-static void PutValue(const char *before, const char *path, const char *name)
+static void PutValue(const char *path, const char *name)
 {
     BYTE data[MAX_VALUE + 2];
     DWORD type = 0, size = MAX_VALUE;
@@ -57,9 +57,9 @@ static void PutValue(const char *before, const char *path, const char *name)
         err = RegQueryValueExA(key, name, NULL, &type, data, &size);
         RegCloseKey(key);
     }
-    printf("%s{\"key\":%s,\"name\":%s", before, Json(path), Json(name));
-    if (err) printf(",\"error\":%ld}", err);
-    else printf(",\"type\":%lu,\"hex\":%s}", type, JsonHex(data, size));
+    printf("{\"key\":%s,\"name\":%s", Json(path), Json(name));
+    if (err) printf(",\"error\":%ld}\n", err);
+    else printf(",\"type\":%lu,\"hex\":%s}\n", type, JsonHex(data, size));
 }
 
 typedef struct { DWORD pid; HWND except, found[MAX_WINDOWS]; int count; } VISIBLEWINDOWS;
@@ -118,8 +118,6 @@ static BOOL Press(HWND window, int id)
     return button && PostMessageA(button, BM_CLICK, 0, 0);
 }
 
-typedef struct { char key[512], name[256]; } SETVALUE;
-
 /* The dialog's two lines and the files it mapped; with ok, OK pressed and
    the result box it brings up. */
 static void PutDialog(PROCESS_INFORMATION *pi, const char *exe, HWND window, BOOL ok)
@@ -146,7 +144,7 @@ static void PutDialog(PROCESS_INFORMATION *pi, const char *exe, HWND window, BOO
     Press(box, IDOK);
 }
 
-static void Run(const char *id, const char *exe, BOOL ok, const SETVALUE *set, int nset)
+static void Run(const char *id, const char *exe, BOOL ok)
 {
     static const WCHAR wirenest[] = L"Wirenest", error[] = L"Error";
     PROCESS_INFORMATION pi;
@@ -158,9 +156,7 @@ static void Run(const char *id, const char *exe, BOOL ok, const SETVALUE *set, i
 
     fprintf(stderr, "sweep: begin %s\n", id);
     fflush(stderr);
-    printf("{\"ok\":true,\"id\":%s,\"values\":[", Json(id));
-    for (i = 0; i < nset; i++) PutValue(i ? "," : "", set[i].key, set[i].name);
-    printf("]");
+    printf("{\"ok\":true,\"id\":%s", Json(id));
 
     start = GetTickCount();
     if (!StartProgram(exe, &pi))
@@ -220,10 +216,9 @@ static int SplitFields(char *line, char **fields)
 int CmdSweep(char **argv)
 {
     static char line[8192];
-    static SETVALUE set[MAX_SET];
     BYTE data[MAX_VALUE + 1];
     char *f[MAX_FIELDS];
-    int n, size, lineno = 0, nset = 0;
+    int n, size, lineno = 0;
     LONG err;
     FILE *cases;
 
@@ -243,17 +238,12 @@ int CmdSweep(char **argv)
             size = ParseHex(f[4], data, MAX_VALUE);
             err = size < 0 ? ERROR_INVALID_PARAMETER
                            : SetRegValue(f[1], f[2], strtoul(f[3], NULL, 0), data, size);
-            if (!err && nset < MAX_SET)
-            {
-                lstrcpynA(set[nset].key, f[1], sizeof(set[nset].key));
-                lstrcpynA(set[nset].name, f[2], sizeof(set[nset].name));
-                nset++;
-            }
+            if (!err) PutValue(f[1], f[2]);
         }
+        else if (!strcmp(f[0], "copy") && n == 3) err = CopyFileA(f[1], f[2], FALSE) ? 0 : GetLastError();
         else if (!strcmp(f[0], "run") && n == 4)
         {
-            Run(f[1], f[2], !strcmp(f[3], "ok"), set, nset);
-            nset = 0;
+            Run(f[1], f[2], !strcmp(f[3], "ok"));
             continue;
         }
         else err = ERROR_BAD_FORMAT;
