@@ -10,16 +10,17 @@ import subprocess
 import tempfile
 
 from facts import EXE_NAME, PACKAGE, SETTINGS_ROOT, TARGET_ROOT
-from winbuild import log, read, select_wine, write
+from winbuild import WOW64_VARIABLE, log, read, select_wine, write
 
 APP_DEFAULTS = r"HKCU\Software\Wine\AppDefaults"
 
 # What a registration leaves under C:\windows: the INF store, and the driver
 # store in which Wine 10 stages the package, as Windows does from Vista on
 # (Wine 8 keeps none).  What each held right after the prefix was made is
-# restored before each test.
-STORES = {"inf": ("windows", "inf"),
-          "driverstore": ("windows", "system32", "driverstore", "filerepository")}
+# restored before each test.  For a PE32 in a 64-bit prefix Wine 10 puts it
+# under syswow64 (measured), where Windows 7 and later keep system32's.
+STORES = {"inf": ("windows", "inf"), "driverstore": (
+          "windows", "syswow64" if os.environ.get(WOW64_VARIABLE) else "system32", "driverstore", "filerepository")}
 STORES_BASELINE = ".wirenest-stores"
 
 

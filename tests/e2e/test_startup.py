@@ -6,6 +6,7 @@ Expected texts are read from the modules themselves (wnagent loadstring),
 never written down here."""
 
 import os
+import re
 import unittest
 
 import winenv
@@ -41,6 +42,20 @@ class InstallerDialogTest(winenv.TestCase):
             self.assertEqual([w["text"] for w in app.visible_windows()], ["Wirenest"])
 
             app.end_with(dlg, IDCANCEL)
+
+    def test_setupapi_from_the_system_folder(self):
+        # By full path from GetSystemDirectoryA's C:\windows\system32, which
+        # WoW64 redirects to syswow64: what Wine maps for the program shows it
+        # (GetModuleFileName and the loaddll trace say system32 either way).
+        with env.run("sysdir", wine_debug="trace+module") as app:
+            app.end_with(app.wait_window("Wirenest"), IDCANCEL)
+            mapped = [(tid, path.replace("\\\\", "\\").lower()) for tid, path in re.findall(
+                r'^(\w+):trace:module:map_image_into_view mapping PE file L"(.*?)"', app.wine_output(), re.M)]
+        # A 64-bit loader maps the PE32 too before it hands it on.
+        program = {tid for tid, path in mapped if path.endswith("\\sysdir\\wirenest.exe")}
+        setupapi = [path for tid, path in mapped if tid in program and path.endswith("\\setupapi.dll")]
+        folder = "syswow64" if winenv.select_wine().wow64 else "system32"
+        self.assertEqual(setupapi, ["\\??\\c:\\windows\\%s\\setupapi.dll" % folder], program)
 
     def test_cancel_and_escape_end_program_writing_nothing(self):
         # Every file and folder on drive C (the kit included) and the whole
@@ -231,9 +246,13 @@ class WindowsVersionTest(winenv.TestCase):
         step1 = env.module_string(ENGLISH, IDS_STEP1)["text"]
         for version, number in self.VERSIONS:
             with self.subTest(version=version):
-                with env.run("v" + version, version=version, wine_debug="trace+ver") as app:
+                with env.run("v" + version, version=version, wine_debug="trace+ver,+loaddll") as app:
                     dlg = app.wait_window("Wirenest")
-                    told = [l for l in app.wine_output().splitlines() if "version_init got" in l]
+                    # The program's own thread: a Wine process that starts
+                    # meanwhile traces the version it was told too.
+                    output = app.wine_output()
+                    program = set(re.findall(r"^(\w+):trace:loaddll:.*kits\\+v%s\\" % version, output, re.M))
+                    told = [l for l in output.splitlines() if "version_init got" in l and l.split(":")[0] in program]
                     self.assertEqual(len(told), 1, told)
                     self.assertIn("got %s platform 2 " % number, told[0])
                     self.assertEqual(dlg["style"], INSTALLER_STYLE | SYSTEM_ADDED_STYLE, "style 0x%08x" % dlg["style"])

@@ -32,6 +32,8 @@ SOURCE = os.path.abspath(os.path.join(HERE, "..", ".."))
 WINE32_LOADER = "/usr/lib/wine/wine"
 WINE64_LOADER = "/usr/lib/wine/wine64"
 X64_TREE = "x64"  # under the Windows build folder
+# Set: the PE32 runs in a 64-bit prefix of its own, <e2e>/wow64 (WoW64).
+WOW64_VARIABLE, WOW64_WORK = "WIRENEST_E2E_WOW64", "wow64"
 FALLBACK_NOTE = ("this machine runs no 32-bit code: running the x86_64 build of the same sources under 64-bit Wine")
 # Paths CTest hands over, all under the Windows build folder; the x64 tree
 # has the same layout.
@@ -84,15 +86,23 @@ class Wine:
     """Which Wine runs the suite here, as select_wine() finds it."""
 
     def __init__(self):
-        version = wine_version(WINE32_LOADER)
+        # The WoW64 rows need both Wines and a kernel that runs 32-bit code;
+        # wow64_missing says what is not there, and nothing more is found.
+        self.wow64 = bool(os.environ.get(WOW64_VARIABLE))
+        absent = [l for l in (WINE32_LOADER, WINE64_LOADER) if self.wow64 and not os.access(l, os.X_OK)]
+        version = None if absent else wine_version(WINE32_LOADER)
         self.runs_32bit = version is not None
+        self.wow64_missing = (absent and " and ".join(absent) + " not installed"
+                              or self.wow64 and not self.runs_32bit and "this machine runs no 32-bit code")
+        if self.wow64_missing:
+            return
         self.version = version or wine_version(WINE64_LOADER)
         self.major = int(re.match(r"wine-(\d+)", self.version).group(1))
-        self.arch = "win32" if self.runs_32bit else "win64"
+        self.arch = "win32" if self.runs_32bit and not self.wow64 else "win64"
         # The wine command: Debian's wrapper picks the 32-bit loader whenever
-        # it is installed, runnable or not, so the fallback names the 64-bit
-        # one itself.
-        self.command = "wine" if self.runs_32bit else WINE64_LOADER
+        # it is installed, runnable or not, so a 64-bit prefix names the
+        # 64-bit one itself (which hands a PE32 on to the 32-bit one).
+        self.command = "wine" if self.arch == "win32" else WINE64_LOADER
         # Wine 10 stages packages in a driver store (machine.STORES); Wine 8 not.
         self.keeps_driver_store = self.major >= 10
 
@@ -106,7 +116,7 @@ def select_wine():
     global _wine
     if _wine is None:
         _wine = Wine()
-        if not _wine.runs_32bit:
+        if not (_wine.runs_32bit or _wine.wow64):
             log(FALLBACK_NOTE)
             for name in BUILT_PATHS:
                 if os.environ.get(name):

@@ -31,7 +31,7 @@ from facts import (CP932_CHAR, CP932_LANG, ENGLISH, EXE_NAME, IDC_STEP1_TEXT, ID
 from screen import SCREEN, SESSION_VARIABLE, Screen, Xvfb
 # The test scripts and the benchmark import the harness as winenv alone.
 from machine import APP_DEFAULTS, STORES_BASELINE, Machine, read, tree_changes, tree_state, windows_path, write  # noqa: F401
-from winbuild import FALLBACK_NOTE, build_path, log, poll, select_wine
+from winbuild import FALLBACK_NOTE, WOW64_WORK, build_path, log, poll, select_wine
 
 # Wine prints these when a program crashes and ShowCrashDialog is 0,
 # whatever WINEDEBUG says.
@@ -106,12 +106,14 @@ class WineEnv(Machine, Screen):
         self.prefix, self.home, self.artifacts, self.logs = (
             os.path.join(self.work_dir, d) for d in ("prefix", "home", "artifacts", "logs"))
         self.display = display
-        self.xvfb = self.lock = None
+        self.xvfb = self.lock = self.keeper = None
         self.prefix_seconds = None  # set when this run created the prefix
 
     @classmethod
     def from_environment(cls):
-        select_wine()  # which may point the paths CTest gives elsewhere
+        wine = select_wine()  # which may point the paths CTest gives elsewhere
+        if wine.wow64_missing:
+            raise unittest.SkipTest("WoW64 rows skipped: " + wine.wow64_missing)
         # Given by hand, WIRENEST_E2E_KIT_DIR runs the suite on another kit
         # (a signed one, say) than the build's own, which CTest names.
         kit = os.environ.get("WIRENEST_E2E_KIT_DIR") or os.environ.get("WIRENEST_KIT_DIR")
@@ -119,7 +121,7 @@ class WineEnv(Machine, Screen):
         if not kit or not helper:
             raise RuntimeError("set WIRENEST_KIT_DIR and WNAGENT (CTest does)")
         work = os.environ.get("WIRENEST_E2E_DIR") or os.path.join(os.path.dirname(os.path.abspath(kit)), "e2e")
-        return cls(kit, helper, work)
+        return cls(kit, helper, os.path.join(work, WOW64_WORK) if wine.wow64 else work)
 
     def check_built(self):
         """The kit and helper this run uses exist (in the fallback, e2e_build
@@ -139,8 +141,8 @@ class WineEnv(Machine, Screen):
             os.makedirs(d, exist_ok=True)
         self.lock = lock_session(self.work_dir)
         wine = select_wine()
-        log("%s, the %s" % (wine.version, "PE32 build in a 32-bit prefix" if wine.runs_32bit
-                            else "x86_64 build in a 64-bit prefix"))
+        log("%s, the %s build in a %s-bit prefix%s" % (wine.version, "PE32" if wine.runs_32bit else "x86_64",
+                                                     wine.arch[3:], " (WoW64)" if wine.wow64 else ""))
         try:
             if fresh_artifacts:
                 shutil.rmtree(self.artifacts, ignore_errors=True)
@@ -164,13 +166,23 @@ class WineEnv(Machine, Screen):
         subprocess.run(["wineserver", "-p"], env=self.environment(), check=True, timeout=30)
         if desktop:
             # Bring the desktop up now: started by the program under test, it
-            # comes up a moment later and takes the foreground from it.
-            self.must("windows", "explorer.exe")
+            # comes up a moment later and takes the foreground from it.  Wine
+            # closes it 1 s after its last other user ends: a holder keeps it.
+            out = os.path.join(self.logs, "keeper.out")
+            with open(out, "wb") as f:
+                self.keeper = self.start_program(self.helper_path, "hold", "C:\\windows", 0xFFFFFFFF,
+                                                 windows_path(out + ".never"), hex(0x80000000), 7, stdout=f,
+                                                 stderr=subprocess.DEVNULL)
+            if not poll(lambda: json_lines(read(out)) or self.keeper.poll() is not None, 60) or self.keeper.poll():
+                raise HelperError("the desktop's keeper did not start: %s" % read(out))
 
     def stop_server(self):
         """Ends the server and every process of the prefix with it."""
         self._wineserver("-k")
         self._wineserver("-w")
+        if self.keeper:
+            end_process(self.keeper)
+            self.keeper = None
 
     def stop(self):
         if WineEnv.active is self:
@@ -438,9 +450,10 @@ class AppRun:
             except Exception as e:  # the failure itself matters more than its picture
                 note = "artifacts: screenshot (none: %s)" % e
         end_process(self.proc)
-        if self.server:
+        if self.server or self.alone:  # the server and the desktop as every other run has them
             self.env.stop_server()
-            self.server.wait(60)
+            if self.server:
+                self.server.wait(60)
             self.env.start_server()
         self._log.close()
         if note:
@@ -593,8 +606,14 @@ def leftovers(work_dir):
         found = []
         markers = {os.fsencode("WINEPREFIX=" + os.path.join(work_dir, "prefix")): "process",
                    os.fsencode("%s=%s" % (SESSION_VARIABLE, work_dir)): "Xvfb"}
+        # A process in another root (the Debian 13 root of the same clone)
+        # may name the same paths: only this root's count.
+        root = lambda pid: (lambda st: (st.st_dev, st.st_ino))(os.stat("/proc/%s/root" % pid))
+        ours = root("self")
         for pid in filter(str.isdigit, os.listdir("/proc")):
             try:
+                if root(pid) != ours:
+                    continue
                 environ = read("/proc/%s/environ" % pid).split(b"\0")
                 cmdline = read("/proc/%s/cmdline" % pid).replace(b"\0", b" ").decode("utf-8", "replace").strip()
             except OSError:  # ended meanwhile, or not ours to read
@@ -620,7 +639,8 @@ if __name__ == "__main__":
         # The end of a test run: nothing of it may still be running.
         if not a.work:
             parser.error("leftovers needs --work")
-        left = leftovers(build_path(a.work))
+        left = [item for work in (build_path(a.work), os.path.join(build_path(a.work), WOW64_WORK))
+                for item in leftovers(work)]
         for item in left:
             print("still running: " + item)
         if left:

@@ -73,7 +73,9 @@ int CmdInfCopy(char **argv)
 
 /* Opens a file or folder as another program would, by default for reading
    and shared with nobody, says so at once and keeps it open until the
-   release file exists (exit 0) or the time is up (exit 3). */
+   release file exists (exit 0) or the time is up (exit 3).  A program of
+   the desktop, it brings the desktop up and keeps it: Wine closes a desktop
+   1 s after its last other user ends. */
 int CmdHold(char **argv)
 {
     DWORD access = argv[3] ? strtoul(argv[3], NULL, 0) : GENERIC_READ;
@@ -82,6 +84,7 @@ int CmdHold(char **argv)
     HANDLE f = CreateFileA(argv[0], access, sharing, NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
     BOOL released;
 
+    GetDesktopWindow();
     if (f == INVALID_HANDLE_VALUE) return Fail("cannot open the file");
     printf("{\"ok\":true,\"held\":%s}\n", Json(argv[0]));
     fflush(stdout);
