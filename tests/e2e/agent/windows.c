@@ -150,8 +150,7 @@ static const char *ClassifyIcon(HWND icon, int *red, int *blue, int *yellow)
     if (!icon || !IsWindowVisible(icon)) return "none";
     /* Make sure the icon is painted before it is looked at. */
     RedrawWindow(icon, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
-    GetWindowRect(icon, &r);
-    if (IsRectEmpty(&r)) return "none";
+    if (!GetWindowRect(icon, &r) || IsRectEmpty(&r)) return "none";
     n = CaptureScreen(&dib, &r) ? (r.right - r.left) * (r.bottom - r.top) : 0;
     for (i = 0; i < n; i++)
     {
@@ -173,7 +172,7 @@ typedef struct { HWND icon; int count; } MSGBOXCHILDREN;
 static BOOL CALLBACK MsgBoxChildProc(HWND h, LPARAM lp)
 {
     MSGBOXCHILDREN *mc = (MSGBOXCHILDREN *)lp;
-    char cls[64];
+    char cls[64] = "";
     WCHAR text[256];
 
     if (IsIconStatic(h)) mc->icon = h;

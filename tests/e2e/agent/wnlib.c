@@ -203,7 +203,7 @@ BOOL HasCaption(HWND h, const WCHAR *caption)
 
 BOOL IsIconStatic(HWND h)
 {
-    char cls[64];
+    char cls[64] = "";
     GetClassNameA(h, cls, sizeof(cls));
     return !lstrcmpiA(cls, "Static") && (GetWindowLongA(h, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
 }
@@ -221,9 +221,9 @@ static BOOL IsCentred(const RECT *w, const RECT *area)
    owner and placement. */
 void PutWindowFields(const char *before, HWND parent, HWND h, const char *after)
 {
-    char cls[256];
+    char cls[256] = "";  /* a window gone meanwhile: no class, no rectangle */
     WCHAR text[1024];
-    RECT r, screen, work;
+    RECT r = { 0 }, screen, work;
     DWORD pid = 0, tid = GetWindowThreadProcessId(h, &pid);
 
     GetClassNameA(h, cls, sizeof(cls));
