@@ -6,19 +6,18 @@
 
 BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID lpvReserved)
 {
+    char path[MAX_PATH + 8];
+    DWORD n, written;
+    HANDLE h;
+
     (void)lpvReserved;
-    if (fdwReason == DLL_PROCESS_ATTACH) {
-        char path[MAX_PATH + 8];
-        DWORD n = GetModuleFileNameA(hinstDLL, path, MAX_PATH), written;
-        if (n && n < MAX_PATH) {
-            HANDLE h;
-            lstrcatA(path, ".ran");
-            h = CreateFileA(path, FILE_APPEND_DATA, 0, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-            if (h != INVALID_HANDLE_VALUE) {
-                WriteFile(h, "ran\r\n", 5, &written, NULL);
-                CloseHandle(h);
-            }
-        }
+    if (fdwReason != DLL_PROCESS_ATTACH || !(n = GetModuleFileNameA(hinstDLL, path, MAX_PATH)) || n >= MAX_PATH)
+        return TRUE;
+    h = CreateFileA(lstrcatA(path, ".ran"), FILE_APPEND_DATA, 0, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h != INVALID_HANDLE_VALUE)
+    {
+        WriteFile(h, "ran\r\n", 5, &written, NULL);
+        CloseHandle(h);
     }
     return TRUE;
 }

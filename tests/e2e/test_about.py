@@ -8,8 +8,7 @@ import winenv
 from facts import ABOUT_STYLE, ABOUT_VERSION, COPYRIGHT, IDCANCEL, IDOK, SYSTEM_ADDED_STYLE
 
 SC_MOVE, SC_MINIMIZE, SC_CLOSE, SC_RESTORE = 0xF010, 0xF020, 0xF060, 0xF120
-GUI_INMOVESIZE = 0x2
-WS_VISIBLE = 0x10000000
+GUI_INMOVESIZE, WS_VISIBLE = 0x2, 0x10000000
 
 env = None
 setUpModule, tearDownModule = winenv.module_fixtures(globals())

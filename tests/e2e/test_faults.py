@@ -85,15 +85,14 @@ class FaultTestCase(InstallTestCase):
         read-only attribute).  Returns {name: bytes}."""
         env.restore_state()
         shutil.rmtree(self.scratch)
-        folder = os.path.join(self.scratch, PACKAGE)
-        os.makedirs(folder)
-        package = {}
-        for name, key in zip(FILES, ("inf", "sys", "exe")):
-            package[name] = files.get(key) or winenv.read(env.package_file(name))
-            winenv.write(os.path.join(folder, name), package[name])
+        self.package_dir = os.path.join(self.scratch, PACKAGE)
+        os.makedirs(self.package_dir)
+        package = {name: files.get(key) or winenv.read(env.package_file(name))
+                   for name, key in zip(FILES, ("inf", "sys", "exe"))}
+        for name, data in package.items():
+            winenv.write(os.path.join(self.package_dir, name), data)
             if read_only:
-                os.chmod(os.path.join(folder, name), 0o444)
-        self.package_dir = folder
+                os.chmod(os.path.join(self.package_dir, name), 0o444)
         return package
 
     def lay_targets(self, targets):

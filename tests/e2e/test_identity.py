@@ -58,8 +58,7 @@ SS_ICON = 0x3
 IDC_STATIC_CLASSIC = 0xFFFF
 
 ABOUT = {
-    "caption": "About Wirenest", "font": ("Arial", 8, 0, 0, 1), "size": (256, 60),
-    "style": ABOUT_STYLE, "exstyle": 0,
+    "caption": "About Wirenest", "font": ("Arial", 8, 0, 0, 1), "size": (256, 60), "style": ABOUT_STYLE, "exstyle": 0,
     "controls": [
         ("Static", IDC_STATIC_CLASSIC, None, 0x50000003, (9, 12, 21, 20)),  # icon IDI_APP
         ("Static", IDC_STATIC_CLASSIC, ABOUT_VERSION, 0x50020080, (37, 11, 192, 11)),
@@ -104,7 +103,7 @@ class VersionBlockTest(unittest.TestCase):
     def setUpClass(cls):
         cls.info = env.must("version", kit_exe())
 
-    def test_fixed_part(self):
+    def test_fixed_part_and_translation(self):
         i = self.info
         self.assertEqual(i["signature"], 0xFEEF04BD)
         observed = {k: i[k] for k in ("file_version", "product_version", "flags_mask", "flags",
@@ -112,9 +111,7 @@ class VersionBlockTest(unittest.TestCase):
         self.assertEqual(observed, {
             "file_version": [1, 0, 0, 0], "product_version": [1, 0, 0, 0], "flags_mask": 0x3F,
             "flags": 0, "os": 0x4, "type": 0x1, "subtype": 0, "date": [0, 0]})
-
-    def test_translation(self):
-        self.assertEqual(self.info["translations"], [[0x0409, 0x04B0]])
+        self.assertEqual(i["translations"], [[0x0409, 0x04B0]])
 
     def test_strings_in_block_order(self):
         strings = dict(self.info["strings"])
@@ -129,7 +126,7 @@ class ResourcesTest(unittest.TestCase):
     def setUpClass(cls):
         cls.listed = env.must("resources", kit_exe())["resources"]
 
-    def test_languages(self):
+    def test_languages_and_one_manifest_one_version_block(self):
         expected = {(RT_MANIFEST, 1): [LANG_ZH_TW], (RT_VERSION, 1): [LANG_EN_US],
                     (RT_DIALOG, IDD_ABOUT): [LANG_EN_US], (RT_DIALOG, IDD_INSTALLER): [LANG_EN_US],
                     (RT_GROUP_ICON, IDI_APP): [LANG_ZH_TW]}
@@ -137,10 +134,8 @@ class ResourcesTest(unittest.TestCase):
             with self.subTest(type=rtype, name=name):
                 self.assertEqual([r["lang"] for r in self.listed if (r["type"], r["name"]) == (rtype, name)], langs,
                                  self.listed)
-
-    def test_one_manifest_one_version_block(self):
-        self.assertEqual([r["name"] for r in self.listed if r["type"] == RT_MANIFEST], [1], self.listed)
-        self.assertEqual([r["name"] for r in self.listed if r["type"] == RT_VERSION], [1], self.listed)
+        for rtype in (RT_MANIFEST, RT_VERSION):  # one of each
+            self.assertEqual([r["name"] for r in self.listed if r["type"] == rtype], [1], self.listed)
 
     @staticmethod
     def manifest():

@@ -28,8 +28,6 @@ static const BYTE *LockRes(HMODULE mod, LPCSTR type, LPCSTR name, WORD lang, DWO
     return data ? (const BYTE *)LockResource(data) : NULL;
 }
 
-/* ---- version --------------------------------------------------------- */
-
 /* GetFileVersionInfoA fills in the documented VS_VERSIONINFO tree: each
    node is wLength, wValueLength, wType, a key, its value and children,
    each aligned on 4 bytes. */
@@ -105,8 +103,6 @@ int CmdVersion(char **argv)
     return 0;
 }
 
-/* ---- resources ------------------------------------------------------- */
-
 static const char *JsonResId(LPCSTR id)
 {
     char *number = IS_INTRESOURCE(id) ? TempString(12) : NULL;
@@ -163,8 +159,6 @@ int CmdResource(char **argv)
     FreeLibrary(mod);
     return 0;
 }
-
-/* ---- icons ----------------------------------------------------------- */
 
 #pragma pack(push, 2)
 typedef struct { BYTE bWidth, bHeight, bColorCount, bReserved; WORD wPlanes, wBitCount; DWORD dwBytesInRes; WORD nID; }
@@ -237,8 +231,6 @@ int CmdIconGroup(char **argv)
     FreeLibrary(mod);
     return 0;
 }
-
-/* ---- dialog templates ------------------------------------------------ */
 
 static INT_PTR CALLBACK ProbeDialogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp)
 {
@@ -349,8 +341,6 @@ int CmdLoadString(char **argv)
     FreeLibrary(mod);
     return 0;
 }
-
-/* ---- a running process ----------------------------------------------- */
 
 int CmdModules(char **argv)
 {

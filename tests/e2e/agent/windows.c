@@ -26,8 +26,6 @@ static BOOL GetThreadState(HWND h, GUITHREADINFO *gti)
     return GetGUIThreadInfo(GetWindowThreadProcessId(h, NULL), gti);
 }
 
-/* ---- finding and reading windows ------------------------------------ */
-
 typedef struct { WCHAR caption[512]; const char *process; /* pid or exe name; NULL: any */ } FINDCAPTION;
 
 static HWND FindCaption(void *ctx)
@@ -120,8 +118,6 @@ int CmdChildren(char **argv)
     printf("]}\n");
     return 0;
 }
-
-/* ---- message boxes --------------------------------------------------- */
 
 /* A copy of a screen rectangle from the screen DC: under Wine's virtual
    desktop an X screenshot of the root shows some windows as black. */
@@ -226,8 +222,6 @@ int CmdFocus(char **argv)
     return CmdThreadState(argv);
 }
 
-/* ---- driving windows ------------------------------------------------- */
-
 /* Presses a button in each window given, one right after the other (a
    double start pressed at once); posted, as the handler may run a modal box. */
 int CmdClick(char **argv)
@@ -294,8 +288,6 @@ int CmdSysCommand(char **argv)
     printf("{\"ok\":true}\n");
     return 0;
 }
-
-/* ---- the screen ------------------------------------------------------ */
 
 int CmdScreenshot(char **argv)
 {

@@ -4,8 +4,6 @@
 #include <ctype.h>
 #include <tlhelp32.h>
 
-/* ---- output ---------------------------------------------------------- */
-
 /* A fresh buffer, freed 16 calls later: enough for the values of one
    printf.  Out of memory, a program of the suite has nothing more to say. */
 char *TempString(size_t size)
@@ -64,8 +62,6 @@ int FailWith(DWORD err, const char *what)
     return 1;
 }
 
-/* ---- arguments ------------------------------------------------------- */
-
 DWORD ArgProcess(const char *s)
 {
     PROCESSENTRY32 pe;
@@ -96,8 +92,6 @@ int ParseHex(const char *hex, BYTE *data, DWORD max)
     }
     return (int)n;
 }
-
-/* ---- registry -------------------------------------------------------- */
 
 /* "HKCU\\..." or "HKLM\\...": the root key, and *sub the rest. */
 HKEY ParseKey(const char *path, const char **sub)
@@ -145,8 +139,6 @@ LONG DeleteRegKey(const char *path, BOOL *existed)
     return err == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : err;
 }
 
-/* ---- programs -------------------------------------------------------- */
-
 /* From its own folder, its working folder too, as a double click does. */
 BOOL StartProgram(const char *exe, PROCESS_INFORMATION *pi)
 {
@@ -174,8 +166,6 @@ BOOL EndProgram(PROCESS_INFORMATION *pi, DWORD timeout, DWORD *code)
     CloseHandle(pi->hProcess);
     return ended;
 }
-
-/* ---- windows --------------------------------------------------------- */
 
 /* WM_GETTEXT is marshalled across processes; the timeout keeps a hung
    target from hanging the caller.  -1 when it does not answer. */
@@ -281,8 +271,6 @@ WAITRESULT WaitWindow(FINDWINDOW find, void *ctx, HANDLE process, DWORD timeout,
         if (GetTickCount() - start >= timeout) return WAIT_TIMED_OUT;
     }
 }
-
-/* ---- pictures -------------------------------------------------------- */
 
 BOOL OpenDib(DIB *dib, int width, int height)
 {
