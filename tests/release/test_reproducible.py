@@ -53,10 +53,6 @@ def build(source, binary, env, options=(), must=True):
     return failed, output
 
 
-def first_difference(a, b):
-    return next((i for i, (x, y) in enumerate(zip(a, b)) if x != y), min(len(a), len(b)))
-
-
 def where(data, offset):
     """The PE section an offset falls in, to make a difference readable."""
     try:
@@ -106,7 +102,7 @@ class ReproducibleBuild(unittest.TestCase):
             with self.subTest(file=name):
                 a, b = read(os.path.join(self.first, name)), read(os.path.join(self.second, name))
                 if a != b:
-                    at = first_difference(a, b)
+                    at = next((i for i, (x, y) in enumerate(zip(a, b)) if x != y), min(len(a), len(b)))
                     self.fail("%s differs: %d and %d bytes, first at offset 0x%x%s" % (
                         name, len(a), len(b), at, where(a, at)))
 

@@ -87,16 +87,12 @@ class SignedBuild(unittest.TestCase):
 
         # One build: unsigned first, then signed, which only links again.
         repro.build(repro.SOURCE, cls.binary, cls.env)
-        cls.unsigned = {name: cls.read_kit(name) for name in PROGRAMS}
+        cls.unsigned = {name: read(os.path.join(cls.kit, name)) for name in PROGRAMS}
         cls.build_signed()
-        cls.signed = {name: cls.read_kit(name) for name in PROGRAMS}
+        cls.signed = {name: read(os.path.join(cls.kit, name)) for name in PROGRAMS}
         # Kept apart: the bad-input builds empty the kit.
         cls.copies = os.path.join(scratch, "signed")
         shutil.copytree(cls.kit, cls.copies)
-
-    @classmethod
-    def read_kit(cls, name):
-        return read(os.path.join(cls.kit, name))
 
     @classmethod
     def options(cls, **change):
@@ -165,7 +161,7 @@ class SignedBuild(unittest.TestCase):
         self.build_signed()
         for name in PROGRAMS:
             with self.subTest(file=name):
-                self.assertEqual(self.signed[name], self.read_kit(name))
+                self.assertEqual(self.signed[name], read(os.path.join(self.kit, name)))
 
     def test_bad_input_stops_the_build_with_its_message(self):
         for case, change, message in BAD_INPUTS:
