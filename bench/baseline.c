@@ -30,8 +30,6 @@ static HMODULE g_hLang;           /* the language module: the user's texts */
 static char g_szDir[MAX_PATH];    /* the executable's folder, no backslash */
 static char g_szName[MAX_PATH];   /* its name without extension: box captions */
 
-/* ---- start-up -------------------------------------------------------- */
-
 static DWORD ReadNumber(HKEY hKey, const char *name, BOOL *pRead)
 {
     DWORD value = 0, cb = sizeof(value);
@@ -71,8 +69,6 @@ static void ReadModulePath(void)
     if (slash) *slash = 0;
     lstrcpyA(g_szDir, path);
 }
-
-/* ---- OK: the installation -------------------------------------------- */
 
 static BOOL SameBytes(const char *source, const char *target)
 {
@@ -195,8 +191,6 @@ static void OnOK(HWND hDlg)
     }
     EndDialog(hDlg, IDOK);
 }
-
-/* ---- the dialogs ----------------------------------------------------- */
 
 static void OnInitDialog(HWND hDlg)
 {

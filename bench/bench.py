@@ -42,12 +42,9 @@ EXPECTED_RESOURCES = {RT_DIALOG: {IDD_ABOUT, IDD_INSTALLER}, RT_STRING: {7}, RT_
                       RT_VERSION: {1}, RT_MANIFEST: {1}, RT_ICON: set()}
 
 
-# ---- the executables -----------------------------------------------------
-
 def read_pe(path):
-    """(stripped, {resource type id: set of name ids}) of a PE32 file, or of
-    a PE32+ one when the x86_64 build is timed (where the kernel runs no
-    32-bit code).  Stripped: no COFF symbol table and no debug sections."""
+    """(stripped: no COFF symbols nor debug sections, {resource type id: set of
+    name ids}) of a PE32 file, or of a PE32+ one when the x86_64 build is timed."""
     image = pefile.PE(path, fast_load=True)
     runs_32bit = winenv.select_wine().runs_32bit
     if image.OPTIONAL_HEADER.Magic != (pefile.OPTIONAL_HEADER_MAGIC_PE if runs_32bit
@@ -71,8 +68,6 @@ def missing_resources(resources):
         missing += ["type %d id %d" % (type_id, n) for n in sorted(names - have)] if have else ["type %d" % type_id]
     return missing
 
-
-# ---- figures -------------------------------------------------------------
 
 def spread(values):
     """median, min, max and the quartiles of a list (None when empty)."""
@@ -177,8 +172,6 @@ def print_report(report, out=sys.stdout):
             if not r["ok"]:
                 w("  %s run %s: %s\n" % (r["name"], "warm-up" if r["warmup"] else r["run"], r["error"]))
 
-
-# ---- running -------------------------------------------------------------
 
 def paths():
     """The kit, the three programs and the work folder CMake names (by

@@ -161,13 +161,8 @@ class StartedEnv(unittest.TestCase):
         cls.paths = environment_or_skip()
         cls.env = winenv.WineEnv(cls.paths["WIRENEST_KIT_DIR"], cls.paths["WNAGENT"],
                                  cls.paths["WIRENEST_BENCH_DIR"]).start()
-
-    @classmethod
-    def tearDownClass(cls):
-        try:
-            cls.env.restore_state()
-        finally:
-            cls.env.stop()
+        cls.addClassCleanup(cls.env.stop)  # cleanups run last first: restored, then stopped
+        cls.addClassCleanup(cls.env.restore_state)
 
 
 class FailedRuns(StartedEnv):
