@@ -14,10 +14,9 @@ import pefile  # Debian's python3-pefile
 LIST = os.path.join(os.path.dirname(os.path.abspath(__file__)), "imports.txt")
 OBJDUMP = "i686-w64-mingw32-objdump"
 
-# DLLs that Windows maps from its own folder whatever lies beside the
-# program: known DLLs on every NT from 2000 on (msvcrt from Windows 7 on, and
-# before as an import of the known DLLs).  Any other static import is looked
-# for beside the program first, before any of our code runs.
+# DLLs that Windows maps from its own folder whatever lies beside the program: known DLLs on every NT
+# from 2000 on (msvcrt from Windows 7 on, and before as an import of the known DLLs).  Any other static
+# import is looked for beside the program first, before any of our code runs.
 KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll"}
 
 
@@ -97,8 +96,7 @@ class ImportAudit(unittest.TestCase):
                                              "replace: %s" % (name, others))
 
     def test_no_delay_loaded_or_ordinal_imports(self):
-        # An ordinal means different functions in different DLL versions; a
-        # delay-loaded DLL fails only when first called.
+        # An ordinal names different functions in different DLL versions; a delay-load fails only when called.
         for name in sorted(self.listed):
             with self.subTest(file=name):
                 odd = [i for i in self.imports_of(name) if i[0].endswith("(delay)") or i[1].startswith("#")]
